@@ -1,0 +1,110 @@
+#include "app/mapconv.h"
+
+#include <string>
+
+#include "common/errors.h"
+#include "common/util.h"
+#include "data/binary_file.h"
+#include "data/point_list.h"
+#include "platform/platform.h"
+
+namespace mapconv {
+namespace {
+
+void usage(std::FILE* err) {
+  std::fputs("\nUsage:  mapconv [options] input output\n", err);
+  std::fputs("\tinput  = existing Trel binary data file\n", err);
+  std::fputs("\toutput = Trel ascii data file to create\n", err);
+  std::fputs("\n\tOptions:\n", err);
+  std::fputs("\t\t-f\twrites output even if file already exists\n", err);
+}
+
+struct Args {
+  const char* input = nullptr;
+  const char* output = nullptr;
+  bool force = false;
+};
+
+// Options and operands in any order; only the character after '-' counts.
+bool parse(int argc, const char* const* argv, Args& a) {
+  if (argc < 3) return false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] == '-') {
+      if (arg[1] != 'f') return false;
+      a.force = true;
+    } else if (a.input == nullptr) {
+      a.input = arg;
+    } else if (a.output == nullptr) {
+      a.output = arg;
+    } else {
+      return false;
+    }
+  }
+  return a.input != nullptr && a.output != nullptr;
+}
+
+// The two matrices the reader fills, released when the run ends so that the
+// command can also run inside a longer-lived process.
+struct Matrices {
+  mx_bkt16_t intensity{};
+  mx_i32_t phase{};
+  Matrices() = default;
+  Matrices(const Matrices&) = delete;
+  Matrices& operator=(const Matrices&) = delete;
+  ~Matrices() {
+    mx_bkt16_release(&intensity);
+    mx_i32_release(&phase);
+  }
+};
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::FILE* err) {
+  Args a;
+  if (!parse(argc, argv, a)) {
+    usage(err);
+    return kUsage;
+  }
+  const std::string in = plat::display_path(a.input);
+  const std::string out = plat::display_path(a.output);
+  const auto unable = [&] {
+    std::fprintf(err, "Unable to convert \"%s\" to \"%s\" because...\n", in.c_str(), out.c_str());
+  };
+
+  if (!u_file_exists(a.input)) {
+    unable();
+    std::fprintf(err, "\t\"%s\" does not exist\n", in.c_str());
+    return kNoInput;
+  }
+  if (u_file_exists(a.output) && !a.force) {
+    unable();
+    std::fprintf(err, "\t\"%s\" already exists\n", out.c_str());
+    return kOutputExists;
+  }
+  std::fprintf(err, "Converting \"%s\" to \"%s\"\n", in.c_str(), out.c_str());
+
+  df_source_info_t source{};
+  df_header_t header{};
+  Matrices maps;
+  mx_bkt16_t& intensity = maps.intensity;
+  mx_i32_t& phase = maps.phase;
+  int rc = df_read_file(a.input, &source, &header, &intensity, &phase);
+  if (rc != 0) {
+    unable();
+    std::fprintf(err, "\tthere was an error reading the file \"%s\"\n", in.c_str());
+    std::fprintf(err, "\t%s\n", err_table[rc]);
+    return kReadFailed;
+  }
+  rc = df_write_point_list(a.output, &phase);
+  if (rc != 0) {
+    unable();
+    std::fprintf(err, "\tthere was an error writing to the file \"%s\"\n", out.c_str());
+    std::fprintf(err, "\t%s\n", err_table[rc]);
+    return kWriteFailed;
+  }
+  std::fprintf(err, "Conversion from \"%s\" to \"%s\" successful\n", in.c_str(), out.c_str());
+  return kDone;
+}
+
+}  // namespace mapconv

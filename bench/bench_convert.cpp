@@ -1,0 +1,104 @@
+// Converts a generated map with mapconv's reader and writer and with a
+// baseline that writes one fprintf("%d %d %g\n") per point, checks that both
+// outputs are byte-identical and prints the speed ratio.
+//
+//   bench_convert [width height invalid_percent repeats]   (default 4096 4096 10 3)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "data/binary_file.h"
+#include "data/point_list.h"
+#include "tools/datafile_builder.h"
+
+namespace {
+
+// The baseline: the straightforward converter, one formatted print per point.
+int baseline_write(const char* path, const mx_i32_t* m) {
+  mx_stats_t st{};
+  if (int rc = mx_i32_stats(m, nullptr, &st); rc != 0) return rc;
+  std::FILE* f = std::fopen(path, "w");
+  if (f == nullptr) return 1;
+  const double offset = st.valley;
+  const double span = static_cast<double>(st.peak) - st.valley;
+  std::fprintf(f, "%d\n", st.npoints);
+  const int32_t* row = m->matrix;
+  for (int y = 0; y < m->window.height; ++y, row += m->window.width)
+    for (int x = 0; x < m->window.width; ++x)
+      if (row[x] < MX_INVALID_I32) std::fprintf(f, "%d %d %g\n", x, y, (row[x] - offset) / span);
+  std::fprintf(f, "%g\n", offset);
+  std::fprintf(f, "%g\n", span);
+  return std::fclose(f);
+}
+
+template <class F>
+double seconds(F&& f) {
+  const auto t0 = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::FILE* fa = std::fopen(a.c_str(), "rb");
+  std::FILE* fb = std::fopen(b.c_str(), "rb");
+  bool same = fa != nullptr && fb != nullptr;
+  static char ba[1 << 16], bb[1 << 16];
+  while (same) {
+    const std::size_t na = std::fread(ba, 1, sizeof ba, fa);
+    const std::size_t nb = std::fread(bb, 1, sizeof bb, fb);
+    same = na == nb && std::equal(ba, ba + na, bb);
+    if (na == 0) break;
+  }
+  if (fa) std::fclose(fa);
+  if (fb) std::fclose(fb);
+  return same;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int width = argc > 1 ? std::atoi(argv[1]) : 4096;
+  const int height = argc > 2 ? std::atoi(argv[2]) : 4096;
+  const int invalid = argc > 3 ? std::atoi(argv[3]) : 10;
+  const int repeats = argc > 4 ? std::atoi(argv[4]) : 3;
+
+  const auto dir = std::filesystem::temp_directory_path() / "felbrin-bench";
+  std::filesystem::create_directories(dir);
+  const std::string input = (dir / "map.dat").string();
+  const std::string fast_out = (dir / "fast.txt").string();
+  const std::string base_out = (dir / "baseline.txt").string();
+
+  felbrin::tools::DataFileSpec spec;
+  spec.phase_width = static_cast<int16_t>(width);
+  spec.phase_height = static_cast<int16_t>(height);
+  spec.phase = felbrin::tools::make_surface(width, height, invalid, 7);
+  if (!felbrin::tools::write_bytes(input, felbrin::tools::build_data_file(spec))) return 1;
+  spec.phase.clear();
+
+  double best_fast = 1e30, best_base = 1e30;
+  for (int r = 0; r < repeats; ++r) {
+    best_fast = std::min(best_fast, seconds([&] {
+      mx_i32_t m{};
+      if (df_read_file(input.c_str(), nullptr, nullptr, nullptr, &m) != 0 ||
+          df_write_point_list(fast_out.c_str(), &m) != 0)
+        std::exit(2);
+      mx_i32_release(&m);
+    }));
+    best_base = std::min(best_base, seconds([&] {
+      mx_i32_t m{};
+      if (df_read_file(input.c_str(), nullptr, nullptr, nullptr, &m) != 0 ||
+          baseline_write(base_out.c_str(), &m) != 0)
+        std::exit(3);
+      mx_i32_release(&m);
+    }));
+  }
+  const bool identical = same_file(fast_out, base_out);
+  std::printf("map %dx%d, %d%% invalid, best of %d\n", width, height, invalid, repeats);
+  std::printf("mapconv  %.3f s\nbaseline %.3f s\nratio    %.1fx\nidentical %s\n", best_fast,
+              best_base, best_base / best_fast, identical ? "yes" : "NO");
+  std::filesystem::remove_all(dir);
+  return identical ? 0 : 4;
+}

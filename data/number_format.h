@@ -1,0 +1,17 @@
+// Number formatting for the text files, byte-identical to ISO C printf on
+// every platform (the Windows C runtime formats floating point differently,
+// so it is never used for file contents).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Room that each of the functions below may need.
+constexpr std::size_t FMT_MAX_CHARS = 32;
+
+// Writes v as printf's "%d" would; returns the end of the text (not terminated).
+char* fmt_int(char* out, int32_t v);
+
+// Writes v as printf's "%g" would (six significant digits, round half to
+// even on exact ties, at least two exponent digits); returns the end.
+char* fmt_g(char* out, double v);

@@ -1,0 +1,133 @@
+#include "data/point_list.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "common/errors.h"
+#include "data/number_format.h"
+#include "data/point_list_internal.h"
+#include "platform/platform.h"
+
+namespace felbrin {
+namespace {
+
+char* put(char* p, std::string_view s) {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+// Longest point line: two 5-digit coordinates, a %g value and the line end.
+constexpr std::size_t kMaxLine = 2 * 7 + FMT_MAX_CHARS + 2;
+
+}  // namespace
+
+int write_point_list(ByteSink& sink, const mx_i32_t* m, std::string_view eol) {
+  if (m == nullptr) return ERR_INVALID_PARAM;
+  mx_stats_t st{};
+  if (const int rc = mx_i32_stats(m, &m->window, &st); rc != 0) return rc;
+
+  const double offset = st.valley;
+  const double span = static_cast<double>(st.peak) - static_cast<double>(st.valley);
+  SinkBuffer out(sink);
+
+  char* p = out.reserve(kMaxLine);
+  p = fmt_int(p, st.npoints);
+  out.commit(put(p, eol));
+  if (!out.flush()) return ERR_CANT_WRITE_FILE;
+
+  const int width = m->window.width, height = m->window.height;
+  const int32_t* row = m->matrix;
+  for (int y = 0; y < height; ++y, row += width) {
+    char ytext[8];
+    const std::string_view y_field(ytext, static_cast<std::size_t>(fmt_int(ytext, y) - ytext));
+    for (int x = 0; x < width; ++x) {
+      const int32_t v = row[x];
+      if (v >= MX_INVALID_I32) continue;
+      p = out.reserve(kMaxLine);
+      p = fmt_int(p, x);
+      *p++ = ' ';
+      p = put(p, y_field);
+      *p++ = ' ';
+      // Divide, never multiply by a reciprocal: the last digit would differ.
+      // An all-equal matrix has no span; its values all scale to 0.
+      if (span != 0) {
+        p = fmt_g(p, (static_cast<double>(v) - offset) / span);
+      } else {
+        *p++ = '0';
+      }
+      out.commit(put(p, eol));
+    }
+    if (!out.ok()) return ERR_CANT_WRITE_FILE;
+  }
+
+  for (double trailer : {offset, span}) {
+    p = out.reserve(kMaxLine);
+    p = fmt_g(p, trailer);
+    out.commit(put(p, eol));
+  }
+  return out.flush() ? 0 : ERR_CANT_WRITE_FILE;
+}
+
+}  // namespace felbrin
+
+int df_write_point_list(const char* path, const mx_i32_t* phase) {
+  if (phase == nullptr) return ERR_INVALID_PARAM;
+  std::FILE* f = plat::open_file(path, "wb");
+  if (f == nullptr) return ERR_CANT_CREATE_FILE;
+  felbrin::StreamSink sink(f);
+  int rc = felbrin::write_point_list(sink, phase, plat::kLineEnd);
+  // A full disk may only show when the last bytes are flushed by the close.
+  if (std::fclose(f) != 0 && rc == 0) rc = ERR_CANT_WRITE_FILE;
+  return rc;
+}
+
+int mx_i32_stats(const mx_i32_t* m, const wn_window_t* window, mx_stats_t* stats) {
+  if (m == nullptr || stats == nullptr) return ERR_INVALID_PARAM;
+  *stats = mx_stats_t{};
+  const wn_window_t w = window != nullptr ? *window : m->window;
+  const int rel = wn_compare_windows(&w, &m->window);
+  if (rel != WN_EQUAL && rel != WN_INSIDE) return ERR_IMPROPER_WINDOW;
+  if (w.height <= 0) return ERR_ALL_BAD_DATA;
+  if (m->matrix == nullptr ||
+      m->size < static_cast<int64_t>(m->window.width) * m->window.height)
+    return ERR_INVALID_PARAM;
+
+  int32_t peak = INT32_MIN, valley = INT32_MAX;
+  int peak_c = 0, peak_r = 0, valley_c = 0, valley_r = 0;
+  int64_t count = 0, sum = 0;
+  const int32_t* row = mx_i32_at(m, w.x, w.y);
+  for (int r = 0; r < w.height; ++r, row += m->window.width) {
+    for (int c = 0; c < w.width; ++c) {
+      const int32_t v = row[c];
+      if (v >= MX_INVALID_I32) continue;
+      ++count;
+      sum += v;
+      if (v > peak) peak = v, peak_c = c, peak_r = r;
+      if (v < valley) valley = v, valley_c = c, valley_r = r;
+    }
+  }
+  if (peak == INT32_MIN) return ERR_ALL_BAD_DATA;
+  if (static_cast<double>(peak) - static_cast<double>(valley) > INT32_MAX)
+    return ERR_PEAKVAL_OVERFLOW;
+
+  stats->pv = peak - valley;
+  stats->peak = peak;
+  stats->valley = valley;
+  stats->mean = static_cast<double>(sum) / static_cast<double>(count);
+  stats->peak_x = static_cast<int16_t>(w.x + peak_c);
+  stats->peak_y = static_cast<int16_t>(w.y + peak_r);
+  stats->valley_x = static_cast<int16_t>(w.x + valley_c);
+  stats->valley_y = static_cast<int16_t>(w.y + valley_r);
+  stats->npoints = static_cast<int32_t>(count);
+  return 0;
+}
+
+int mx_i32_rows(const mx_i32_t* m, const wn_window_t* window, int32_t** rows) {
+  if (m == nullptr || rows == nullptr) return ERR_INVALID_PARAM;
+  const wn_window_t w = window != nullptr ? *window : m->window;
+  int32_t* p = m->matrix + (static_cast<std::ptrdiff_t>(w.y - m->window.y) * m->window.width +
+                            (w.x - m->window.x));
+  for (int i = 0; i < w.height; ++i, p += m->window.width) rows[i] = p;
+  return 0;
+}

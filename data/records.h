@@ -1,0 +1,148 @@
+// Measurement data-set records: windows and matrices placed on them.
+//
+// Every record owns its buffer, obtained and released through the allocation
+// hooks. Each family has the same four operations: clear (zero the record,
+// release nothing), allocate for the current geometry, resize for a new
+// geometry, release (free the buffer; the window's x and y stay).
+#pragma once
+
+#include <cstdint>
+
+// A rectangle of camera pixels. An empty window has width or height 0.
+struct wn_window_t {
+  int16_t x;
+  int16_t y;
+  int16_t width;
+  int16_t height;
+};
+
+// Every phase value at or above this marks an invalid pixel.
+constexpr int32_t MX_INVALID_I32 = 0x7FFFFFF8;
+
+// Phase matrix: width x height signed 32-bit values, row after row.
+struct mx_i32_t {
+  int32_t size;  // elements the buffer holds; 0 without buffer
+  wn_window_t window;
+  int32_t* matrix;
+};
+
+// Intensity matrix: n_buckets frames of width x height unsigned 16-bit values.
+struct mx_bkt16_t {
+  int32_t size;
+  wn_window_t window;
+  int16_t n_buckets;
+  int16_t aux;  // carried with the matrix, not interpreted
+  uint16_t* matrix;
+};
+
+struct mx_u16_t {
+  int32_t size;
+  wn_window_t window;
+  uint16_t* matrix;
+};
+
+struct mx_w32_t {
+  int32_t size;
+  wn_window_t window;
+  uint32_t* matrix;
+};
+
+struct mx_w64_t {
+  int32_t size;
+  wn_window_t window;
+  uint64_t* matrix;
+};
+
+// Mask matrix: rows of stride bytes (width rounded up to a multiple of 4),
+// stored bottom-up; `size` counts bytes.
+struct mx_mask8_t {
+  int32_t size;
+  wn_window_t window;
+  uint8_t bits;
+  uint8_t* matrix;
+};
+
+// Compact 32-bit matrix without an origin.
+struct mx_c32_t {
+  int32_t size;
+  int16_t width;
+  int16_t height;
+  uint32_t* matrix;
+};
+
+// ---- matrix operations. Allocate and resize return 0, ERR_PARAM_OUT_OF_RANGE
+// (333) for a zero or negative element count, ERR_NO_MEM (320) when the
+// allocation fails or the count does not fit the record, ERR_INVALID_PARAM
+// (242) for a null record. Resize with `keep` keeps a larger buffer.
+
+void mx_i32_clear(mx_i32_t* m);
+int mx_i32_alloc(mx_i32_t* m);
+int mx_i32_resize(mx_i32_t* m, const wn_window_t* window, bool keep);
+int mx_i32_resize_aligned(mx_i32_t* m);
+void mx_i32_release(mx_i32_t* m);
+
+void mx_bkt16_clear(mx_bkt16_t* m);
+int mx_bkt16_alloc(mx_bkt16_t* m);
+int mx_bkt16_resize(mx_bkt16_t* m, const wn_window_t* window, int n_buckets, bool keep);
+void mx_bkt16_release(mx_bkt16_t* m);
+
+void mx_u16_clear(mx_u16_t* m);
+int mx_u16_alloc(mx_u16_t* m);
+int mx_u16_resize(mx_u16_t* m, const wn_window_t* window, bool keep);
+void mx_u16_release(mx_u16_t* m);
+
+void mx_w32_clear(mx_w32_t* m);
+int mx_w32_alloc(mx_w32_t* m);
+int mx_w32_alloc_zeroed(mx_w32_t* m);
+int mx_w32_resize(mx_w32_t* m, const wn_window_t* window, bool keep);
+void mx_w32_release(mx_w32_t* m);
+
+void mx_w64_clear(mx_w64_t* m);
+int mx_w64_alloc(mx_w64_t* m);
+int mx_w64_alloc_zeroed(mx_w64_t* m);
+int mx_w64_resize(mx_w64_t* m, const wn_window_t* window, bool keep);
+int mx_w64_resize_aligned(mx_w64_t* m);
+void mx_w64_release(mx_w64_t* m);
+
+void mx_mask8_clear(mx_mask8_t* m);
+int mx_mask8_alloc(mx_mask8_t* m);
+int mx_mask8_resize(mx_mask8_t* m, const wn_window_t* window, bool keep);
+void mx_mask8_release(mx_mask8_t* m);
+// Bytes per stored row of a mask of this width.
+int mx_mask8_stride(int width);
+// Address of element (x, y); rows are stored bottom-up.
+uint8_t* mx_mask8_at(const mx_mask8_t* m, int x, int y);
+
+void mx_c32_clear(mx_c32_t* m);
+int mx_c32_alloc(mx_c32_t* m);
+int mx_c32_resize(mx_c32_t* m, int width, int height, bool keep);
+void mx_c32_release(mx_c32_t* m);
+
+// Address of element (x, y) of a phase matrix.
+int32_t* mx_i32_at(const mx_i32_t* m, int x, int y);
+uint16_t* mx_u16_at(const mx_u16_t* m, int x, int y);
+
+// ---- window operations
+
+// Relation of window a to window b, tested in this order.
+enum wn_relation_t : int {
+  WN_DISJOINT = 1,  // no shared pixel (an empty window shares none)
+  WN_EQUAL = 2,
+  WN_OVERLAP = 3,
+  WN_INSIDE = 4,    // a lies inside b
+  WN_CONTAINS = 5,  // a contains b
+};
+int wn_compare_windows(const wn_window_t* a, const wn_window_t* b);
+// The common rectangle, or ERR_WINDOWS_DISJOINT (445).
+int wn_intersect_windows(const wn_window_t* a, const wn_window_t* b, wn_window_t* out);
+// Widen the window so x (y) is a multiple of 4 and the end is one too.
+void wn_align_x(wn_window_t* w);
+void wn_align_y(wn_window_t* w);
+// Maps a window between frames whose sizes are integer multiples or fractions
+// of each other; the factors are negative when the destination is smaller.
+int wn_map_window(const wn_window_t* src_frame, const wn_window_t* src_window,
+                  const wn_window_t* dst_frame, wn_window_t* out, int* x_factor, int* y_factor);
+// Splits a frame into a left and a right window around column `split`
+// (0 or less: the middle) with `gap` columns between them.
+int wn_split_window(int width, int height, int split, int gap, wn_window_t* left,
+                    wn_window_t* right);

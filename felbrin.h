@@ -1,0 +1,9 @@
+// The instrument-support library: include this one header.
+#pragma once
+
+#include "common/errors.h"
+#include "common/hooks.h"
+#include "common/util.h"
+#include "data/binary_file.h"
+#include "data/point_list.h"
+#include "data/records.h"

@@ -1,0 +1,50 @@
+// The thin layer between the library and the operating system. Everything
+// that needs an OS header lives behind these declarations: platform/posix/
+// implements them for Linux, platform/win32/ for Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// The platform's text line end, written by the text writers themselves
+// (files are opened in binary mode, which is byte-identical and faster).
+#ifdef _WIN32
+inline constexpr std::string_view kLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kLineEnd = "\n";
+#endif
+
+// ---- encoding and the wide-path convention (portable code)
+
+// True when the text starts with the UTF-16 marker 0xFEFF or 0xFFFE. Looks at
+// the second byte only when the first is 0xFE or 0xFF, so an empty narrow
+// text is never read past its terminator.
+bool is_wide_marked(const char* p);
+// The zero-terminated UTF-16 units that follow the marker of a marked path.
+std::u16string wide_units(const char* marked);
+// Conversions between UTF-16 and UTF-8; unpaired surrogates become U+FFFD.
+std::string to_utf8(std::u16string_view units);
+std::u16string to_utf16(std::string_view text);
+// The path as readable UTF-8 text, whether narrow or marked wide.
+std::string display_path(const char* path);
+
+// ---- files (marker-aware)
+
+// std::fopen with a path that may be marked wide; POSIX opens are close-on-exec.
+std::FILE* open_file(const char* path, const char* mode);
+bool is_regular_file(const char* path);
+bool remove_file(const char* path);
+// A read-only stream over bytes in memory (fuzzers and tests); the bytes must
+// outlive the stream. Null on failure.
+std::FILE* open_memory(const void* data, std::size_t size);
+
+// ---- errors
+
+// The system's message for an OS error number; false when it has none.
+bool system_error_text(int os_error, char* buf, std::size_t size);
+
+}  // namespace plat

@@ -1,0 +1,62 @@
+// POSIX back end of the platform layer.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace plat {
+namespace {
+
+// A marked wide path becomes its UTF-8 text, and '\' a '/' so paths written
+// for Windows work; narrow paths are used as they stand.
+std::string native(const char* path) {
+  if (!is_wide_marked(path)) return path;
+  std::string s = to_utf8(wide_units(path));
+  for (char& c : s)
+    if (c == '\\') c = '/';
+  return s;
+}
+
+}  // namespace
+
+std::FILE* open_file(const char* path, const char* mode) {
+  if (path == nullptr) return nullptr;
+  std::string m = mode;
+  m += 'e';  // close-on-exec
+  return std::fopen(native(path).c_str(), m.c_str());
+}
+
+bool is_regular_file(const char* path) {
+  struct stat st {};
+  return path != nullptr && ::stat(native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool remove_file(const char* path) {
+  return path != nullptr && ::unlink(native(path).c_str()) == 0;
+}
+
+std::FILE* open_memory(const void* data, std::size_t size) {
+  // fmemopen refuses a zero size: give it one byte and consume it.
+  static char one = 0;
+  if (size == 0) {
+    std::FILE* f = ::fmemopen(&one, 1, "rb");
+    if (f != nullptr) std::fgetc(f);
+    return f;
+  }
+  return ::fmemopen(const_cast<void*>(data), size, "rb");
+}
+
+bool system_error_text(int os_error, char* buf, std::size_t size) {
+  char tmp[512];
+  // GNU strerror_r returns the text, which may or may not live in tmp.
+  const char* text = strerror_r(os_error, tmp, sizeof tmp);
+  if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) return false;
+  std::snprintf(buf, size, "%s", text);
+  return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,79 @@
+// Allocation hooks that count blocks and fail on request, for tests of
+// every allocating operation.
+#pragma once
+
+#include <cstdlib>
+
+#include "common/hooks.h"
+
+namespace felbrin::test {
+
+class FailingAllocator {
+ public:
+  // Fails the allocation numbered `fail_at` (0 is the first) and every later
+  // one when `sticky`; -1 never fails.
+  explicit FailingAllocator(int fail_at = -1, bool sticky = false) {
+    state() = State{fail_at, sticky, 0, 0};
+    saved_ = {u_malloc_fn, u_realloc_fn, u_calloc_fn, u_free_fn};
+    u_malloc_fn = &do_malloc;
+    u_realloc_fn = &do_realloc;
+    u_calloc_fn = &do_calloc;
+    u_free_fn = &do_free;
+  }
+  ~FailingAllocator() {
+    u_malloc_fn = saved_.m;
+    u_realloc_fn = saved_.r;
+    u_calloc_fn = saved_.c;
+    u_free_fn = saved_.f;
+  }
+  FailingAllocator(const FailingAllocator&) = delete;
+  FailingAllocator& operator=(const FailingAllocator&) = delete;
+
+  int requests() const { return state().requests; }
+  int live_blocks() const { return state().live; }
+
+ private:
+  struct State {
+    int fail_at;
+    bool sticky;
+    int requests;
+    int live;
+  };
+  struct Saved {
+    u_malloc_hook m;
+    u_realloc_hook r;
+    u_calloc_hook c;
+    u_free_hook f;
+  };
+  static State& state() {
+    static State s;
+    return s;
+  }
+  static bool should_fail() {
+    State& s = state();
+    const int n = s.requests++;
+    return s.fail_at >= 0 && (n == s.fail_at || (s.sticky && n > s.fail_at));
+  }
+  static void* do_malloc(std::size_t n) {
+    if (should_fail()) return nullptr;
+    ++state().live;
+    return std::malloc(n);
+  }
+  static void* do_calloc(std::size_t n, std::size_t e) {
+    if (should_fail()) return nullptr;
+    ++state().live;
+    return std::calloc(n, e);
+  }
+  static void* do_realloc(void* p, std::size_t n) {
+    if (should_fail()) return nullptr;
+    if (p == nullptr) ++state().live;
+    return std::realloc(p, n);
+  }
+  static void do_free(void* p) {
+    if (p != nullptr) --state().live;
+    std::free(p);
+  }
+  Saved saved_;
+};
+
+}  // namespace felbrin::test

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Installs what the tests need (only what is missing) and runs every test leg:
+#   linux       native optimised build, whole suite
+#   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
+#   windows     mingw-w64 cross build, whole suite under Wine
+#   fuzz        libFuzzer smoke run of every file reader (FUZZ_SECONDS each, default 30)
+# Ends with one summary line "legs: N passed, M failed".
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
+          g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null || { echo "package installation failed"; echo "legs: 0 passed, 1 failed"; exit 1; }
+fi
+
+passed=0
+failed=0
+failed_legs=()
+leg() {
+  local name=$1
+  shift
+  echo
+  echo "== leg $name"
+  local t0=$SECONDS
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "== leg $name passed ($((SECONDS - t0)) s)"
+  else
+    failed=$((failed + 1))
+    failed_legs+=("$name")
+    echo "== leg $name FAILED ($((SECONDS - t0)) s)"
+  fi
+}
+
+# Build output goes to a log, shown only when the build fails.
+build() {
+  local preset=$1
+  shift
+  local log=build/$preset-build.log
+  mkdir -p build
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" "$@"; } >"$log" 2>&1; then
+    tail -n 60 "$log"
+    return 1
+  fi
+}
+
+build_and_test() {
+  build "$1" && ctest --preset "$1"
+}
+
+fuzz_smoke() {
+  local seconds=${FUZZ_SECONDS:-30}
+  local dir=build/fuzz
+  build fuzz --target fuzz_binary_reader mkdatafile || return 1
+  rm -rf "$dir/corpus" && mkdir -p "$dir/corpus"
+  # Seeds from the generator: both header lengths, windows, buckets, invalid pixels.
+  "$dir/mkdatafile" -w 3 -h 2 "$dir/corpus/small.dat" &&
+    "$dir/mkdatafile" -w 5 -h 4 -x 2 -y 3 -b 2 -l "$dir/corpus/long-buckets.dat" &&
+    "$dir/mkdatafile" -w 4 -h 4 -i 100 "$dir/corpus/all-invalid.dat" &&
+    "$dir/mkdatafile" -w 8 -h 1 -b 1 -i 0 -s 9 "$dir/corpus/one-row.dat" || return 1
+  cp examples/sample.dat "$dir/corpus/"
+  local rc=0
+  "$dir/fuzz/fuzz_binary_reader" -max_total_time="$seconds" -print_final_stats=1 "$dir/corpus" \
+    >"$dir/fuzz.log" 2>&1 || rc=$?
+  grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' "$dir/fuzz.log" || true
+  [ "$rc" -eq 0 ] || tail -n 60 "$dir/fuzz.log"
+  return "$rc"
+}
+
+leg linux build_and_test linux
+leg linux-asan build_and_test linux-asan
+leg windows build_and_test windows
+leg fuzz fuzz_smoke
+
+echo
+[ ${#failed_legs[@]} -gt 0 ] && echo "failed legs: ${failed_legs[*]}"
+echo "legs: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
