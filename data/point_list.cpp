@@ -12,35 +12,48 @@
 namespace felbrin {
 namespace {
 
-char* put(char* p, std::string_view s) {
-  std::memcpy(p, s.data(), s.size());
-  return p + s.size();
+// Short texts of at most 8 bytes are copied with one fixed-size copy (the
+// buffer always has room for it) rather than a call per piece.
+struct ShortText {
+  char bytes[8] = {};
+  std::size_t size = 0;
+  explicit ShortText(std::string_view s) : size(s.size()) { std::memcpy(bytes, s.data(), s.size()); }
+};
+
+char* put(char* p, const ShortText& t) {
+  std::memcpy(p, t.bytes, sizeof t.bytes);
+  return p + t.size;
 }
 
-// Longest point line: two 5-digit coordinates, a %g value and the line end.
-constexpr std::size_t kMaxLine = 2 * 7 + FMT_MAX_CHARS + 2;
+// Longest point line: two 5-digit coordinates with their blanks, a %g value
+// and the line end, plus the slack of the fixed-size copies.
+constexpr std::size_t kMaxLine = 2 * 8 + FMT_MAX_CHARS + 8;
 
 }  // namespace
 
 int write_point_list(ByteSink& sink, const mx_i32_t* m, std::string_view eol) {
-  if (m == nullptr) return ERR_INVALID_PARAM;
+  if (m == nullptr || eol.size() > sizeof ShortText::bytes) return ERR_INVALID_PARAM;
   mx_stats_t st{};
   if (const int rc = mx_i32_stats(m, &m->window, &st); rc != 0) return rc;
 
   const double offset = st.valley;
   const double span = static_cast<double>(st.peak) - static_cast<double>(st.valley);
   SinkBuffer out(sink);
+  const ShortText line_end(eol);
 
   char* p = out.reserve(kMaxLine);
   p = fmt_int(p, st.npoints);
-  out.commit(put(p, eol));
+  out.commit(put(p, line_end));
   if (!out.flush()) return ERR_CANT_WRITE_FILE;
 
   const int width = m->window.width, height = m->window.height;
   const int32_t* row = m->matrix;
   for (int y = 0; y < height; ++y, row += width) {
-    char ytext[8];
-    const std::string_view y_field(ytext, static_cast<std::size_t>(fmt_int(ytext, y) - ytext));
+    // " y " is the same for the whole row: " " is added after x below.
+    char ytext[FMT_MAX_CHARS];
+    char* yend = fmt_int(ytext, y);
+    *yend++ = ' ';
+    const ShortText y_field({ytext, static_cast<std::size_t>(yend - ytext)});
     for (int x = 0; x < width; ++x) {
       const int32_t v = row[x];
       if (v >= MX_INVALID_I32) continue;
@@ -48,7 +61,6 @@ int write_point_list(ByteSink& sink, const mx_i32_t* m, std::string_view eol) {
       p = fmt_int(p, x);
       *p++ = ' ';
       p = put(p, y_field);
-      *p++ = ' ';
       // Divide, never multiply by a reciprocal: the last digit would differ.
       // An all-equal matrix has no span; its values all scale to 0.
       if (span != 0) {
@@ -56,7 +68,7 @@ int write_point_list(ByteSink& sink, const mx_i32_t* m, std::string_view eol) {
       } else {
         *p++ = '0';
       }
-      out.commit(put(p, eol));
+      out.commit(put(p, line_end));
     }
     if (!out.ok()) return ERR_CANT_WRITE_FILE;
   }
@@ -64,7 +76,7 @@ int write_point_list(ByteSink& sink, const mx_i32_t* m, std::string_view eol) {
   for (double trailer : {offset, span}) {
     p = out.reserve(kMaxLine);
     p = fmt_g(p, trailer);
-    out.commit(put(p, eol));
+    out.commit(put(p, line_end));
   }
   return out.flush() ? 0 : ERR_CANT_WRITE_FILE;
 }

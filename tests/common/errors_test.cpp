@@ -89,3 +89,12 @@ TEST(SwapBytesDeathTest, OtherSizesAbort) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ErrorLogDeathTest, ExitLogsAndEndsWithStatusOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(err_log_exit(ERR_CANT_OPEN_FILE), ::testing::ExitedWithCode(1), "ERR_CANT_OPEN_FILE");
+}
+
+}  // namespace
