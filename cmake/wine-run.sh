@@ -2,7 +2,7 @@
 # wine-run.sh PREFIX PROGRAM [ARGS...]
 # Runs a Windows program under Wine in the given private prefix, quietly, so
 # runs never depend on the machine's home directory or print Wine's chatter.
-WINEPREFIX=$1
+WINEPREFIX=$(realpath -m "$1")
 shift
 export WINEPREFIX
 export WINEDEBUG=-all
