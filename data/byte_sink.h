@@ -28,31 +28,28 @@ class StreamSink final : public ByteSink {
   std::FILE* f_;
 };
 
-// Collects text in fixed-size pieces and passes each full piece to the sink.
-// Once a write fails, everything after is dropped and ok() stays false.
+// A fixed-size buffer in front of a sink. Writers keep their own write
+// pointer into it (cheaper than a call per piece), check it against limit()
+// and hand the filled part over with flush(). Once a write fails, later
+// flushes are dropped and ok() stays false.
 class SinkBuffer {
  public:
   static constexpr std::size_t kCapacity = 32 * 1024;
 
   explicit SinkBuffer(ByteSink& sink) : sink_(sink) {}
 
-  // Room for at least `n` (<= kCapacity) more bytes; write there and commit.
-  char* reserve(std::size_t n) {
-    if (used_ + n > kCapacity) flush();
-    return buf_ + used_;
-  }
-  void commit(const char* end) { used_ = static_cast<std::size_t>(end - buf_); }
-
-  bool flush() {
-    if (used_ > 0 && ok_) ok_ = sink_.write({buf_, used_});
-    used_ = 0;
-    return ok_;
+  char* begin() { return buf_; }
+  // The last position from which `room` (<= kCapacity) more bytes still fit.
+  const char* limit(std::size_t room) const { return buf_ + kCapacity - room; }
+  // Hands [begin(), end) to the sink; returns begin() to go on from.
+  char* flush(const char* end) {
+    if (ok_ && end > buf_) ok_ = sink_.write({buf_, static_cast<std::size_t>(end - buf_)});
+    return buf_;
   }
   bool ok() const { return ok_; }
 
  private:
   ByteSink& sink_;
-  std::size_t used_ = 0;
   bool ok_ = true;
   char buf_[kCapacity];
 };

@@ -25,6 +25,31 @@ char* put(char* p, const ShortText& t) {
   return p + t.size;
 }
 
+// The decimal text of a column number, which only ever goes up by one:
+// stepping it is cheaper than formatting it afresh for every point.
+class ColumnText {
+ public:
+  void step() {
+    int i = len_ - 1;
+    while (i >= 0 && text_[i] == '9') text_[i--] = '0';
+    if (i >= 0) {
+      ++text_[i];
+      return;
+    }
+    std::memmove(text_ + 1, text_, static_cast<std::size_t>(len_));
+    text_[0] = '1';
+    ++len_;
+  }
+  char* put(char* p) const {
+    std::memcpy(p, text_, sizeof text_);
+    return p + len_;
+  }
+
+ private:
+  char text_[8] = {'0'};  // a column is at most 5 digits
+  int len_ = 1;
+};
+
 // Longest point line: two 5-digit coordinates with their blanks, a %g value
 // and the line end, plus the slack of the fixed-size copies.
 constexpr std::size_t kMaxLine = 2 * 8 + FMT_MAX_CHARS + 8;
@@ -38,29 +63,28 @@ int write_point_list(ByteSink& sink, const mx_i32_t* m, std::string_view eol) {
 
   const double offset = st.valley;
   const double span = static_cast<double>(st.peak) - static_cast<double>(st.valley);
-  SinkBuffer out(sink);
   const ShortText line_end(eol);
+  SinkBuffer out(sink);
+  const char* const limit = out.limit(kMaxLine);
 
-  char* p = out.reserve(kMaxLine);
-  p = fmt_int(p, st.npoints);
-  out.commit(put(p, line_end));
-  if (!out.flush()) return ERR_CANT_WRITE_FILE;
+  char* p = put(fmt_int(out.begin(), st.npoints), line_end);
+  p = out.flush(p);
+  if (!out.ok()) return ERR_CANT_WRITE_FILE;
 
   const int width = m->window.width, height = m->window.height;
   const int32_t* row = m->matrix;
   for (int y = 0; y < height; ++y, row += width) {
-    // " y " is the same for the whole row: " " is added after x below.
-    char ytext[FMT_MAX_CHARS];
-    char* yend = fmt_int(ytext, y);
+    // " y " is the same for the whole row.
+    char ytext[FMT_MAX_CHARS] = {' '};
+    char* yend = fmt_int(ytext + 1, y);
     *yend++ = ' ';
     const ShortText y_field({ytext, static_cast<std::size_t>(yend - ytext)});
-    for (int x = 0; x < width; ++x) {
+    ColumnText x_text;
+    for (int x = 0; x < width; ++x, x_text.step()) {
       const int32_t v = row[x];
       if (v >= MX_INVALID_I32) continue;
-      p = out.reserve(kMaxLine);
-      p = fmt_int(p, x);
-      *p++ = ' ';
-      p = put(p, y_field);
+      if (p > limit) p = out.flush(p);
+      p = put(x_text.put(p), y_field);
       // Divide, never multiply by a reciprocal: the last digit would differ.
       // An all-equal matrix has no span; its values all scale to 0.
       if (span != 0) {
@@ -68,17 +92,17 @@ int write_point_list(ByteSink& sink, const mx_i32_t* m, std::string_view eol) {
       } else {
         *p++ = '0';
       }
-      out.commit(put(p, line_end));
+      p = put(p, line_end);
     }
     if (!out.ok()) return ERR_CANT_WRITE_FILE;
   }
 
   for (double trailer : {offset, span}) {
-    p = out.reserve(kMaxLine);
-    p = fmt_g(p, trailer);
-    out.commit(put(p, line_end));
+    if (p > limit) p = out.flush(p);
+    p = put(fmt_g(p, trailer), line_end);
   }
-  return out.flush() ? 0 : ERR_CANT_WRITE_FILE;
+  out.flush(p);
+  return out.ok() ? 0 : ERR_CANT_WRITE_FILE;
 }
 
 }  // namespace felbrin
