@@ -107,4 +107,52 @@ int run(int argc, const char* const* argv, std::FILE* err) {
   return kDone;
 }
 
+namespace {
+
+bool is_option(std::string_view arg) { return !arg.empty() && arg[0] == '-'; }
+
+// Marker unit, the path's units and a zero unit, as raw bytes.
+std::string marked_path(std::u16string_view units) {
+  std::u16string marked(1, char16_t{0xFFFE});
+  marked += units;
+  marked.push_back(0);
+  return std::string(reinterpret_cast<const char*>(marked.data()),
+                     marked.size() * sizeof(char16_t));
+}
+
+}  // namespace
+
+void Arguments::add(std::string bytes) {
+  storage_.push_back(std::move(bytes));
+  pointers_.clear();
+  for (const std::string& s : storage_) pointers_.push_back(s.c_str());
+}
+
+Arguments Arguments::from_utf16(std::span<const std::u16string_view> args) {
+  Arguments a;
+  for (std::u16string_view units : args) {
+    bool ascii = true;
+    for (char16_t u : units) ascii = ascii && u < 0x80;
+    const bool option = !units.empty() && units[0] == u'-';
+    if (ascii || option) {
+      a.add(plat::to_utf8(units));
+    } else {
+      a.add(marked_path(units));
+    }
+  }
+  return a;
+}
+
+Arguments Arguments::from_narrow(std::span<const char* const> args) {
+  Arguments a;
+  for (const char* arg : args) {
+    if (plat::is_wide_marked(arg) && !is_option(arg)) {
+      a.add(marked_path(plat::to_utf16(arg)));
+    } else {
+      a.add(arg);
+    }
+  }
+  return a;
+}
+
 }  // namespace mapconv

@@ -239,8 +239,8 @@ bool read_values(std::FILE* f, T* dst, std::size_t count) {
   return std::ferror(f) == 0;
 }
 
-// Skips `bytes` forward by reading them, which works on pipes too.
-bool skip(std::FILE* f, int64_t bytes) {
+// Reads and drops `bytes`; false when the stream ends first.
+bool discard(std::FILE* f, int64_t bytes) {
   std::array<char, 64 * 1024> scratch;
   while (bytes > 0) {
     const auto n = static_cast<std::size_t>(std::min<int64_t>(bytes, scratch.size()));
@@ -248,6 +248,13 @@ bool skip(std::FILE* f, int64_t bytes) {
     bytes -= static_cast<int64_t>(n);
   }
   return true;
+}
+
+// Skips a block nobody asked for: a seek where the stream allows it, else
+// reading (pipes). The end of the stream is no error here: a block that
+// follows is then found missing when it is read.
+void skip(std::FILE* f, int64_t bytes) {
+  if (bytes > 0 && std::fseek(f, static_cast<long>(bytes), SEEK_CUR) != 0) discard(f, bytes);
 }
 
 // Geometry of one matrix as the header announces it.
@@ -259,21 +266,31 @@ struct Geometry {
 };
 
 int read_intensity(std::FILE* f, const Geometry& g, mx_bkt16_t* intensity) {
-  if (intensity == nullptr) return skip(f, g.bytes) ? 0 : ERR_CORRUPT_DATA_FILE;
-  if (const int rc = mx_bkt16_alloc(intensity); rc != 0) return rc;
-  // A sound file announces exactly the buffer; read what fits, skip the rest
-  // (including an odd last byte) so the phase block starts where it should.
-  const auto capacity = static_cast<std::size_t>(intensity->size);
-  const std::size_t announced = static_cast<std::size_t>(g.bytes) / 2;
-  const std::size_t n = std::min(capacity, announced);
-  if (!read_values(f, intensity->matrix, n)) return ERR_CORRUPT_DATA_FILE;
-  std::fill(intensity->matrix + n, intensity->matrix + capacity, uint16_t{0});
-  if (!skip(f, g.bytes - static_cast<int64_t>(n) * 2)) return ERR_CORRUPT_DATA_FILE;
+  if (intensity == nullptr) {
+    skip(f, g.bytes);
+    return 0;
+  }
+  // A sound file announces exactly the buffer. Read what fits and skip the
+  // rest (an odd last byte included) so the phase block starts where it
+  // should; values the file does not hold read as zero. A buffer that the
+  // file will not fill comes zeroed from the allocator, so a tiny file that
+  // announces a huge geometry does not make the reader touch all of it.
+  const int64_t capacity = int64_t{intensity->window.width} * intensity->window.height *
+                           intensity->n_buckets;
+  const int64_t announced = g.bytes / 2;
+  const int rc = announced < capacity ? mx_bkt16_alloc_zeroed(intensity) : mx_bkt16_alloc(intensity);
+  if (rc != 0) return rc;
+  const auto n = static_cast<std::size_t>(std::min(capacity, announced));
+  if (!read_values(f, intensity->matrix, n) || !discard(f, g.bytes - static_cast<int64_t>(n) * 2))
+    return ERR_CORRUPT_DATA_FILE;
   return 0;
 }
 
 int read_phase(std::FILE* f, const Geometry& g, mx_i32_t* phase) {
-  if (phase == nullptr) return skip(f, g.bytes) ? 0 : ERR_CORRUPT_DATA_FILE;
+  if (phase == nullptr) {
+    skip(f, g.bytes);
+    return 0;
+  }
   if (const int rc = mx_i32_alloc(phase); rc != 0) return rc;
   if (!read_values(f, phase->matrix, static_cast<std::size_t>(phase->size)))
     return ERR_CORRUPT_DATA_FILE;

@@ -131,14 +131,15 @@ int mx_i32_stats(const mx_i32_t* m, const wn_window_t* window, mx_stats_t* stats
 
   int32_t peak = INT32_MIN, valley = INT32_MAX;
   int peak_c = 0, peak_r = 0, valley_c = 0, valley_r = 0;
-  int64_t count = 0, sum = 0;
+  int64_t count = 0;
+  double sum = 0;
   const int32_t* row = mx_i32_at(m, w.x, w.y);
   for (int r = 0; r < w.height; ++r, row += m->window.width) {
     for (int c = 0; c < w.width; ++c) {
       const int32_t v = row[c];
       if (v >= MX_INVALID_I32) continue;
       ++count;
-      sum += v;
+      sum += static_cast<double>(v);
       if (v > peak) peak = v, peak_c = c, peak_r = r;
       if (v < valley) valley = v, valley_c = c, valley_r = r;
     }
@@ -150,7 +151,7 @@ int mx_i32_stats(const mx_i32_t* m, const wn_window_t* window, mx_stats_t* stats
   stats->pv = peak - valley;
   stats->peak = peak;
   stats->valley = valley;
-  stats->mean = static_cast<double>(sum) / static_cast<double>(count);
+  stats->mean = sum / static_cast<double>(count);
   stats->peak_x = static_cast<int16_t>(w.x + peak_c);
   stats->peak_y = static_cast<int16_t>(w.y + peak_r);
   stats->valley_x = static_cast<int16_t>(w.x + valley_c);
@@ -160,8 +161,10 @@ int mx_i32_stats(const mx_i32_t* m, const wn_window_t* window, mx_stats_t* stats
 }
 
 int mx_i32_rows(const mx_i32_t* m, const wn_window_t* window, int32_t** rows) {
-  if (m == nullptr || rows == nullptr) return ERR_INVALID_PARAM;
+  if (m == nullptr || rows == nullptr || m->matrix == nullptr) return ERR_INVALID_PARAM;
   const wn_window_t w = window != nullptr ? *window : m->window;
+  const int rel = wn_compare_windows(&w, &m->window);
+  if (rel != WN_EQUAL && rel != WN_INSIDE) return ERR_IMPROPER_WINDOW;
   int32_t* p = m->matrix + (static_cast<std::ptrdiff_t>(w.y - m->window.y) * m->window.width +
                             (w.x - m->window.x));
   for (int i = 0; i < w.height; ++i, p += m->window.width) rows[i] = p;

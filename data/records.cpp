@@ -17,12 +17,11 @@ int64_t count_of(int width, int height, int layers = 1) {
   return int64_t{width} * int64_t{height} * int64_t{layers};
 }
 
-// Allocates `n` elements of `elem` bytes through the hooks, after checking
-// the count fits the record's 32-bit size field.
+// Allocates `n` (> 0) elements through the hooks, after checking the count
+// fits the record's 32-bit size field.
 template <class T>
 int allocate(int64_t n, T** out, bool zeroed = false) {
   *out = nullptr;
-  if (n <= 0) return ERR_PARAM_OUT_OF_RANGE;
   if (n > INT32_MAX) return ERR_NO_MEM;
   const auto count = static_cast<std::size_t>(n);
   void* p = zeroed ? u_calloc_fn(count, sizeof(T)) : u_malloc_fn(count * sizeof(T));
@@ -42,6 +41,7 @@ void release_buffer(Rec* m) {
 template <class Rec>
 int alloc_record(Rec* m, int64_t n, bool zeroed = false) {
   if (m == nullptr) return ERR_INVALID_PARAM;
+  if (n <= 0) return ERR_PARAM_OUT_OF_RANGE;  // the record stays as it is
   m->size = 0;
   const int rc = allocate(n, &m->matrix, zeroed);
   if (rc == 0) m->size = static_cast<int32_t>(n);
@@ -129,6 +129,14 @@ void mx_bkt16_clear(mx_bkt16_t* m) { clear_record(m); }
 int mx_bkt16_alloc(mx_bkt16_t* m) {
   if (m == nullptr) return ERR_INVALID_PARAM;
   const int rc = alloc_record(m, count_of(m->window.width, m->window.height, m->n_buckets));
+  if (rc == ERR_NO_MEM) m->window.width = m->window.height = m->n_buckets = 0;
+  return rc;
+}
+
+int mx_bkt16_alloc_zeroed(mx_bkt16_t* m) {
+  if (m == nullptr) return ERR_INVALID_PARAM;
+  const int rc =
+      alloc_record(m, count_of(m->window.width, m->window.height, m->n_buckets), true);
   if (rc == ERR_NO_MEM) m->window.width = m->window.height = m->n_buckets = 0;
   return rc;
 }

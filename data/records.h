@@ -83,6 +83,9 @@ void mx_i32_release(mx_i32_t* m);
 
 void mx_bkt16_clear(mx_bkt16_t* m);
 int mx_bkt16_alloc(mx_bkt16_t* m);
+// As mx_bkt16_alloc, with every value zero (pages the host hands out zeroed
+// are not touched, so an announced but sparse block costs no memory).
+int mx_bkt16_alloc_zeroed(mx_bkt16_t* m);
 int mx_bkt16_resize(mx_bkt16_t* m, const wn_window_t* window, int n_buckets, bool keep);
 void mx_bkt16_release(mx_bkt16_t* m);
 

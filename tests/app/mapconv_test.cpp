@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/temp_dir.h"
 #include "tools/datafile_builder.h"
 
@@ -132,6 +133,29 @@ TEST_F(Mapconv, WidePathsArePrintedAsUtf8) {
                           std::string(out8.begin(), out8.end()) + "\" successful\n"),
             std::string::npos);
   EXPECT_EQ(read_file(out), felbrin::test::native_lines("3\n0 0 0\n1 0 0.5\n1 1 1\n10\n20\n"));
+}
+
+TEST(MapconvArguments, Utf16OperandsBecomeMarkedPathsOptionsStayText) {
+  const std::u16string in = u"\u00e9t\u00e9.dat", out = u"out.txt", opt = u"-f\u00e9";
+  const std::u16string_view args[] = {u"mapconv", opt, in, out};
+  const auto a = mapconv::Arguments::from_utf16(args);
+  ASSERT_EQ(a.argc(), 4);
+  EXPECT_STREQ(a.argv()[0], "mapconv");
+  EXPECT_STREQ(a.argv()[1], "-f\xC3\xA9");  // an option, whatever follows the letter
+  EXPECT_STREQ(a.argv()[3], "out.txt");
+  const char* marked = a.argv()[2];
+  ASSERT_TRUE(plat::is_wide_marked(marked));
+  EXPECT_EQ(plat::wide_units(marked), in);
+}
+
+TEST(MapconvArguments, NarrowBytesThatLookMarkedAreMadeSafe) {
+  const char looks_marked[] = "\xFF\xFE" "a";  // no zero unit after the 'a'
+  const char* args[] = {"mapconv", looks_marked, "plain"};
+  const auto a = mapconv::Arguments::from_narrow(args);
+  ASSERT_EQ(a.argc(), 3);
+  EXPECT_STREQ(a.argv()[2], "plain");
+  ASSERT_TRUE(plat::is_wide_marked(a.argv()[1]));
+  EXPECT_EQ(plat::wide_units(a.argv()[1]), std::u16string(u"\uFFFD\uFFFDa"));
 }
 
 }  // namespace

@@ -142,16 +142,55 @@ TEST_F(BinaryReader, TruncatedOrForeignFiles) {
   EXPECT_EQ(df_read_file(nullptr, nullptr, nullptr, nullptr, nullptr), ERR_CANT_OPEN_FILE);
 }
 
-TEST_F(BinaryReader, NoBlocksGivesEmptyRecords) {
+TEST_F(BinaryReader, NoBlocksGivesEmptyRecordsAndReadsNothingMore) {
   DataFileSpec s;
+  s.intens_width = 4, s.intens_height = 4, s.intens_buckets = 2;  // geometry, but no block
+  s.phase_x = 3, s.phase_width = 4, s.phase_height = 4;
   Bytes b = build_data_file(s);
   b.push_back(0x99);  // trailing bytes are never looked at
+  const auto path = dir_.path() / "in.dat";
+  felbrin::test::write_file(path, b);
+  std::FILE* f = std::fopen(path.string().c_str(), "rb");
+  ASSERT_NE(f, nullptr);
   Records r;
-  ASSERT_EQ(read(b, r), 0);
+  ASSERT_EQ(df_read_binary_stream(f, &r.source, &r.header, &r.intensity, &r.phase), 0);
+  EXPECT_EQ(std::ftell(f), DF_HEADER_SHORT);
+  std::fclose(f);
   EXPECT_EQ(r.phase.matrix, nullptr);
+  EXPECT_EQ(r.phase.size, 0);
+  EXPECT_EQ(r.phase.window.x, 0);
   EXPECT_EQ(r.phase.window.width, 0);
+  EXPECT_EQ(r.phase.window.height, 0);
   EXPECT_EQ(r.intensity.matrix, nullptr);
+  EXPECT_EQ(r.intensity.window.width, 0);
+  EXPECT_EQ(r.intensity.window.height, 0);
+  EXPECT_EQ(r.intensity.n_buckets, 0);
 }
+
+TEST_F(BinaryReader, SkippingAMissingBlockWithoutARecordIsNoError) {
+  DataFileSpec s = small_spec();
+  s.phase.clear();
+  s.phase_bytes = 0;
+  s.intens_bytes = 100000;  // far more than the file holds
+  Records r;
+  EXPECT_EQ(read(build_data_file(s), r, false, true), 0);
+  EXPECT_EQ(read(build_data_file(s), r, true, true), ERR_CORRUPT_DATA_FILE);
+}
+
+#if defined(__linux__)
+// The reader never seeks back, so it reads from pipes too.
+TEST_F(BinaryReader, ReadsFromAPipe) {
+  const auto path = dir_.path() / "in.dat";
+  felbrin::test::write_file(path, build_data_file(small_spec(DF_MAGIC_4096)));
+  std::FILE* pipe = ::popen(("cat '" + path.string() + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  Records r;
+  EXPECT_EQ(df_read_binary_stream(pipe, nullptr, &r.header, nullptr, &r.phase), 0);
+  ::pclose(pipe);
+  EXPECT_EQ(r.header.df_format_tag, 3);
+  EXPECT_EQ(r.phase.matrix[5], INT32_MIN);
+}
+#endif
 
 TEST_F(BinaryReader, BadGeometryIsRefusedAndRecordsReleased) {
   felbrin::test::FailingAllocator alloc;

@@ -132,6 +132,11 @@ TEST(Rows, PointersAddressTheWindowRows) {
   ASSERT_EQ(mx_i32_rows(&a.m, &w, rows), 0);
   EXPECT_EQ(rows[0], a.values.data() + 5);
   EXPECT_EQ(rows[1], a.values.data() + 9);
+  const wn_window_t outside{13, 21, 2, 2};
+  EXPECT_EQ(mx_i32_rows(&a.m, &outside, rows), ERR_IMPROPER_WINDOW);
+  mx_i32_t no_buffer{};
+  no_buffer.window = {0, 0, 2, 2};
+  EXPECT_EQ(mx_i32_rows(&no_buffer, nullptr, rows), ERR_INVALID_PARAM);
 }
 
 TEST(PointListFile, WritesPlatformLineEnds) {

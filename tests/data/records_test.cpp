@@ -55,6 +55,17 @@ TEST(PhaseMatrix, CountsAreCheckedInSixtyFourBits) {
   EXPECT_EQ(mx_i32_alloc(&m), ERR_PARAM_OUT_OF_RANGE);
   EXPECT_EQ(mx_i32_alloc(nullptr), ERR_INVALID_PARAM);
 
+  // A refused count leaves a record that holds a buffer as it was.
+  mx_i32_t held{};
+  held.window = {0, 0, 2, 2};
+  ASSERT_EQ(mx_i32_alloc(&held), 0);
+  int32_t* buffer = held.matrix;
+  held.window.width = 0;
+  EXPECT_EQ(mx_i32_alloc(&held), ERR_PARAM_OUT_OF_RANGE);
+  EXPECT_EQ(held.matrix, buffer);
+  EXPECT_EQ(held.size, 4);
+  mx_i32_release(&held);
+
   mx_bkt16_t b{};
   b.window = {0, 0, 32767, 32767};
   b.n_buckets = 8;  // 8.6e9 values: more than the record's size can count
