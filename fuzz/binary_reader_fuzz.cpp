@@ -24,7 +24,7 @@ class NullSink final : public felbrin::ByteSink {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  u_malloc_fn = bounded_malloc;
+  u_malloc_fn.exchange(bounded_malloc);
   std::FILE* f = plat::open_memory(data, size);
   if (f == nullptr) return 0;
   df_source_info_t source;

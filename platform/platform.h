@@ -10,6 +10,13 @@
 
 namespace plat {
 
+// The platform's path separator.
+#ifdef _WIN32
+inline constexpr char kSep = '\\';
+#else
+inline constexpr char kSep = '/';
+#endif
+
 // The platform's text line end, written by the text writers themselves
 // (files are opened in binary mode, which is byte-identical and faster).
 #ifdef _WIN32
@@ -41,6 +48,19 @@ bool remove_file(const char* path);
 // A read-only stream over bytes in memory (fuzzers and tests); the bytes must
 // outlive the stream. Null on failure.
 std::FILE* open_memory(const void* data, std::size_t size);
+
+// ---- directories
+bool is_directory(const char* path);
+// 0 when created, 17 (EEXIST) when something of that name exists, else -1.
+int make_dir(const char* path);
+
+// ---- identity (raw host values; callers cache and cut)
+// Full path of the running program.
+bool module_path(std::string& out);
+// The computer's network name; on POSIX the short host name, upper-cased.
+bool computer_name(std::string& out);
+// The logon name of the user running the process.
+bool user_name(std::string& out);
 
 // ---- errors
 

@@ -37,6 +37,46 @@ bool remove_file(const char* path) {
                               : DeleteFileA(path) != 0;
 }
 
+bool is_directory(const char* path) {
+  if (path == nullptr) return false;
+  const DWORD attrs = is_wide_marked(path) ? GetFileAttributesW(wide(wide_units(path)).c_str())
+                                           : GetFileAttributesA(path);
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int make_dir(const char* path) {
+  if (path == nullptr) return -1;
+  const BOOL ok = is_wide_marked(path) ? CreateDirectoryW(wide(wide_units(path)).c_str(), nullptr)
+                                       : CreateDirectoryA(path, nullptr);
+  if (ok) return 0;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? 17 : -1;
+}
+
+bool module_path(std::string& out) {
+  char buf[MAX_PATH + 1];
+  const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  // A path that filled the buffer may have been cut: not a usable path.
+  if (n == 0 || n >= MAX_PATH) return false;
+  out.assign(buf, n);
+  return true;
+}
+
+bool computer_name(std::string& out) {
+  char buf[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD n = sizeof buf;
+  if (!GetComputerNameA(buf, &n)) return false;
+  out.assign(buf, n);
+  return true;
+}
+
+bool user_name(std::string& out) {
+  char buf[257];
+  DWORD n = sizeof buf;
+  if (!GetUserNameA(buf, &n) || n == 0) return false;
+  out = buf;  // n counts the terminator
+  return !out.empty();
+}
+
 std::FILE* open_memory(const void* data, std::size_t size) {
   // The C runtime has no memory streams: a temporary file that vanishes on close.
   std::FILE* f = std::tmpfile();

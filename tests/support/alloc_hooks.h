@@ -14,18 +14,9 @@ class FailingAllocator {
   // one when `sticky`; -1 never fails.
   explicit FailingAllocator(int fail_at = -1, bool sticky = false) {
     state() = State{fail_at, sticky, 0, 0};
-    saved_ = {u_malloc_fn, u_realloc_fn, u_calloc_fn, u_free_fn};
-    u_malloc_fn = &do_malloc;
-    u_realloc_fn = &do_realloc;
-    u_calloc_fn = &do_calloc;
-    u_free_fn = &do_free;
+    saved_ = u_set_alloc_hooks({&do_malloc, &do_realloc, &do_calloc, &do_free});
   }
-  ~FailingAllocator() {
-    u_malloc_fn = saved_.m;
-    u_realloc_fn = saved_.r;
-    u_calloc_fn = saved_.c;
-    u_free_fn = saved_.f;
-  }
+  ~FailingAllocator() { u_set_alloc_hooks(saved_); }
   FailingAllocator(const FailingAllocator&) = delete;
   FailingAllocator& operator=(const FailingAllocator&) = delete;
 
@@ -38,12 +29,6 @@ class FailingAllocator {
     bool sticky;
     int requests;
     int live;
-  };
-  struct Saved {
-    u_malloc_hook m;
-    u_realloc_hook r;
-    u_calloc_hook c;
-    u_free_hook f;
   };
   static State& state() {
     static State s;
@@ -73,7 +58,7 @@ class FailingAllocator {
     if (p != nullptr) --state().live;
     std::free(p);
   }
-  Saved saved_;
+  u_alloc_hooks_t saved_{};
 };
 
 }  // namespace felbrin::test

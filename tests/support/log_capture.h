@@ -11,11 +11,8 @@ namespace felbrin::test {
 
 class LogCapture {
  public:
-  LogCapture() : saved_(u_log_fn) {
-    text().clear();
-    u_log_fn = &capture;
-  }
-  ~LogCapture() { u_log_fn = saved_; }
+  LogCapture() : saved_(u_set_log_fn(&capture)) { text().clear(); }
+  ~LogCapture() { u_set_log_fn(saved_); }
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
