@@ -1,6 +1,7 @@
 // The instrument-support library: include this one header.
 #pragma once
 
+#include "common/dirs.h"
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/host.h"

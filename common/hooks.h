@@ -65,10 +65,52 @@ using u_log_hook = int (*)(const char* format, ...);
 extern felbrin::Hook<u_log_hook> u_log_fn;
 u_log_hook u_set_log_fn(u_log_hook fn);
 
-// Default log writer: formats onto the standard error stream and flushes it;
-// returns the flush result.
-int u_log_stderr(const char* format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
+#define FELBRIN_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define FELBRIN_PRINTF(fmt, args)
 #endif
-    ;
+
+// Default log writer: formats onto the standard error stream and flushes it;
+// returns the flush result (not a character count).
+int u_log_stderr(const char* format, ...) FELBRIN_PRINTF(1, 2);
+// The same on the standard output stream.
+int u_log_stdout(const char* format, ...) FELBRIN_PRINTF(1, 2);
+// The same on a given stream (reports written to a file).
+int u_log_file(std::FILE* stream, const char* format, ...) FELBRIN_PRINTF(2, 3);
+// Where the log goes when it is one of the standard writers: stderr for
+// u_log_stderr, stdout for u_log_stdout, otherwise null. Long reports use it
+// to print to the same place as the log.
+std::FILE* u_log_stream();
+// Sends the local date and time ("%Y-%m-%d %H:%M:%S" and a blank) and then
+// the message through the log hook, as two calls. The message is cut at 511
+// characters. The caller supplies the line end.
+void u_log_timed(const char* format, ...) FELBRIN_PRINTF(1, 2);
+
+// ---- abort and idle hooks: let a host program take part in long waits.
+// The abort hook is asked inside wait and retry loops (its argument is always
+// null); a non-zero answer stops the wait with ERR_FELBRIN_ABORTED. The idle
+// hook is called right after each pause of a polling wait.
+using u_abort_hook = int (*)(void* unused);
+using u_idle_hook = void (*)();
+extern felbrin::Hook<u_abort_hook> u_abort_fn;
+extern felbrin::Hook<u_idle_hook> u_idle_fn;
+u_abort_hook u_set_abort_fn(u_abort_hook fn);
+u_idle_hook u_set_idle_fn(u_idle_hook fn);
+
+// One step of every polling wait of the library: pause `ms` milliseconds,
+// call the idle hook, then ask the abort hook. Returns 0 to go on waiting, or
+// ERR_FELBRIN_ABORTED (308).
+int u_poll_pause(int ms);
+
+// ---- time seam: every pause of the library and its monotonic clock go
+// through these, so a host or a test can run the library on a virtual clock
+// (for example one that advances by the pause instead of sleeping).
+using u_sleep_hook = void (*)(uint32_t ms);
+using u_ticks_hook = int64_t (*)();  // monotonic milliseconds
+extern felbrin::Hook<u_sleep_hook> u_sleep_fn;
+extern felbrin::Hook<u_ticks_hook> u_ticks_fn;
+u_sleep_hook u_set_sleep_fn(u_sleep_hook fn);
+u_ticks_hook u_set_ticks_fn(u_ticks_hook fn);
+// Milliseconds of the monotonic clock (for timeouts).
+int64_t u_ticks_ms();

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/dirs.h"
 #include "platform/platform.h"
 
 namespace {
@@ -90,4 +91,5 @@ void u_host_reset_caches(const u_host_overrides_t* overrides) {
   std::lock_guard<std::mutex> hold(c.lock);
   c.have_module = c.have_computer = c.have_user = false;
   c.overrides = overrides != nullptr ? *overrides : u_host_overrides_t{};
+  u_dirs_reset();
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <ctime>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -61,6 +63,25 @@ bool module_path(std::string& out);
 bool computer_name(std::string& out);
 // The logon name of the user running the process.
 bool user_name(std::string& out);
+
+// ---- files
+// Copies source over destination through a temporary file in the
+// destination's folder that replaces it only when complete. Returns 0 or the
+// host's error number.
+int copy_file(const char* source, const char* destination);
+
+// ---- time
+// Pauses the calling thread for the whole time (early wake-ups resume).
+void sleep_ms(uint32_t ms);
+// Milliseconds of a monotonic clock.
+int64_t monotonic_ms();
+// Wall-clock time, whole milliseconds; the first call initialises the time zone.
+void wall_time_ms(int64_t* seconds, int32_t* milliseconds);
+// Local time of `t` (seconds since the epoch); false when out of range.
+bool local_time(int64_t t, std::tm* out);
+// High-resolution counter and its ticks per second (0 when there is none).
+int64_t perf_counter();
+int64_t perf_frequency();
 
 // ---- errors
 

@@ -1,6 +1,8 @@
 // POSIX back end of the platform layer.
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -83,6 +85,92 @@ bool user_name(std::string& out) {
   out = pw.pw_name;
   return !out.empty();
 }
+
+int copy_file(const char* source, const char* destination) {
+  if (source == nullptr || destination == nullptr) return EINVAL;
+  const std::string src = native(source), dst = native(destination);
+  const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  struct stat src_st {};
+  if (::fstat(in, &src_st) != 0 || !S_ISREG(src_st.st_mode)) {
+    const int e = errno != 0 ? errno : EINVAL;
+    ::close(in);
+    return e;
+  }
+  // Like copying onto a read-only file on Windows: refused.
+  struct stat dst_st {};
+  if (::stat(dst.c_str(), &dst_st) == 0 && (dst_st.st_mode & S_IWUSR) == 0) {
+    ::close(in);
+    return EACCES;
+  }
+  std::string tmp = dst + ".XXXXXX";
+  const int out = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    return e;
+  }
+  int error = 0;
+  std::vector<char> buf(64 * 1024);
+  for (;;) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    for (ssize_t done = 0; done < n && error == 0;) {
+      const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno != EINTR) error = errno;
+      if (w > 0) done += w;
+    }
+    if (error != 0) break;
+  }
+  ::close(in);
+  if (error == 0 && ::fchmod(out, src_st.st_mode & 07777) != 0) error = errno;
+  if (::close(out) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(tmp.c_str(), dst.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(tmp.c_str());
+  return error;
+}
+
+void sleep_ms(uint32_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+int64_t monotonic_ms() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+void wall_time_ms(int64_t* seconds, int32_t* milliseconds) {
+  static const bool tz_ready = [] {
+    ::tzset();
+    return true;
+  }();
+  (void)tz_ready;
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  *seconds = ts.tv_sec;
+  *milliseconds = static_cast<int32_t>(ts.tv_nsec / 1000000);
+}
+
+bool local_time(int64_t t, std::tm* out) {
+  const auto tt = static_cast<time_t>(t);
+  return ::localtime_r(&tt, out) != nullptr;
+}
+
+int64_t perf_counter() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+int64_t perf_frequency() { return 1000000000; }
 
 std::FILE* open_memory(const void* data, std::size_t size) {
   // fmemopen refuses a zero size: give it one byte and consume it.

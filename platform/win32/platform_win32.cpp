@@ -4,7 +4,9 @@
 #endif
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "platform/platform.h"
@@ -13,6 +15,18 @@ namespace plat {
 namespace {
 
 std::wstring wide(std::u16string_view units) { return {units.begin(), units.end()}; }
+
+// Any path as the wide text the host takes: a marked path's units, or a
+// narrow path in the active code page.
+std::wstring host_path(const char* path) {
+  if (is_wide_marked(path)) return wide(wide_units(path));
+  const int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path, -1, w.data(), n);
+  w.resize(static_cast<std::size_t>(n - 1));
+  return w;
+}
 
 }  // namespace
 
@@ -75,6 +89,63 @@ bool user_name(std::string& out) {
   if (!GetUserNameA(buf, &n) || n == 0) return false;
   out = buf;  // n counts the terminator
   return !out.empty();
+}
+
+int copy_file(const char* source, const char* destination) {
+  if (source == nullptr || destination == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::wstring src = host_path(source), dst = host_path(destination);
+  // A read-only destination is refused, as CopyFile refuses it (moving over
+  // it would not be refused everywhere).
+  const DWORD attrs = GetFileAttributesW(dst.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0)
+    return ERROR_ACCESS_DENIED;
+  // Copy next to the destination, then move it over: the destination is
+  // replaced only by a complete copy, and a read-only one is refused.
+  const std::size_t cut = dst.find_last_of(L"\\/:");
+  std::wstring dir = cut == std::wstring::npos ? L"." : dst.substr(0, cut + 1);
+  wchar_t tmp[MAX_PATH + 1];
+  if (GetTempFileNameW(dir.c_str(), L"fbc", 0, tmp) == 0) return static_cast<int>(GetLastError());
+  DWORD error = 0;
+  if (!CopyFileW(src.c_str(), tmp, FALSE) ||
+      !MoveFileExW(tmp, dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+    error = GetLastError();
+  if (error != 0) DeleteFileW(tmp);
+  return static_cast<int>(error);
+}
+
+void sleep_ms(uint32_t ms) { Sleep(ms); }
+
+int64_t monotonic_ms() { return static_cast<int64_t>(GetTickCount64()); }
+
+void wall_time_ms(int64_t* seconds, int32_t* milliseconds) {
+  static const bool tz_ready = [] {
+    _tzset();
+    return true;
+  }();
+  (void)tz_ready;
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  // 100-ns intervals since 1601-01-01.
+  const uint64_t ticks = (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
+  const uint64_t ms = ticks / 10000 - 11644473600000ull;
+  *seconds = static_cast<int64_t>(ms / 1000);
+  *milliseconds = static_cast<int32_t>(ms % 1000);
+}
+
+bool local_time(int64_t t, std::tm* out) {
+  const __time64_t tt = t;
+  return _localtime64_s(out, &tt) == 0;
+}
+
+int64_t perf_counter() {
+  LARGE_INTEGER v;
+  QueryPerformanceCounter(&v);
+  return v.QuadPart;
+}
+
+int64_t perf_frequency() {
+  LARGE_INTEGER f;
+  return QueryPerformanceFrequency(&f) ? f.QuadPart : 0;
 }
 
 std::FILE* open_memory(const void* data, std::size_t size) {

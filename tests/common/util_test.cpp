@@ -1,0 +1,138 @@
+// Text utilities, file copy and the clocks.
+#include "common/util.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "common/errors.h"
+#include "platform/platform.h"
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using felbrin::test::read_file;
+using felbrin::test::TempDir;
+using felbrin::test::write_file;
+
+TEST(Text, TrimAndSqueeze) {
+  char t[] = "  ab c \t\n";
+  EXPECT_EQ(u_trim(t), 5);
+  EXPECT_STREQ(t, "ab c");
+  char blank[] = " \t\r\n ";
+  EXPECT_EQ(u_trim(blank), 5);
+  EXPECT_STREQ(blank, "");
+  char vt[] = "\va\v";  // only blanks, tabs and line ends are trimmed
+  EXPECT_EQ(u_trim(vt), 0);
+  EXPECT_EQ(u_trim(nullptr), 0);
+
+  char s[] = "a b \"c d\"  e";
+  EXPECT_EQ(u_squeeze(s), 4);
+  EXPECT_STREQ(s, "ab\"c d\"e");
+  char high[] = "\xA0x\xE9 y";  // bytes above 0x7F are never white space
+  EXPECT_EQ(u_squeeze(high), 1);
+  EXPECT_STREQ(high, "\xA0x\xE9y");
+  EXPECT_EQ(u_squeeze(nullptr), 0);
+}
+
+TEST(Text, LooseKeywordComparison) {
+  EXPECT_EQ(strxcmp("Pixel Size: 1", "PIXELSIZE1"), 0);
+  EXPECT_EQ(strxcmp("Key: Value", "KEYVALUE"), 0);
+  EXPECT_EQ(strxcmp("abc", "abd"), -1);
+  EXPECT_EQ(strxcmp("abd", "abc"), 1);
+  EXPECT_EQ(strxcmp("ab", "abc"), -1);
+  // A colon in the keyword stays and must match a colon in the text, which
+  // counts as a blank.
+  EXPECT_EQ(strxcmp("a:b", "A:B"), 1);
+  EXPECT_EQ(strxcmp("\"a b\"", "\"A B\""), 0);  // quoted blanks stay
+  EXPECT_EQ(strxcmp("\"a:b\"", "\"A B\""), 0);  // a quoted colon becomes a blank
+  EXPECT_EQ(strxcmp(nullptr, ""), 0);
+  EXPECT_EQ(strxcmp(nullptr, "A"), -1);
+  EXPECT_EQ(strxcmp("\xE9", "\xC9"), 1);  // no case beyond ASCII
+  EXPECT_EQ(strxcmp("\xE9t\xE9", "\xE9T\xE9"), 0);
+}
+
+TEST(CopyFile, ReplacesOnlyWithACompleteCopy) {
+  TempDir dir;
+  const std::string src = dir.file("src.cal"), dst = dir.file("dst.cal");
+  write_file(src, "new contents\n");
+  write_file(dst, "old");
+  ASSERT_EQ(u_copy_file(src.c_str(), dst.c_str()), 0);
+  EXPECT_EQ(read_file(dst), "new contents\n");
+  ASSERT_EQ(u_copy_file(src.c_str(), src.c_str()), 0);  // onto itself
+  EXPECT_EQ(read_file(src), "new contents\n");
+
+  const auto wide_dst = dir.path() / u8"copie_\u00e9.cal";
+  ASSERT_EQ(u_copy_file(src.c_str(), felbrin::test::marked(wide_dst).c_str()), 0);
+  EXPECT_EQ(read_file(wide_dst), "new contents\n");
+
+  felbrin::test::LogCapture log;
+  EXPECT_EQ(u_copy_file(dir.file("missing").c_str(), dst.c_str()), ERR_CANT_WRITE_FILE);
+  EXPECT_TRUE(std::regex_match(log.str(), std::regex("u_copy_file failed: win_err = [1-9][0-9]*\n")))
+      << log.str();
+  EXPECT_EQ(read_file(dst), "new contents\n");
+  EXPECT_EQ(u_copy_file(src.c_str(), dir.file("no/such/dir/x").c_str()), ERR_CANT_WRITE_FILE);
+
+  // A read-only destination is refused and kept.
+  write_file(dst, "keep");
+  std::filesystem::permissions(dst, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  EXPECT_EQ(u_copy_file(src.c_str(), dst.c_str()), ERR_CANT_WRITE_FILE);
+  EXPECT_EQ(read_file(dst), "keep");
+  std::filesystem::permissions(dst, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  // No temporary files are left behind.
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 3);
+}
+
+TEST(Clocks, WallTimeAndTexts) {
+  int64_t s = 0;
+  int32_t us = -1;
+  u_get_time(&s, &us);
+  EXPECT_GT(s, 1600000000);
+  EXPECT_GE(us, 0);
+  EXPECT_LT(us, 1000000);
+  EXPECT_EQ(us % 1000, 0);
+  EXPECT_NEAR(u_time_now(), static_cast<double>(s), 5.0);
+
+  u_stopwatch_start();
+  EXPECT_GE(u_stopwatch_elapsed(), 0.0);
+  EXPECT_LT(u_stopwatch_elapsed(), 60.0);
+
+  char text[U_TIME_TEXT_SIZE];
+  u_now_text(text);
+  EXPECT_TRUE(std::regex_match(text, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << text;
+  u_time_text(86400 * 365, text);
+  EXPECT_EQ(std::strncmp(text, "1970-12-3", 9) == 0 || std::strncmp(text, "1971-01-01", 10) == 0,
+            true)
+      << text;
+  u_time_text(INT64_MAX, text);  // no local time for that
+  EXPECT_STREQ(text, "");
+}
+
+TEST(Clocks, IntervalTimer) {
+  u_perf_calibrate();
+  EXPECT_GE(u_perf_lap_us(), 0);
+  const int64_t f = plat::perf_frequency();
+  ASSERT_GT(f, 0);
+  const int64_t a = u_perf_counter();
+  if (f % 2000000 == 0) {  // half a microsecond is a whole number of ticks
+    EXPECT_EQ(u_perf_diff_us(a, a + f / 2000000), 1);
+    EXPECT_EQ(u_perf_diff_us(a, a - f / 2000000), -1);
+  }
+  EXPECT_EQ(u_perf_diff_us(a, a + f), 1000000);
+  EXPECT_EQ(u_perf_diff_us(a, a + 4000 * f), INT32_MAX);  // beyond 35 minutes
+  EXPECT_EQ(u_perf_diff_us(a, a - 4000 * f), INT32_MIN);
+  const int32_t t1 = u_perf_now_us();
+  const int32_t t2 = u_perf_now_us();
+  EXPECT_GE(static_cast<int32_t>(static_cast<uint32_t>(t2) - static_cast<uint32_t>(t1)), 0);
+}
+
+}  // namespace
