@@ -2,6 +2,7 @@
 # Installs what the tests need (only what is missing) and runs every test leg:
 #   linux       native optimised build, whole suite
 #   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
+#   linux-tsan  ThreadSanitizer build, whole suite
 #   windows     mingw-w64 cross build, whole suite under Wine
 #   fuzz        libFuzzer smoke run of every file reader (FUZZ_SECONDS each, default 30)
 # Ends with one summary line "legs: N passed, M failed".
@@ -80,6 +81,7 @@ fuzz_smoke() {
 
 leg linux build_and_test linux
 leg linux-asan build_and_test linux-asan
+leg linux-tsan build_and_test linux-tsan
 leg windows build_and_test windows
 leg fuzz fuzz_smoke
 

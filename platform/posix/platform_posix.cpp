@@ -18,11 +18,11 @@
 namespace plat {
 namespace {
 
-// A marked wide path becomes its UTF-8 text, and '\' a '/' so paths written
-// for Windows work; narrow paths are used as they stand.
+// The path as the OS takes it: a marked wide path becomes its UTF-8 text,
+// and every '\\' a '/', so that Windows-style names stored in configuration
+// and calibration files resolve here too.
 std::string native(const char* path) {
-  if (!is_wide_marked(path)) return path;
-  std::string s = to_utf8(wide_units(path));
+  std::string s = is_wide_marked(path) ? to_utf8(wide_units(path)) : std::string(path);
   for (char& c : s)
     if (c == '\\') c = '/';
   return s;

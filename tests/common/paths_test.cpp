@@ -61,4 +61,15 @@ TEST(FileExists, MarkedWidePathsWithAnyCharacters) {
             std::string(utf8.begin(), utf8.end()));
 }
 
+#ifndef _WIN32
+// Names written for Windows (in configuration files) resolve on POSIX.
+TEST(FileExists, BackslashesAreSeparatorsOnPosix) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.path() / "sub");
+  felbrin::test::write_file(dir.path() / "sub" / "f.cal", "x");
+  const std::string windows_style = dir.path().string() + "\\sub\\f.cal";
+  EXPECT_TRUE(u_file_exists(windows_style.c_str()));
+}
+#endif
+
 }  // namespace
