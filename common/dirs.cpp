@@ -99,9 +99,10 @@ std::string compute_install() {
   return dir;
 }
 
-std::string compute_config(const char* install) {
+std::string compute_config() {
   if (std::optional<std::string> env = environment("FB_CONFIG_DIR"))
     return bounded("u_config_dir", *env).value_or("");
+  const char* install = u_install_dir();
   if (install == nullptr) return {};
   const std::string cfg = u_path_join(install, "cfg");
   if (cfg.size() <= static_cast<std::size_t>(U_MAX_PATH) && plat::is_directory(cfg.c_str()))
@@ -109,9 +110,10 @@ std::string compute_config(const char* install) {
   return install;
 }
 
-std::string compute_ramps(const char* config) {
+std::string compute_ramps() {
   if (std::optional<std::string> env = environment("FB_RAMPS_DIR"))
     return bounded("u_ramps_dir", *env).value_or("");
+  const char* config = u_config_dir();
   if (config == nullptr) return {};
   const std::optional<std::string> ramps = bounded("u_ramps_dir", u_path_join(config, "ramps"));
   if (!ramps) return {};
@@ -160,7 +162,7 @@ const char* u_config_dir() {
     std::lock_guard<std::mutex> hold(d.lock);
     if (d.have_config) return none_if_empty(d.config);
   }
-  std::string dir = compute_config(std::getenv("FB_CONFIG_DIR") ? nullptr : u_install_dir());
+  std::string dir = compute_config();
   std::lock_guard<std::mutex> hold(d.lock);
   if (!d.have_config) {
     d.config = std::move(dir);
@@ -175,7 +177,7 @@ const char* u_ramps_dir() {
     std::lock_guard<std::mutex> hold(d.lock);
     if (d.have_ramps) return none_if_empty(d.ramps);
   }
-  std::string dir = compute_ramps(std::getenv("FB_RAMPS_DIR") ? nullptr : u_config_dir());
+  std::string dir = compute_ramps();
   std::lock_guard<std::mutex> hold(d.lock);
   if (!d.have_ramps) {
     d.ramps = std::move(dir);

@@ -5,6 +5,7 @@
 // start as the library's defaults; a host program may replace any of them
 // at any time through its setter: the pointers are atomic, so threads that
 // are logging meanwhile see either the old or the new hook, never a torn one.
+// Every setter returns the hook it replaces; a null hook restores the default.
 #pragma once
 
 #include <atomic>
@@ -28,8 +29,7 @@ class Hook {
     return fn_.load(std::memory_order_acquire)(std::forward<Args>(args)...);
   }
   Fn get() const { return fn_.load(std::memory_order_acquire); }
-  // Installs `fn` (null restores nothing: callers pass a real function) and
-  // returns the hook it replaces.
+  // Installs `fn` and returns the hook it replaces.
   Fn exchange(Fn fn) { return fn_.exchange(fn, std::memory_order_acq_rel); }
 
  private:

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/dirs.h"
+#include "common/hooks.h"
 #include "platform/platform.h"
 
 namespace {
@@ -37,6 +38,8 @@ const char* u_module_path() {
     const bool ok = c.overrides.module_path != nullptr ? (path = c.overrides.module_path, true)
                                                        : plat::module_path(path);
     // A path the library's buffers cannot hold would give a wrong directory.
+    if (ok && path.size() > static_cast<std::size_t>(U_MAX_PATH))
+      u_log_fn("%s: path longer than %d characters\n", "u_module_path", U_MAX_PATH);
     if (!ok || path.size() > static_cast<std::size_t>(U_MAX_PATH)) path.clear();
 #ifdef _WIN32
     // Windows names are case-insensitive; the library works in lower case.

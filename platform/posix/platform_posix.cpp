@@ -129,6 +129,9 @@ int copy_file(const char* source, const char* destination) {
   }
   ::close(in);
   if (error == 0 && ::fchmod(out, src_st.st_mode & 07777) != 0) error = errno;
+  // On disk before it replaces the old file, so a power loss cannot leave an
+  // empty or partial file under the destination's name.
+  if (error == 0 && ::fsync(out) != 0) error = errno;
   if (::close(out) != 0 && error == 0) error = errno;
   if (error == 0 && ::rename(tmp.c_str(), dst.c_str()) != 0) error = errno;
   if (error != 0) ::unlink(tmp.c_str());

@@ -67,11 +67,17 @@ int make_dir(const char* path) {
 }
 
 bool module_path(std::string& out) {
-  char buf[MAX_PATH + 1];
-  const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-  // A path that filled the buffer may have been cut: not a usable path.
-  if (n == 0 || n >= MAX_PATH) return false;
-  out.assign(buf, n);
+  // Ask with room for the longest path, so that the caller can tell a long
+  // path from a missing one.
+  std::wstring buf(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+  if (n == 0 || n >= buf.size()) return false;
+  const int len = WideCharToMultiByte(CP_ACP, 0, buf.data(), static_cast<int>(n), nullptr, 0,
+                                      nullptr, nullptr);
+  if (len <= 0) return false;
+  out.assign(static_cast<std::size_t>(len), '\0');
+  WideCharToMultiByte(CP_ACP, 0, buf.data(), static_cast<int>(n), out.data(), len, nullptr,
+                      nullptr);
   return true;
 }
 
@@ -94,23 +100,12 @@ bool user_name(std::string& out) {
 int copy_file(const char* source, const char* destination) {
   if (source == nullptr || destination == nullptr) return ERROR_INVALID_PARAMETER;
   const std::wstring src = host_path(source), dst = host_path(destination);
-  // A read-only destination is refused, as CopyFile refuses it (moving over
-  // it would not be refused everywhere).
+  // CopyFile refuses a read-only destination on Windows; not every
+  // implementation of it does, so ask first.
   const DWORD attrs = GetFileAttributesW(dst.c_str());
   if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0)
     return ERROR_ACCESS_DENIED;
-  // Copy next to the destination, then move it over: the destination is
-  // replaced only by a complete copy, and a read-only one is refused.
-  const std::size_t cut = dst.find_last_of(L"\\/:");
-  std::wstring dir = cut == std::wstring::npos ? L"." : dst.substr(0, cut + 1);
-  wchar_t tmp[MAX_PATH + 1];
-  if (GetTempFileNameW(dir.c_str(), L"fbc", 0, tmp) == 0) return static_cast<int>(GetLastError());
-  DWORD error = 0;
-  if (!CopyFileW(src.c_str(), tmp, FALSE) ||
-      !MoveFileExW(tmp, dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-    error = GetLastError();
-  if (error != 0) DeleteFileW(tmp);
-  return static_cast<int>(error);
+  return CopyFileW(src.c_str(), dst.c_str(), FALSE) ? 0 : static_cast<int>(GetLastError());
 }
 
 void sleep_ms(uint32_t ms) { Sleep(ms); }

@@ -74,6 +74,10 @@ TEST_F(Dirs, ProgramAtARootOrWithoutFolder) {
   use_program("/usr/mapconv");
   EXPECT_STREQ(u_install_dir(), "/");
 #endif
+#ifndef _WIN32
+  use_program("/a/b/prog");
+  EXPECT_STREQ(u_install_dir(), "/a");
+#endif
   use_program("mapconv.exe");  // no separator: no directory
   EXPECT_EQ(u_install_dir(), nullptr);
   EXPECT_EQ(u_config_dir(), nullptr);
@@ -100,6 +104,49 @@ TEST_F(Dirs, EnvironmentValuesAsTheyStand) {
   felbrin::test::LogCapture log;
   EXPECT_EQ(u_ramps_dir(), nullptr);
   EXPECT_EQ(log.str(), "u_ramps_dir: path longer than 260 characters\n");
+}
+
+TEST_F(Dirs, EmptyVariablesFallBackAndLongValuesAreRefused) {
+  const std::string tool = u_path_join(dir_.path().string(), "tool");
+  std::filesystem::create_directories(std::filesystem::path(tool) / "bin");
+  std::filesystem::create_directories(std::filesystem::path(tool) / "cfg");
+  ScopedEnv config("FB_CONFIG_DIR", "");
+  ScopedEnv ramps("FB_RAMPS_DIR", "");
+  use_program(u_path_join(u_path_join(tool, "bin"), "prog"));
+  {
+    felbrin::test::LogCapture quiet;
+    const std::string cfg = lower_on_windows(u_path_join(tool, "cfg"));
+    EXPECT_EQ(u_config_dir(), cfg);
+    EXPECT_EQ(u_ramps_dir(), u_path_join(cfg, "ramps"));
+  }
+
+  const std::string too_long(261, 'i');
+  ScopedEnv install("FB_INSTALL_DIR", too_long.c_str());
+  ScopedEnv long_config("FB_CONFIG_DIR", too_long.c_str());
+  use_program(module_);
+  felbrin::test::LogCapture log;
+  EXPECT_EQ(u_install_dir(), nullptr);
+  EXPECT_EQ(u_config_dir(), nullptr);
+  EXPECT_EQ(log.str(),
+            "u_install_dir: path longer than 260 characters\n"
+            "u_config_dir: path longer than 260 characters\n");
+
+  // Exactly 260 characters still fits.
+  const std::string longest(260, 'i');
+  ScopedEnv fits("FB_INSTALL_DIR", longest.c_str());
+  use_program(module_);
+  EXPECT_EQ(u_install_dir(), longest);
+  // ...but its "cfg" candidate does not: the installation directory serves.
+  ScopedEnv no_config("FB_CONFIG_DIR", nullptr);
+  EXPECT_EQ(u_config_dir(), longest);
+}
+
+TEST_F(Dirs, OverlongProgramPathGivesNoDirectoryAndSaysSo) {
+  const std::string module = "/" + std::string(300, 'p') + "/bin/prog";
+  felbrin::test::LogCapture log;
+  use_program(module);
+  EXPECT_EQ(u_install_dir(), nullptr);
+  EXPECT_EQ(log.str(), "u_module_path: path longer than 260 characters\n");
 }
 
 TEST_F(Dirs, HostFileNameTakesTheDigitOfEachCall) {
@@ -135,6 +182,16 @@ TEST_F(Dirs, FindFileInTheWorkingThenTheConfigurationDirectory) {
   const std::string absolute = (cfg / "only.cal").string();
   EXPECT_EQ(u_find_file(absolute.c_str(), &found), 0);
   EXPECT_EQ(std::string(found), absolute);
+  // Names starting ".\" or "\" are absolute everywhere; "./" and "/" on POSIX.
+  EXPECT_EQ(u_find_file(".\\only.cal", &found), ERR_CANT_READ_FILE);
+  EXPECT_EQ(u_find_file("\\only.cal", &found), ERR_CANT_READ_FILE);
+  EXPECT_EQ(u_find_file(".\\sys.cal", &found), 0);
+#ifndef _WIN32
+  EXPECT_EQ(u_find_file("./only.cal", &found), ERR_CANT_READ_FILE);
+#endif
+  // "..\x" is not absolute: it is looked up from the working directory.
+  EXPECT_EQ(u_find_file("..\\cfg\\only.cal", &found), 0);
+  EXPECT_EQ(std::string(found), u_path_join(".", "..\\cfg\\only.cal"));
   EXPECT_EQ(u_find_file("", &found), ERR_INVALID_PARAM);
   EXPECT_EQ(u_find_file(nullptr, &found), ERR_INVALID_PARAM);
   EXPECT_EQ(u_find_file("sys.cal", nullptr), ERR_INVALID_PARAM);

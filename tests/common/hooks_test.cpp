@@ -99,6 +99,20 @@ TEST(PollPause, PausesCallsIdleAndStopsWhenAsked) {
   EXPECT_EQ(clock.pause_count(), 5);
 }
 
+TEST(Hooks, NullRestoresTheDefault) {
+  u_set_log_fn(&record);
+  EXPECT_EQ(u_set_log_fn(nullptr), &record);
+  EXPECT_EQ(u_log_stream(), stderr);
+  const u_idle_hook idle = u_set_idle_fn(nullptr);
+  u_idle_fn();  // the default does nothing
+  u_set_idle_fn(idle);
+  const u_alloc_hooks_t saved = u_set_alloc_hooks({nullptr, nullptr, nullptr, nullptr});
+  void* p = u_malloc_fn(16);
+  EXPECT_NE(p, nullptr);
+  u_free_fn(p);
+  u_set_alloc_hooks(saved);
+}
+
 int quiet(const char*, ...) { return 0; }
 int also_quiet(const char*, ...) { return 1; }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -52,7 +53,9 @@ TEST_F(HostIdentity, OverridesCutAndCache) {
   const std::string long_path(300, 'x');
   const u_host_overrides_t too_long{long_path.c_str(), nullptr, nullptr};
   u_host_reset_caches(&too_long);
+  felbrin::test::LogCapture log;
   EXPECT_STREQ(u_module_path(), "");
+  EXPECT_EQ(log.str(), "u_module_path: path longer than 260 characters\n");
 }
 
 TEST(MakeDir, CreatedExistingOrFailed) {
