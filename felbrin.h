@@ -7,6 +7,7 @@
 #include "common/host.h"
 #include "common/parsers.h"
 #include "common/util.h"
+#include "data/ascii_file.h"
 #include "data/binary_file.h"
 #include "data/point_list.h"
 #include "data/records.h"

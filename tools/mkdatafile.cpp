@@ -8,20 +8,22 @@
 // itself (0x881B036F, 0x881B0370 or 0x881B0371, or any other to make a
 // foreign file). With -b, an intensity block of that many buckets is written
 // too; -o announces and writes one byte more in it (an odd byte count).
-// -t cuts the file after that many bytes.
+// -t cuts the file after that many bytes. -A writes the same data set as an
+// ASCII data file instead.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "data/ascii_file.h"
 #include "tools/datafile_builder.h"
 
 int main(int argc, char** argv) {
   using namespace felbrin::tools;
   int width = 64, height = 48, x = 0, y = 0, buckets = 0, invalid = 10;
   uint32_t seed = 1;
-  bool long_header = false, odd = false;
+  bool long_header = false, odd = false, ascii = false;
   long magic = -1, truncate = -1;
   const char* out = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     else if (a == "-s") seed = static_cast<uint32_t>(value());
     else if (a == "-l") long_header = true;
     else if (a == "-o") odd = true;
+    else if (a == "-A") ascii = true;
     else if (a == "-m" && i + 1 < argc) magic = std::strtol(argv[++i], nullptr, 0);
     else if (a == "-t" && i + 1 < argc) truncate = std::strtol(argv[++i], nullptr, 0);
     else out = argv[i];
@@ -43,7 +46,7 @@ int main(int argc, char** argv) {
   if (out == nullptr || width <= 0 || height <= 0 || width > 32767 || height > 32767) {
     std::fprintf(stderr,
                  "usage: mkdatafile [-w W] [-h H] [-x X] [-y Y] [-b B] [-i PCT] [-s SEED] [-l]"
-                 " [-m MAGIC] [-o] [-t BYTES] output\n");
+                 " [-m MAGIC] [-o] [-t BYTES] [-A] output\n");
     return 1;
   }
   DataFileSpec s;
@@ -73,6 +76,26 @@ int main(int argc, char** argv) {
   }
   if (truncate >= 0 && static_cast<std::size_t>(truncate) < bytes.size()) {
     bytes.resize(static_cast<std::size_t>(truncate));
+  }
+  if (ascii) {
+    // Through the library: the binary form read back, then written as text.
+    const std::string tmp = std::string(out) + ".bin";
+    df_source_info_t source{};
+    df_header_t header{};
+    mx_bkt16_t intensity{};
+    mx_i32_t phase{};
+    int rc = write_bytes(tmp, bytes) ? df_read_file(tmp.c_str(), &source, &header, &intensity, &phase) : 1;
+    if (rc == 0)
+      rc = df_write_ascii_file(out, &source, &header, intensity.matrix ? &intensity : nullptr,
+                               phase.matrix ? &phase : nullptr);
+    std::remove(tmp.c_str());
+    mx_bkt16_release(&intensity);
+    mx_i32_release(&phase);
+    if (rc != 0) {
+      std::fprintf(stderr, "mkdatafile: cannot write %s (%d)\n", out, rc);
+      return 1;
+    }
+    return 0;
   }
   if (!write_bytes(out, bytes)) {
     std::fprintf(stderr, "mkdatafile: cannot write %s\n", out);

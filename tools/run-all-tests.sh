@@ -60,23 +60,35 @@ build_and_test() {
   build "$1" && ctest --preset "$1"
 }
 
-fuzz_smoke() {
+# Runs one fuzz target for FUZZ_SECONDS (default 30) on its seed corpus.
+fuzz_run() {
+  local target=$1 corpus=$2
   local seconds=${FUZZ_SECONDS:-30}
-  local dir=build/fuzz
-  build fuzz --target fuzz_binary_reader mkdatafile || return 1
-  rm -rf "$dir/corpus" && mkdir -p "$dir/corpus"
-  # Seeds from the generator: both header lengths, windows, buckets, invalid pixels.
-  "$dir/mkdatafile" -w 3 -h 2 "$dir/corpus/small.dat" &&
-    "$dir/mkdatafile" -w 5 -h 4 -x 2 -y 3 -b 2 -l "$dir/corpus/long-buckets.dat" &&
-    "$dir/mkdatafile" -w 4 -h 4 -i 100 "$dir/corpus/all-invalid.dat" &&
-    "$dir/mkdatafile" -w 8 -h 1 -b 1 -i 0 -s 9 "$dir/corpus/one-row.dat" || return 1
-  cp examples/sample.dat "$dir/corpus/"
   local rc=0
-  "$dir/fuzz/fuzz_binary_reader" -max_total_time="$seconds" -print_final_stats=1 "$dir/corpus" \
-    >"$dir/fuzz.log" 2>&1 || rc=$?
-  grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' "$dir/fuzz.log" || true
-  [ "$rc" -eq 0 ] || tail -n 60 "$dir/fuzz.log"
+  echo "-- $target"
+  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" \
+    >"build/fuzz/$target.log" 2>&1 || rc=$?
+  grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' "build/fuzz/$target.log" || true
+  [ "$rc" -eq 0 ] || tail -n 60 "build/fuzz/$target.log"
   return "$rc"
+}
+
+fuzz_smoke() {
+  local dir=build/fuzz
+  build fuzz --target fuzz_binary_reader fuzz_ascii_reader mkdatafile || return 1
+  rm -rf "$dir/corpus" "$dir/corpus-ascii" && mkdir -p "$dir/corpus" "$dir/corpus-ascii"
+  # Seeds from the generator: both header lengths, windows, buckets, invalid
+  # pixels; the ASCII seeds are the same data sets written by the library.
+  local gen="$dir/mkdatafile"
+  "$gen" -w 3 -h 2 "$dir/corpus/small.dat" &&
+    "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l "$dir/corpus/long-buckets.dat" &&
+    "$gen" -w 4 -h 4 -i 100 "$dir/corpus/all-invalid.dat" &&
+    "$gen" -w 8 -h 1 -b 1 -i 0 -s 9 "$dir/corpus/one-row.dat" &&
+    "$gen" -w 3 -h 2 -A "$dir/corpus-ascii/small.asc" &&
+    "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l -A "$dir/corpus-ascii/long-buckets.asc" &&
+    "$gen" -w 11 -h 1 -i 0 -A "$dir/corpus-ascii/one-row.asc" || return 1
+  cp examples/sample.dat "$dir/corpus/"
+  fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii"
 }
 
 leg linux build_and_test linux
