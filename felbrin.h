@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/host.h"
+#include "common/host_utils.h"
 #include "common/util.h"
 #include "data/binary_file.h"
 #include "data/point_list.h"
