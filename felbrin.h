@@ -5,6 +5,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/host.h"
+#include "common/host_utils.h"
 #include "common/parsers.h"
 #include "common/util.h"
 #include "data/ascii_file.h"

@@ -1,0 +1,356 @@
+// Win32 back end of the host services.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "platform/host_platform.h"
+#include "platform/platform.h"
+
+namespace plat::host {
+namespace {
+
+std::wstring wide(std::u16string_view units) { return {units.begin(), units.end()}; }
+
+struct HandleCloser {
+  void operator()(HANDLE h) const {
+    if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+struct FindCloser {
+  void operator()(HANDLE h) const {
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  }
+};
+using FindHandle = std::unique_ptr<void, FindCloser>;
+
+struct KeyCloser {
+  void operator()(HKEY k) const { RegCloseKey(k); }
+};
+using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+struct LibraryFreer {
+  void operator()(HMODULE m) const { FreeLibrary(m); }
+};
+using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
+
+// Function pointers found at run time; the cast goes through void* because
+// FARPROC is a placeholder type.
+template <class Fn>
+Fn find_function(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The fixed part of a version resource, or null.
+std::vector<char> version_resource(const char* path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  if (size == 0) return {};
+  std::vector<char> data(size);
+  if (!GetFileVersionInfoA(path, 0, size, data.data())) return {};
+  return data;
+}
+
+WORD show_command(int show_mode) {
+  switch (show_mode) {
+    case 0:
+      return SW_SHOWMINIMIZED;
+    case 2:
+      return SW_HIDE;
+    default:
+      return SW_SHOWNORMAL;
+  }
+}
+
+// The "*.*" search pattern inside a directory; a directory named by a
+// trailing dot ("C:\\.", "C:.", ".") has that dot replaced.
+std::u16string search_pattern(std::u16string dir) {
+  const std::size_t n = dir.size();
+  if (dir == u"." || (n >= 2 && dir[n - 1] == u'.' && (dir[n - 2] == u'\\' || dir[n - 2] == u':'))) {
+    dir.pop_back();
+  } else if (n > 0 && dir[n - 1] != u'\\' && dir[n - 1] != u'/') {
+    dir += u'\\';
+  }
+  return dir + u"*.*";
+}
+
+}  // namespace
+
+bool narrow_to_wide(std::string_view text, std::u16string& out) {
+  out.clear();
+  if (text.empty()) return true;
+  const int len = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), len, nullptr, 0);
+  if (n <= 0) return false;
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, text.data(), len, w.data(), n) != n) return false;
+  out.assign(w.begin(), w.end());
+  return true;
+}
+
+bool wide_to_narrow(std::u16string_view text, std::string& out) {
+  out.clear();
+  if (text.empty()) return true;
+  const std::wstring w = wide(text);
+  const int len = static_cast<int>(w.size());
+  const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), len, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return false;
+  out.assign(static_cast<std::size_t>(n), '\0');
+  return WideCharToMultiByte(CP_ACP, 0, w.data(), len, out.data(), n, nullptr, nullptr) == n;
+}
+
+bool current_dir(std::string& out) {
+  const DWORD n = GetCurrentDirectoryA(0, nullptr);
+  if (n == 0) return false;
+  std::string buf(n, '\0');
+  const DWORD got = GetCurrentDirectoryA(n, buf.data());
+  if (got == 0 || got >= n) return false;
+  buf.resize(got);
+  out = buf;
+  return true;
+}
+
+bool file_size_mtime(const char* path, std::int64_t& size, std::int64_t& mtime) {
+  if (path == nullptr) return false;
+  struct _stat64 st {};
+  const int r = is_wide_marked(path) ? _wstat64(wide(wide_units(path)).c_str(), &st)
+                                     : _stat64(path, &st);
+  if (r != 0) return false;
+  size = st.st_size;
+  mtime = st.st_mtime;
+  return true;
+}
+
+bool local_time(std::int64_t t, std::tm& out) {
+  const auto tt = static_cast<__time64_t>(t);
+  return _localtime64_s(&out, &tt) == 0;
+}
+
+bool list_dir(const char* dir, const std::function<bool(const char*)>& add) {
+  if (dir == nullptr) return false;
+  const bool marked = is_wide_marked(dir);
+  std::u16string units = marked ? wide_units(dir) : u"";
+  if (!marked && !narrow_to_wide(dir, units)) return false;
+  const std::wstring pattern = wide(search_pattern(units));
+
+  WIN32_FIND_DATAW found{};
+  const FindHandle find(FindFirstFileW(pattern.c_str(), &found));
+  // A pattern that matches nothing is an empty directory, not a failure.
+  if (find.get() == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const std::wstring_view name = found.cFileName;
+    std::string narrow;
+    if (!wide_to_narrow(std::u16string(name.begin(), name.end()), narrow)) return false;
+    if (!add(narrow.c_str())) return false;
+  } while (FindNextFileW(find.get(), &found));
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+int logical_drives(char* buf, int size) {
+  if (buf == nullptr || size <= 0) return 0;
+  const DWORD n = GetLogicalDriveStringsA(static_cast<DWORD>(size), buf);
+  // Too small a buffer gives the size needed and no drives.
+  if (n == 0 || n >= static_cast<DWORD>(size)) {
+    buf[0] = '\0';
+    return 0;
+  }
+  return static_cast<int>(n);
+}
+
+int check_volume_root(const char* root) {
+  if (root == nullptr) return 2;
+  // A drive without media must not bring up the "insert a disk" dialog.
+  const UINT saved = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  const BOOL ok = GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0);
+  const DWORD err = ok ? 0 : GetLastError();
+  SetErrorMode(saved);
+  switch (err) {
+    case 0:
+      return 0;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return 23;
+    case ERROR_ACCESS_DENIED:
+      return 13;
+    case ERROR_INVALID_DRIVE:
+      return 19;
+    case ERROR_NOT_READY:
+      return 1112;
+    default:
+      return 2;
+  }
+}
+
+int spawn(const std::string& cmdline, const SpawnOptions& options, int& exit_code) {
+  std::string line = cmdline;  // CreateProcess may write into the command line
+  std::string title = cmdline;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = show_command(options.show_mode);
+  si.lpTitle = title.data();
+  PROCESS_INFORMATION pi{};
+  const DWORD flags = NORMAL_PRIORITY_CLASS | (options.new_console ? CREATE_NEW_CONSOLE : 0);
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, options.inherit ? TRUE : FALSE,
+                      flags, nullptr, nullptr, &si, &pi))
+    return static_cast<int>(GetLastError());
+  const Handle process(pi.hProcess);
+  const Handle thread(pi.hThread);
+  if (options.wait) {
+    WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 0;
+    exit_code = GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : 0;
+  }
+  return 0;
+}
+
+int spawn_shell(const std::string& cmdline, const SpawnOptions& options, int& exit_code) {
+  return spawn("cmd /c " + cmdline, options, exit_code);
+}
+
+bool read_registry_string(RegRoot root, const char* subkey, const char* value, char* buf,
+                          std::size_t size) {
+  if (buf == nullptr || size == 0) return false;
+  buf[0] = '\0';
+  HKEY base = HKEY_LOCAL_MACHINE;
+  switch (root) {
+    case RegRoot::ClassesRoot:
+      base = HKEY_CLASSES_ROOT;
+      break;
+    case RegRoot::CurrentUser:
+      base = HKEY_CURRENT_USER;
+      break;
+    case RegRoot::LocalMachine:
+      base = HKEY_LOCAL_MACHINE;
+      break;
+    case RegRoot::Users:
+      base = HKEY_USERS;
+      break;
+  }
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(base, subkey, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+  const Key key(opened);
+  // Read into a buffer one larger than needed: the host does not promise a
+  // terminator, so the text only counts when one fits.
+  std::string data(size + 1, '\0');
+  DWORD type = 0;
+  DWORD bytes = static_cast<DWORD>(size);
+  if (RegQueryValueExA(key.get(), value, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                       &bytes) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return false;
+  data.resize(bytes);
+  while (!data.empty() && data.back() == '\0') data.pop_back();
+  if (data.size() + 1 > size) return false;
+  std::memcpy(buf, data.c_str(), data.size() + 1);
+  return true;
+}
+
+bool file_internal_name(const char* path, std::string& out) {
+  if (path == nullptr) return false;
+  std::vector<char> data = version_resource(path);
+  if (data.empty()) return false;
+  char* text = nullptr;
+  UINT len = 0;
+  if (!VerQueryValueA(data.data(), "\\StringFileInfo\\040904b0\\InternalName",
+                      reinterpret_cast<void**>(&text), &len) ||
+      text == nullptr)
+    return false;
+  out.assign(text, strnlen(text, len));
+  return true;
+}
+
+bool file_fixed_version(const char* path, std::int32_t v[4]) {
+  if (path == nullptr) return false;
+  std::vector<char> data = version_resource(path);
+  if (data.empty()) return false;
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT len = 0;
+  if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &len) ||
+      info == nullptr || len < sizeof *info || info->dwSignature != 0xFEEF04BD)
+    return false;
+  v[0] = HIWORD(info->dwFileVersionMS);
+  v[1] = LOWORD(info->dwFileVersionMS);
+  v[2] = HIWORD(info->dwFileVersionLS);
+  v[3] = LOWORD(info->dwFileVersionLS);
+  return true;
+}
+
+bool dll_get_version(void* module, std::int32_t v[4]) {
+  if (module == nullptr) return false;
+  // DLLVERSIONINFO2: the 32-byte record with the packed 64-bit version.
+  struct VersionInfo2 {
+    DWORD cbSize, dwMajorVersion, dwMinorVersion, dwBuildNumber, dwPlatformID, dwFlags;
+    ULONGLONG ullVersion;
+  };
+  static_assert(sizeof(VersionInfo2) == 32);
+  using DllGetVersionFn = HRESULT(CALLBACK*)(VersionInfo2*);
+  const auto get = find_function<DllGetVersionFn>(static_cast<HMODULE>(module), "DllGetVersion");
+  if (get == nullptr) return false;
+  VersionInfo2 info{};
+  info.cbSize = sizeof info;
+  if (FAILED(get(&info))) return false;
+  if (info.ullVersion != 0) {
+    for (int k = 0; k < 4; ++k)
+      v[k] = static_cast<std::int32_t>((info.ullVersion >> (48 - 16 * k)) & 0xFFFF);
+  } else {
+    v[0] = static_cast<std::int32_t>(info.dwMajorVersion);
+    v[1] = static_cast<std::int32_t>(info.dwMinorVersion);
+    v[2] = static_cast<std::int32_t>(info.dwBuildNumber);
+    v[3] = -1;
+  }
+  return true;
+}
+
+void* load_library(const char* path) {
+  if (path == nullptr) return nullptr;
+  return is_wide_marked(path) ? LoadLibraryW(wide(wide_units(path)).c_str()) : LoadLibraryA(path);
+}
+
+void free_library(void* module) {
+  if (module != nullptr) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+ModuleScan loaded_modules(std::vector<Module>& out, int max) {
+  out.clear();
+  using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);
+  using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+  const Library psapi(LoadLibraryA("PSAPI.DLL"));
+  if (!psapi) return ModuleScan::NoLibrary;
+  const auto enum_modules = find_function<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
+  if (enum_modules == nullptr) return ModuleScan::NoEnumFunction;
+  const auto module_name = find_function<GetModuleFileNameExAFn>(psapi.get(), "GetModuleFileNameExA");
+  if (module_name == nullptr) return ModuleScan::NoNameFunction;
+
+  std::vector<HMODULE> modules(static_cast<std::size_t>(max));
+  DWORD needed = 0;
+  const HANDLE self = GetCurrentProcess();
+  if (!enum_modules(self, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)),
+                    &needed))
+    return ModuleScan::EnumFailed;
+  const std::size_t count = needed / sizeof(HMODULE);
+  if (count > modules.size()) return ModuleScan::TooMany;
+  // The first module is the program itself.
+  for (std::size_t i = 1; i < count; ++i) {
+    char path[MAX_PATH + 1];
+    const DWORD n = module_name(self, modules[i], path, MAX_PATH);
+    if (n == 0) {
+      out.clear();
+      return ModuleScan::NameFailed;
+    }
+    out.push_back(Module{modules[i], std::string(path, n)});
+  }
+  return ModuleScan::Ok;
+}
+
+}  // namespace plat::host
