@@ -141,50 +141,31 @@ std::string u_path_join(std::string_view dir, std::string_view name) {
   return out;
 }
 
-const char* u_install_dir() {
+namespace {
+
+// Works a directory out once: `compute` runs without the lock held (it may
+// ask for the other directories), and the first result stored wins.
+template <class Compute>
+const char* once(bool Dirs::*have, std::string Dirs::*value, Compute compute) {
   Dirs& d = dirs();
   {
     std::lock_guard<std::mutex> hold(d.lock);
-    if (d.have_install) return none_if_empty(d.install);
+    if (d.*have) return none_if_empty(d.*value);
   }
-  std::string dir = compute_install();
+  std::string dir = compute();
   std::lock_guard<std::mutex> hold(d.lock);
-  if (!d.have_install) {
-    d.install = std::move(dir);
-    d.have_install = true;
+  if (!(d.*have)) {
+    d.*value = std::move(dir);
+    d.*have = true;
   }
-  return none_if_empty(d.install);
+  return none_if_empty(d.*value);
 }
 
-const char* u_config_dir() {
-  Dirs& d = dirs();
-  {
-    std::lock_guard<std::mutex> hold(d.lock);
-    if (d.have_config) return none_if_empty(d.config);
-  }
-  std::string dir = compute_config();
-  std::lock_guard<std::mutex> hold(d.lock);
-  if (!d.have_config) {
-    d.config = std::move(dir);
-    d.have_config = true;
-  }
-  return none_if_empty(d.config);
-}
+}  // namespace
 
-const char* u_ramps_dir() {
-  Dirs& d = dirs();
-  {
-    std::lock_guard<std::mutex> hold(d.lock);
-    if (d.have_ramps) return none_if_empty(d.ramps);
-  }
-  std::string dir = compute_ramps();
-  std::lock_guard<std::mutex> hold(d.lock);
-  if (!d.have_ramps) {
-    d.ramps = std::move(dir);
-    d.have_ramps = true;
-  }
-  return none_if_empty(d.ramps);
-}
+const char* u_install_dir() { return once(&Dirs::have_install, &Dirs::install, compute_install); }
+const char* u_config_dir() { return once(&Dirs::have_config, &Dirs::config, compute_config); }
+const char* u_ramps_dir() { return once(&Dirs::have_ramps, &Dirs::ramps, compute_ramps); }
 
 void u_dirs_reset() {
   Dirs& d = dirs();

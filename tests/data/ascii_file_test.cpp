@@ -13,6 +13,7 @@
 #include "data/number_format.h"
 #include "support/alloc_hooks.h"
 #include "support/log_capture.h"
+#include "support/string_sink.h"
 #include "support/temp_dir.h"
 #include "tools/datafile_builder.h"
 
@@ -21,19 +22,7 @@ namespace {
 using felbrin::test::LogCapture;
 using felbrin::test::TempDir;
 
-class StringSink : public felbrin::ByteSink {
- public:
-  explicit StringSink(std::size_t limit = SIZE_MAX) : limit_(limit) {}
-  bool write(std::span<const char> bytes) override {
-    const std::size_t room = limit_ - std::min(limit_, text.size());
-    text.append(bytes.data(), std::min(room, bytes.size()));
-    return bytes.size() <= room;
-  }
-  std::string text;
-
- private:
-  std::size_t limit_;
-};
+using felbrin::test::StringSink;
 
 void set_text(char* field, std::size_t size, const char* text) {
   std::memset(field, 0, size);

@@ -9,6 +9,7 @@
 
 #include "common/errors.h"
 #include "data/point_list_internal.h"
+#include "support/string_sink.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -27,20 +28,7 @@ struct Matrix {
   }
 };
 
-// A sink that takes `limit` bytes and then fails.
-class LimitedSink : public felbrin::ByteSink {
- public:
-  explicit LimitedSink(std::size_t limit) : limit_(limit) {}
-  bool write(std::span<const char> bytes) override {
-    const std::size_t room = limit_ - std::min(limit_, text.size());
-    text.append(bytes.data(), std::min(room, bytes.size()));
-    return bytes.size() <= room;
-  }
-  std::string text;
-
- private:
-  std::size_t limit_;
-};
+using LimitedSink = felbrin::test::StringSink;
 
 std::string convert(const mx_i32_t& m, int* rc = nullptr) {
   LimitedSink sink(SIZE_MAX);
