@@ -8,5 +8,7 @@
 #include "common/parsers.h"
 #include "common/util.h"
 #include "data/binary_file.h"
+#include "data/containers.h"
+#include "data/dumps.h"
 #include "data/point_list.h"
 #include "data/records.h"
