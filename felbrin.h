@@ -10,5 +10,7 @@
 #include "common/util.h"
 #include "data/ascii_file.h"
 #include "data/binary_file.h"
+#include "data/containers.h"
+#include "data/dumps.h"
 #include "data/point_list.h"
 #include "data/records.h"
