@@ -14,3 +14,6 @@
 #include "data/dumps.h"
 #include "data/point_list.h"
 #include "data/records.h"
+#include "instrument/calibration/cal_report.h"
+#include "instrument/calibration/cal_tokens.h"
+#include "instrument/calibration/char_source.h"
