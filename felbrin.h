@@ -14,3 +14,4 @@
 #include "data/dumps.h"
 #include "data/point_list.h"
 #include "data/records.h"
+#include "instrument/serial/serial_port.h"
