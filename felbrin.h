@@ -17,3 +17,4 @@
 #include "instrument/calibration/cal_report.h"
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
+#include "instrument/serial/serial_port.h"

@@ -1,0 +1,74 @@
+// The serial port layer: every serial peripheral of the library opens,
+// configures, reads, writes, drains and closes its line through these free
+// functions and nothing else. The layer knows no protocol.
+//
+// Results: the open, configuration and close operations return a library
+// error code (0 = success); sio_send_data, sio_read_data, sio_bytes_waiting
+// and sio_clear_buffer return 0 for success and 1 for failure (except that
+// sio_clear_buffer gives ERR_SERIAL_NOT_OPEN for a closed handle).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/serial_backend.h"
+
+// A handle names one open line of some back end. It is pointer-sized; the
+// invalid value has all bits set.
+using sio_handle_t = std::intptr_t;
+inline constexpr sio_handle_t SIO_INVALID_HANDLE = -1;
+
+// The port record, embedded in its owner's record; the layer never allocates it.
+struct sio_port_t {
+  sio_handle_t handle = SIO_INVALID_HANDLE;
+};
+
+// Queue sizes asked of the driver at open.
+inline constexpr uint32_t SIO_QUEUE_SIZE = 4096;
+
+// ---- back-end choice
+// sio_open opens through the current back end (the operating system's,
+// unless replaced); each open line keeps the back end it was opened with, so
+// lines of different back ends can be used side by side. Returns the back end
+// replaced; null restores the operating system's.
+plat::SerialBackend* sio_set_backend(plat::SerialBackend* backend);
+// sio_open through a given back end.
+int sio_open_with(plat::SerialBackend& backend, const char* device, sio_port_t* port);
+
+// ---- open, configure, close (library error codes)
+int sio_open(const char* device, sio_port_t* port);
+// Line settings "baud,data-bits,parity,stop-bits" (null or a file-mode word
+// for 9600,8,0,1), flow control and timeouts.
+int sio_init(sio_handle_t handle, const char* settings, uint8_t xonxoff);
+int sio_init_xonxoff(sio_handle_t handle, const char* settings);
+int sio_set_baud_rate(sio_handle_t handle, int baud);
+int sio_set_parity(sio_handle_t handle, int parity);
+int sio_set_data_bits(sio_handle_t handle, uint8_t data_bits);
+int sio_enable_xonxoff(sio_handle_t handle);
+int sio_disable_xonxoff(sio_handle_t handle);
+// The total read-timeout constant in whole seconds (truncated).
+int sio_get_read_timeout(sio_handle_t handle, int* seconds);
+int sio_set_read_timeout(sio_handle_t handle, int seconds);
+// The same constant in milliseconds. Save and restore a timeout around a
+// single read with these: the whole-second pair would turn 500 ms into 0,
+// which means "wait for ever".
+int sio_get_read_timeout_ms(sio_handle_t handle, uint32_t* milliseconds);
+int sio_set_read_timeout_ms(sio_handle_t handle, uint32_t milliseconds);
+int sio_get_timeouts(sio_handle_t handle, sio_timeouts_t* timeouts);
+int sio_set_timeouts(sio_handle_t handle, const sio_timeouts_t* timeouts);
+int sio_get_state(sio_handle_t handle, sio_dcb_t* state);
+int sio_set_state(sio_handle_t handle, const sio_dcb_t* state);
+int sio_close(sio_port_t* port);
+
+// ---- data (0 = success, 1 = failure)
+// Returns once the bytes have left the driver, or with 1 when the output
+// stays stalled (flow control) past the write timeout plus the time the
+// bytes need on the line.
+int sio_send_data(sio_handle_t handle, const void* buffer, uint32_t count, uint32_t* written);
+// Fails when fewer than `count` bytes came within the timeouts; `read` tells
+// how many did.
+int sio_read_data(sio_handle_t handle, void* buffer, uint32_t count, uint32_t* read);
+int sio_bytes_waiting(sio_handle_t handle, uint32_t* count);
+// Throws away everything that arrives until the line has been silent for
+// 100 ms. Gives up with 1 after about 10 s or 64 KiB of a line that never
+// goes quiet.
+int sio_clear_buffer(sio_handle_t handle);
