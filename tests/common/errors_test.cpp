@@ -82,19 +82,20 @@ TEST(SwapBytes, ReversesTwoFourAndEightBytes) {
   EXPECT_EQ(std::memcmp(eight, "\x08\x07\x06\x05\x04\x03\x02\x01", 8), 0);
 }
 
+// Death tests start the test program again; under Wine that handshake has
+// hung on a loaded machine, and the code under test is the same on every
+// platform, so they run on POSIX only.
+#ifndef _WIN32
 TEST(SwapBytesDeathTest, OtherSizesAbort) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   unsigned char three[3] = {};
   EXPECT_DEATH(u_swap_bytes(three, 3), "u_swap_bytes: n=3");
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ErrorLogDeathTest, ExitLogsAndEndsWithStatusOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(err_log_exit(ERR_CANT_OPEN_FILE), ::testing::ExitedWithCode(1), "ERR_CANT_OPEN_FILE");
 }
+#endif
 
 }  // namespace
