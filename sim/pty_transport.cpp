@@ -18,6 +18,7 @@ void PtyTransport::send_due() {
 
 std::vector<uint8_t> PtyTransport::receive(int wait_ms) {
   send_due();
+  wait_ms = std::max(wait_ms, 0);
   // Wake no later than the next delayed reply is due.
   if (!pending_.empty())
     wait_ms = static_cast<int>(
