@@ -1,0 +1,38 @@
+// A simulated instrument: it owns the instrument's state and answers each
+// request the framer cut from the line. Faults and expectations are the
+// script's business, never the model's, so a model stays a faithful copy of
+// the instrument.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sim/framer.h"
+
+namespace sim {
+
+class DeviceModel {
+ public:
+  virtual ~DeviceModel() = default;
+  // The answers to one request, each a complete frame, in the order they go
+  // out; none for a request the instrument ignores.
+  virtual std::vector<std::vector<uint8_t>> handle(const Frame& request) = 0;
+};
+
+// The smallest useful instrument: answers every intact request with "ACK"
+// and its text, a damaged one with a NAK byte, and "COUNT?" with how many
+// intact requests it has seen.
+class EchoDevice final : public DeviceModel {
+ public:
+  static constexpr uint8_t kNak = 0x15;
+
+  explicit EchoDevice(const Framer& framing) : framing_(framing) {}
+  std::vector<std::vector<uint8_t>> handle(const Frame& request) override;
+  int requests() const { return requests_; }
+
+ private:
+  const Framer& framing_;
+  int requests_ = 0;
+};
+
+}  // namespace sim

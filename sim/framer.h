@@ -1,0 +1,114 @@
+// Cutting the byte stream the library writes into requests, and dressing a
+// device's answers in the same framing. Every instrument protocol of the
+// library is one of three kinds: text lines, a length prefix, or a block
+// between start and end bytes with a checksum.
+//
+// The checksums here are the simulator's own, written apart from the
+// library's, so a transcription error in either shows up in the tests.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+struct Frame {
+  std::vector<uint8_t> raw;      // as it came off the line
+  std::vector<uint8_t> payload;  // without framing and checksum
+  bool intact = true;            // false: the checksum did not match
+
+  std::string text() const { return {payload.begin(), payload.end()}; }
+};
+
+using Checksum = uint8_t (*)(std::span<const uint8_t> bytes);
+uint8_t xor8(std::span<const uint8_t> bytes);
+uint8_t sum8(std::span<const uint8_t> bytes);
+
+std::vector<uint8_t> to_bytes(std::string_view text);
+
+class Framer {
+ public:
+  virtual ~Framer() = default;
+
+  void feed(std::span<const uint8_t> bytes);
+  // The next complete request, if one has come.
+  std::optional<Frame> next();
+  // Bytes received that belong to no complete frame yet.
+  std::size_t buffered() const { return buffer_.size(); }
+  void reset() { buffer_.clear(); }
+
+  // A frame carrying `payload`, as the device sends it.
+  virtual std::vector<uint8_t> wrap(std::span<const uint8_t> payload) const = 0;
+  // Spoils the checksum of a frame made by wrap (for fault injection).
+  virtual void spoil_checksum(std::vector<uint8_t>& frame) const = 0;
+
+ protected:
+  // How many leading bytes of `buffer` can never start a frame (noise
+  // between frames); they are dropped.
+  virtual std::size_t noise(std::span<const uint8_t> buffer) const;
+  // The length of the frame at the start of `buffer`, 0 while incomplete.
+  virtual std::size_t length(std::span<const uint8_t> buffer) const = 0;
+  virtual Frame unwrap(std::span<const uint8_t> raw) const = 0;
+
+ private:
+  std::vector<uint8_t> buffer_;
+};
+
+// Text lines ending in `terminator` (for instance "\r" or "\r\n"). With a
+// checksum, its byte sits just before the terminator and covers the text.
+class LineFramer final : public Framer {
+ public:
+  explicit LineFramer(std::string terminator, Checksum checksum = nullptr);
+  std::vector<uint8_t> wrap(std::span<const uint8_t> payload) const override;
+  void spoil_checksum(std::vector<uint8_t>& frame) const override;
+
+ protected:
+  std::size_t length(std::span<const uint8_t> buffer) const override;
+  Frame unwrap(std::span<const uint8_t> raw) const override;
+
+ private:
+  std::string terminator_;
+  Checksum checksum_;
+};
+
+// A length field of 1 or 2 bytes (big-endian) counting the payload, the
+// payload, and an optional checksum byte over length field and payload.
+class LengthPrefixFramer final : public Framer {
+ public:
+  explicit LengthPrefixFramer(int prefix_bytes, Checksum checksum = nullptr);
+  std::vector<uint8_t> wrap(std::span<const uint8_t> payload) const override;
+  void spoil_checksum(std::vector<uint8_t>& frame) const override;
+
+ protected:
+  std::size_t length(std::span<const uint8_t> buffer) const override;
+  Frame unwrap(std::span<const uint8_t> raw) const override;
+
+ private:
+  std::size_t prefix_;
+  Checksum checksum_;
+};
+
+// start, payload, end, checksum over payload and end byte. Bytes before a
+// start byte are noise and dropped.
+class BlockFramer final : public Framer {
+ public:
+  BlockFramer(uint8_t start, uint8_t end, Checksum checksum);
+  std::vector<uint8_t> wrap(std::span<const uint8_t> payload) const override;
+  void spoil_checksum(std::vector<uint8_t>& frame) const override;
+
+ protected:
+  std::size_t noise(std::span<const uint8_t> buffer) const override;
+  std::size_t length(std::span<const uint8_t> buffer) const override;
+  Frame unwrap(std::span<const uint8_t> raw) const override;
+
+ private:
+  uint8_t start_;
+  uint8_t end_;
+  Checksum checksum_;
+};
+
+}  // namespace sim
