@@ -17,4 +17,5 @@
 #include "instrument/calibration/cal_report.h"
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
+#include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"

@@ -1,0 +1,95 @@
+// The device table: devices that produce input on their own (the instrument
+// board, motion controllers, the CAN network) register here with a poll
+// function, and a caller waits for whichever of them has input first.
+//
+// One worker thread, started by dev_init_cntrl, polls the registered devices
+// when a caller of dev_data_read asks it to. Callers of dev_data_read are
+// served one at a time; registration may happen on any thread at any time.
+//
+// The table knows nothing of motion controller records or of the CAN event
+// queues: those layers register hooks here (dev_set_mc_hooks,
+// dev_set_can_poll_fn). Until they do, a motion controller cannot be
+// registered (ERR_MC_NOT_AVAIL) and a CAN device never has input.
+#pragma once
+
+#include <cstdint>
+
+// A device handle is pointer-sized; for serial devices it is the port
+// handle of the serial layer. All bits set is the invalid handle.
+using dev_handle_t = std::intptr_t;
+inline constexpr dev_handle_t DEV_INVALID_HANDLE = -1;
+
+// Called on the worker thread with the entry's handle and owner; non-zero
+// when the device has input.
+using dev_poll_fn = int (*)(dev_handle_t handle, void* owner);
+
+// Number of entries of the table.
+inline constexpr int DEV_MAX_DEVICES = 10;
+
+// Device types (bits; these seven are the valid ones).
+inline constexpr int DEV_TYPE_MC = 1;         // motion controller
+inline constexpr int DEV_TYPE_UZ = 2;         // instrument board
+inline constexpr int DEV_TYPE_SERIAL_1 = 4;   // other serial devices
+inline constexpr int DEV_TYPE_SERIAL_2 = 8;
+inline constexpr int DEV_TYPE_SERIAL_3 = 16;
+inline constexpr int DEV_TYPE_CONSOLE = 32;   // console keyboard
+inline constexpr int DEV_TYPE_CAN = 64;       // CAN network
+// The mask that selects every device type.
+inline constexpr int DEV_MASK_ALL = 0xFFFF;
+// dev_data_read's result when no device had input.
+inline constexpr int DEV_NO_INPUT = 0x10000;
+
+// One entry of the table, and the result record of dev_data_read.
+struct dev_info_t {
+  dev_handle_t handle = DEV_INVALID_HANDLE;
+  int32_t in_use = -1;       // 1 used, -1 free
+  int32_t dev_type = 0;      // one type bit; 0 when free
+  int32_t event_state = 0;   // 1 polled, 0 skipped
+  dev_poll_fn poll = nullptr;
+  void* owner = nullptr;
+};
+
+// ---- hooks of the layers above
+// Motion controllers: how a controller record is connected (1 serial,
+// 2 controller event, 3 motion wrapper library; anything else is refused),
+// and the polls of kinds 2 and 3. A kind without its poll hook never has
+// input. Returns the hooks replaced.
+struct dev_mc_hooks_t {
+  int (*connection_kind)(const void* owner) = nullptr;
+  // Tests the controller's event without waiting; when it is signalled,
+  // resets it and gives non-zero.
+  dev_poll_fn event_signalled = nullptr;
+  // HasEvent_MWI of the motion wrapper library on the record's first field.
+  dev_poll_fn has_event_mwi = nullptr;
+};
+dev_mc_hooks_t dev_set_mc_hooks(const dev_mc_hooks_t& hooks);
+// CAN network: takes the CAN event lock, brings the event queues up to date
+// and gives non-zero when the PDO or the emergency queue holds an event.
+// Called with the device-table lock held, so the CAN layer must never
+// register or remove a device while holding its event lock. Returns the
+// hook replaced; null unregisters.
+dev_poll_fn dev_set_can_poll_fn(dev_poll_fn fn);
+
+// ---- control
+// Sets the table up and starts the worker; once set up, a call without
+// `force` does nothing and one with it empties the table. 0 or ERR_DEV_CNTRL.
+int dev_init_cntrl(uint8_t force);
+// Stops and joins the worker. The entries stay; dev_init_cntrl starts a new
+// worker.
+void dev_close_cntrl();
+
+// ---- registration
+bool dev_type_valid(int dev_type);
+int dev_add_device(int dev_type, dev_handle_t handle, void* owner);
+int dev_remove_device(dev_handle_t handle);
+bool dev_is_registered(dev_handle_t handle);
+int dev_set_event_state(dev_handle_t handle, int state);
+// A copy of entry `index` (0 to DEV_MAX_DEVICES-1); false for another index.
+bool dev_get_entry(int index, dev_info_t* entry);
+
+// ---- waiting for input
+// The type of the first device of `type_mask` (a type, or DEV_MASK_ALL)
+// found with input, its entry copied to `result`; DEV_NO_INPUT when none had
+// input in a single pass (`wait` clear); 0 on failure. With `wait` set, polls
+// until some device has input.
+int dev_data_read(int type_mask, dev_info_t* result, uint8_t wait);
