@@ -60,6 +60,21 @@ build_and_test() {
   build "$1" && ctest --preset "$1"
 }
 
+# The Windows leg: the private Wine prefix is made ready before the tests
+# start, and a run that hangs under Wine (seen rarely on a loaded machine,
+# cause not yet found) is stopped by the test's time limit and tried once more.
+windows_leg() {
+  build windows || return 1
+  local prefix
+  prefix=$(pwd)/build/windows/wineprefix
+  timeout 300 cmake/wine-run.sh "$prefix" wineboot --init >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix timeout 300 /usr/lib/wine/wineserver -w 2>/dev/null || true
+  local rc=0
+  ctest --preset windows --repeat until-pass:2 || rc=$?
+  WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+  return "$rc"
+}
+
 # Runs one fuzz target for FUZZ_SECONDS (default 30) on its seed corpus.
 fuzz_run() {
   local target=$1 corpus=$2
@@ -94,7 +109,7 @@ fuzz_smoke() {
 leg linux build_and_test linux
 leg linux-asan build_and_test linux-asan
 leg linux-tsan build_and_test linux-tsan
-leg windows build_and_test windows
+leg windows windows_leg
 leg fuzz fuzz_smoke
 
 echo
