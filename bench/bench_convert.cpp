@@ -71,12 +71,12 @@ int main(int argc, char** argv) {
   const std::string fast_out = (dir / "fast.txt").string();
   const std::string base_out = (dir / "baseline.txt").string();
 
-  felbrin::tools::DataFileSpec spec;
-  spec.phase_width = static_cast<int16_t>(width);
-  spec.phase_height = static_cast<int16_t>(height);
-  spec.phase = felbrin::tools::make_surface(width, height, invalid, 7);
-  if (!felbrin::tools::write_bytes(input, felbrin::tools::build_data_file(spec))) return 1;
-  spec.phase.clear();
+  felbrin::tools::DataFileSpec layout;
+  layout.phase_width = static_cast<int16_t>(width);
+  layout.phase_height = static_cast<int16_t>(height);
+  layout.phase = felbrin::tools::make_surface(width, height, invalid, 7);
+  if (!felbrin::tools::write_bytes(input, felbrin::tools::build_data_file(layout))) return 1;
+  layout.phase.clear();
 
   double best_fast = 1e30, best_base = 1e30;
   for (int r = 0; r < repeats; ++r) {

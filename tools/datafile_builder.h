@@ -23,7 +23,7 @@ struct DataFileSpec {
 };
 
 // The whole file: header, intensity block, phase block.
-std::vector<unsigned char> build_data_file(const DataFileSpec& spec);
+std::vector<unsigned char> build_data_file(const DataFileSpec& layout);
 
 // Big-endian stores into a header under construction.
 void put_be16(std::vector<unsigned char>& bytes, std::size_t offset, uint16_t v);

@@ -339,18 +339,18 @@ TEST_F(AsciiReader, RoundTripFromBinaryFiles) {
   };
   for (uint32_t magic : {DF_MAGIC_834_A, DF_MAGIC_4096}) {
     for (int kinds = 1; kinds <= 3; ++kinds) {
-      felbrin::tools::DataFileSpec spec;
-      spec.magic = magic;
+      felbrin::tools::DataFileSpec layout;
+      layout.magic = magic;
       if (kinds & 1) {
-        spec.phase_x = 3, spec.phase_y = 1, spec.phase_width = 13, spec.phase_height = 7;
-        spec.phase = felbrin::tools::make_surface(13, 7, 20, next());
+        layout.phase_x = 3, layout.phase_y = 1, layout.phase_width = 13, layout.phase_height = 7;
+        layout.phase = felbrin::tools::make_surface(13, 7, 20, next());
       }
       if (kinds & 2) {
-        spec.intens_width = 13, spec.intens_height = 7, spec.intens_buckets = 3;
-        spec.intens_aux = -2;
-        for (int i = 0; i < 13 * 7 * 3; ++i) spec.intensity.push_back(static_cast<uint16_t>(next()));
+        layout.intens_width = 13, layout.intens_height = 7, layout.intens_buckets = 3;
+        layout.intens_aux = -2;
+        for (int i = 0; i < 13 * 7 * 3; ++i) layout.intensity.push_back(static_cast<uint16_t>(next()));
       }
-      std::vector<unsigned char> bytes = felbrin::tools::build_data_file(spec);
+      std::vector<unsigned char> bytes = felbrin::tools::build_data_file(layout);
       // Random header contents from offset 76 on, keeping texts printable.
       for (std::size_t i = 76; i < 834; ++i) bytes[i] = static_cast<unsigned char>(next());
       for (auto [at, len] : {std::pair{12, 30}, {80, 82}, {246, 12}, {258, 40}, {320, 40},
