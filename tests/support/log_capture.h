@@ -23,13 +23,19 @@ class LogCapture {
     static std::string t;
     return t;
   }
+  // Keeps whole messages, however long.
   static int capture(const char* format, ...) {
-    char buf[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    text() += buf;
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format, again);
+    va_end(again);
+    out.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+    text() += out;
     return 0;
   }
   u_log_hook saved_;

@@ -16,37 +16,6 @@ namespace {
 using felbrin::cal_read_context;
 using felbrin::test::LogCapture;
 
-// Captures without a length limit, for headings longer than a log line.
-class WideCapture {
- public:
-  WideCapture() : saved_(u_set_log_fn(&capture)) { text().clear(); }
-  ~WideCapture() { u_set_log_fn(saved_); }
-  WideCapture(const WideCapture&) = delete;
-  WideCapture& operator=(const WideCapture&) = delete;
-  const std::string& str() const { return text(); }
-
- private:
-  static std::string& text() {
-    static std::string t;
-    return t;
-  }
-  static int capture(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::string out(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(out.data(), out.size(), format, again);
-    va_end(again);
-    out.resize(static_cast<std::size_t>(n));
-    text() += out;
-    return 0;
-  }
-  u_log_hook saved_;
-};
-
 class CalReport : public ::testing::Test {
  protected:
   void SetUp() override { cal_read_context().clear(); }
@@ -111,7 +80,7 @@ TEST_F(CalReport, SourceTextIsNeverAFormat) {
 }
 
 TEST_F(CalReport, LongInlineTextIsNamedWhole) {
-  WideCapture log;
+  LogCapture log;
   const std::string text = std::string("+") + std::string(5000, 'z');
   cal_read_context().inline_text.emplace(text);
   sb_calError("m");
@@ -119,7 +88,7 @@ TEST_F(CalReport, LongInlineTextIsNamedWhole) {
 }
 
 TEST_F(CalReport, MessageIsCutAt1023Characters) {
-  WideCapture log;
+  LogCapture log;
   cal_read_context().error_count = 1;  // past the heading
   const std::string word(3000, 'w');
   const int n = sb_calError("Unrecognized token \"%s\"", word.c_str());
