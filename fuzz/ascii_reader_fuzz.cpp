@@ -11,13 +11,17 @@ namespace {
 
 // Geometry lines may announce gigabytes; refuse those the way a full heap
 // would, so the out-of-memory path is fuzzed rather than the fuzzer's limit.
-void* bounded_malloc(std::size_t n) { return n > (std::size_t{1} << 20) ? nullptr : std::malloc(n); }
+constexpr std::size_t kLimit = std::size_t{1} << 20;
+void* bounded_malloc(std::size_t n) { return n > kLimit ? nullptr : std::malloc(n); }
+void* bounded_calloc(std::size_t count, std::size_t size) {
+  return size != 0 && count > kLimit / size ? nullptr : std::calloc(count, size);
+}
 int quiet(const char*, ...) { return 0; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  u_malloc_fn.exchange(bounded_malloc);
+  u_set_alloc_hooks({bounded_malloc, std::realloc, bounded_calloc, std::free});
   u_set_log_fn(quiet);
   std::FILE* f = plat::open_memory(data, size);
   if (f == nullptr) return 0;
