@@ -82,9 +82,9 @@ TEST(SwapBytes, ReversesTwoFourAndEightBytes) {
   EXPECT_EQ(std::memcmp(eight, "\x08\x07\x06\x05\x04\x03\x02\x01", 8), 0);
 }
 
-// Death tests start the test program again; under Wine that handshake has
-// hung on a loaded machine, and the code under test is the same on every
-// platform, so they run on POSIX only.
+// Death tests start the test program again for each case, which costs
+// seconds under Wine; the code under test is the same on every platform, so
+// they run on POSIX only.
 #ifndef _WIN32
 TEST(SwapBytesDeathTest, OtherSizesAbort) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <barrier>
+#include <condition_variable>
+#include <mutex>
 #include <climits>
 #include <clocale>
 #include <cmath>
@@ -62,11 +63,34 @@ TEST(Strtok, SplitsLikeStrtok) {
   EXPECT_EQ(u_strtok(blank.get(), nullptr), nullptr);
 }
 
+// Two threads meet here after every token. (Not std::barrier: its atomic
+// wait has lost wake-ups in the Windows runtime this suite is built with.)
+class LockStep {
+ public:
+  void arrive_and_wait() {
+    std::unique_lock<std::mutex> hold(lock_);
+    const unsigned round = round_;
+    if (++waiting_ == 2) {
+      waiting_ = 0;
+      ++round_;
+      cv_.notify_all();
+    } else {
+      cv_.wait(hold, [&] { return round_ != round; });
+    }
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable cv_;
+  int waiting_ = 0;
+  unsigned round_ = 0;
+};
+
 TEST(Strtok, EachThreadKeepsItsPosition) {
   // The threads step through their lines in lock step, so a shared position
   // would hand one thread the other's tokens.
   constexpr int kRounds = 200;
-  std::barrier step(2);
+  LockStep step;
   auto worker = [&step](const char* prefix, int* mismatches) {
     for (int round = 0; round < kRounds; ++round) {
       std::string text;
