@@ -5,23 +5,17 @@
 
 #include "common/hooks.h"
 #include "data/ascii_file.h"
+#include "fuzz/fuzz_support.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Geometry lines may announce gigabytes; refuse those the way a full heap
-// would, so the out-of-memory path is fuzzed rather than the fuzzer's limit.
-constexpr std::size_t kLimit = std::size_t{1} << 20;
-void* bounded_malloc(std::size_t n) { return n > kLimit ? nullptr : std::malloc(n); }
-void* bounded_calloc(std::size_t count, std::size_t size) {
-  return size != 0 && count > kLimit / size ? nullptr : std::calloc(count, size);
-}
 int quiet(const char*, ...) { return 0; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  u_set_alloc_hooks({bounded_malloc, std::realloc, bounded_calloc, std::free});
+  felbrin::fuzz::install_bounded_allocator();
   u_set_log_fn(quiet);
   std::FILE* f = plat::open_memory(data, size);
   if (f == nullptr) return 0;

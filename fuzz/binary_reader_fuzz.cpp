@@ -8,17 +8,11 @@
 #include "common/hooks.h"
 #include "data/binary_file.h"
 #include "data/point_list_internal.h"
+#include "fuzz/fuzz_support.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Headers may announce gigabytes; refuse those the way a full heap would,
-// so the reader's out-of-memory path is fuzzed instead of the fuzzer's limit.
-constexpr std::size_t kLimit = std::size_t{1} << 20;
-void* bounded_malloc(std::size_t n) { return n > kLimit ? nullptr : std::malloc(n); }
-void* bounded_calloc(std::size_t count, std::size_t size) {
-  return size != 0 && count > kLimit / size ? nullptr : std::calloc(count, size);
-}
 
 class NullSink final : public felbrin::ByteSink {
  public:
@@ -28,7 +22,7 @@ class NullSink final : public felbrin::ByteSink {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  u_set_alloc_hooks({bounded_malloc, std::realloc, bounded_calloc, std::free});
+  felbrin::fuzz::install_bounded_allocator();
   std::FILE* f = plat::open_memory(data, size);
   if (f == nullptr) return 0;
   df_source_info_t source;

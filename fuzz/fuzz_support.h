@@ -1,0 +1,28 @@
+// Shared by the fuzz targets.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+
+#include "common/hooks.h"
+
+namespace felbrin::fuzz {
+
+// Files may announce gigabytes; allocations above 1 MiB are refused the way
+// a full heap would refuse them, so the readers' out-of-memory paths are
+// fuzzed instead of the fuzzer's own memory limit.
+inline constexpr std::size_t kAllocationLimit = std::size_t{1} << 20;
+
+inline void* bounded_malloc(std::size_t n) {
+  return n > kAllocationLimit ? nullptr : std::malloc(n);
+}
+
+inline void* bounded_calloc(std::size_t count, std::size_t size) {
+  return size != 0 && count > kAllocationLimit / size ? nullptr : std::calloc(count, size);
+}
+
+inline void install_bounded_allocator() {
+  u_set_alloc_hooks({bounded_malloc, std::realloc, bounded_calloc, std::free});
+}
+
+}  // namespace felbrin::fuzz
