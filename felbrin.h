@@ -17,5 +17,6 @@
 #include "instrument/calibration/cal_report.h"
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
+#include "instrument/calibration/sys_info.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"

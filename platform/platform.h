@@ -71,6 +71,16 @@ bool user_name(std::string& out);
 // Returns 0 or the host's error number.
 int copy_file(const char* source, const char* destination);
 
+// Creates a new, empty file of a unique name beginning with `prefix` in the
+// temporary directory, atomically (no other process can have made it first),
+// and opens it for binary writing. The name goes to `path`; null on failure
+// with the host's error number in *os_error.
+std::FILE* create_temp_file(std::string_view prefix, std::string& path, int* os_error);
+// True when the stream reads from an interactive terminal.
+bool is_terminal(std::FILE* stream);
+// Closes a C runtime file descriptor.
+void close_descriptor(int fd);
+
 // ---- time
 // Pauses the calling thread for the whole time (early wake-ups resume).
 void sleep_ms(uint32_t ms);

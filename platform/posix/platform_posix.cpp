@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -137,6 +138,32 @@ int copy_file(const char* source, const char* destination) {
   if (error != 0) ::unlink(tmp.c_str());
   return error;
 }
+
+std::FILE* create_temp_file(std::string_view prefix, std::string& path, int* os_error) {
+  const char* dir = std::getenv("TMPDIR");
+  std::string name = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  if (name.back() != '/') name += '/';
+  name += prefix;
+  name += "XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *os_error = errno;
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (f == nullptr) {
+    *os_error = errno;
+    ::close(fd);
+    ::unlink(name.c_str());
+    return nullptr;
+  }
+  path = std::move(name);
+  return f;
+}
+
+bool is_terminal(std::FILE* stream) { return stream != nullptr && ::isatty(::fileno(stream)) != 0; }
+
+void close_descriptor(int fd) { ::close(fd); }
 
 void sleep_ms(uint32_t ms) {
   timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

@@ -3,6 +3,10 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cwchar>
 
 #include <cstdint>
 #include <cstdio>
@@ -107,6 +111,79 @@ int copy_file(const char* source, const char* destination) {
     return ERROR_ACCESS_DENIED;
   return CopyFileW(src.c_str(), dst.c_str(), FALSE) ? 0 : static_cast<int>(GetLastError());
 }
+
+namespace {
+
+// A host path as the library passes paths around: narrow when it is plain
+// ASCII, else marked wide (0xFF 0xFE, UTF-16 units, a zero unit).
+std::string library_path(const std::wstring& w) {
+  bool ascii = true;
+  for (wchar_t c : w) ascii = ascii && c < 0x80;
+  std::string out;
+  if (ascii) {
+    for (wchar_t c : w) out += static_cast<char>(c);
+    return out;
+  }
+  out += '\xFF';
+  out += '\xFE';
+  for (wchar_t c : w) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>((c >> 8) & 0xFF);
+  }
+  out += '\0';
+  out += '\0';
+  return out;
+}
+
+}  // namespace
+
+std::FILE* create_temp_file(std::string_view prefix, std::string& path, int* os_error) {
+  wchar_t dir[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+  if (n == 0 || n > MAX_PATH) {
+    *os_error = static_cast<int>(n == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
+    return nullptr;
+  }
+  // CREATE_NEW fails rather than open a file someone else made: try other
+  // names until one is new.
+  static LONG counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const unsigned long tag = (GetCurrentProcessId() * 2654435761UL) ^ GetTickCount() ^
+                              static_cast<unsigned long>(InterlockedIncrement(&counter)) * 40503UL;
+    wchar_t suffix[16];
+    swprintf(suffix, 16, L"%08lx.tmp", tag & 0xFFFFFFFFUL);
+    std::wstring name = dir;
+    for (char c : prefix) name += static_cast<wchar_t>(c);
+    name += suffix;
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD e = GetLastError();
+      if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) continue;
+      *os_error = static_cast<int>(e);
+      return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (f == nullptr) {
+      *os_error = static_cast<int>(ERROR_INVALID_HANDLE);
+      if (fd >= 0) {
+        _close(fd);
+      } else {
+        CloseHandle(h);
+      }
+      DeleteFileW(name.c_str());
+      return nullptr;
+    }
+    path = library_path(name);
+    return f;
+  }
+  *os_error = static_cast<int>(ERROR_FILE_EXISTS);
+  return nullptr;
+}
+
+bool is_terminal(std::FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
+
+void close_descriptor(int fd) { _close(fd); }
 
 void sleep_ms(uint32_t ms) { Sleep(ms); }
 

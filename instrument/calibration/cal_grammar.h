@@ -1,0 +1,62 @@
+// Internal: the keyword lines of the calibration file. One table describes
+// every line once, in the order the writer writes them; the reader applies
+// a row to each line it reads and the writer asks each row for its text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "instrument/calibration/char_source.h"
+#include "instrument/calibration/sys_info.h"
+
+namespace felbrin::cal {
+
+// Lines the validation asks about.
+enum Seen : uint32_t {
+  SEEN_VERSION = 1u << 0,
+  SEEN_INSTRCOMM = 1u << 1,  // InstrComm or MacAddress
+  SEEN_INVERTDATA = 1u << 2,
+  SEEN_LLCTARGET = 1u << 3,
+  SEEN_LIGHT = 1u << 4,  // a wavelength value on a Light line
+  SEEN_PIFOC = 1u << 5,  // Pifoc or PztId
+  SEEN_WMCOMM = 1u << 6,
+  SEEN_WMMONOPD = 1u << 7,
+  SEEN_WMSYSGAIN = 1u << 8,
+  SEEN_BADLIST = 1u << 9,
+  SEEN_BADFILE = 1u << 10,
+  SEEN_ALL = (1u << 11) - 1,
+};
+
+// The state of one read while its lines are applied.
+struct Reader {
+  CalCharSource& src;
+  sysInfo_t& info;
+  int status = 0;
+  // A sub-record could not be made: the read ends with ERR_NO_MEM.
+  bool out_of_memory = false;
+  int bad_pixels = 0;
+  uint32_t seen = 0;
+  // Values of the last LLC Range line: 2, or 4 with the second range.
+  int llc_range_values = 0;
+};
+
+// Applies the rule of the keyword `first` (already read) to the rest of the
+// line.
+void apply_rule(Reader& r, int32_t first);
+
+// The state of one write.
+struct Writer {
+  const sysInfo_t& info;
+  std::string out;
+  // The last fault's code (0 when none).
+  int result = 0;
+};
+
+// Appends every line of the record, in order.
+void write_lines(Writer& w);
+
+// Characters of the keyword field before a line's values.
+inline constexpr std::size_t kKeywordField = 22;
+
+}  // namespace felbrin::cal

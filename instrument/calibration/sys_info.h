@@ -1,0 +1,395 @@
+// The system information record: what the library knows about one
+// instrument system (model, frame grabber, board, camera, light source,
+// magnifications, axes, peripherals and calibration constants), read from
+// and written to the system calibration file.
+//
+// Four static slots hold one record each. Every text is owned by its record,
+// and so is every sub-record; sub-records are created through the allocation
+// hooks, so running out of memory is an error code rather than an exception.
+// Later subsystems extend the record with their own fields and sub-records.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "common/hooks.h"
+#include "instrument/calibration/char_source.h"
+
+// ---- enumerations (stored as 32-bit integers)
+
+enum : int32_t {
+  SYS_UNKNOWN = 0, SYS_ALDER = 1, SYS_BIRCH = 2, SYS_BIRCH2 = 3, SYS_KITE = 4, SYS_BIRCH3 = 5,
+  SYS_BIRCH4 = 6, SYS_BIRCH5 = 7, SYS_ALDER2 = 8, SYS_JASPER = 9, SYS_BIRCH6 = 10,
+  SYS_BIRCH7 = 11, SYS_BIRCH8 = 12, SYS_BIRCH9 = 13, SYS_DUNE = 14, SYS_IRIS = 15,
+  SYS_LUMEN = 16, SYS_EMBER = 17, SYS_GLEN = 18, SYS_HERON = 19, SYS_BIRCH10 = 20,
+  SYS_COBALT = 21, SYS_FJORD1 = 22, SYS_KITECAN = 23, SYS_ALDER3 = 24, SYS_ALDER4 = 25,
+  SYS_GLENCAN = 26, SYS_KITE2 = 27, SYS_FJORD2 = 28, SYS_FJORD3 = 29, SYS_HERON_CAN = 30,
+  SYS_FJORD4 = 31, SYS_KITE2CAN = 32, SYS_IRIS_CAN = 33, SYS_FJORD5 = 34, SYS_FJORD6 = 35,
+  SYS_SPECIAL = 36,
+};
+
+enum : int32_t {
+  BD_NONE = 0, BD_SABLE = 1, BD_TARN = 2, BD_KITE = 3, BD_UMBER = 4, BD_DUNE = 5, BD_IRIS = 6,
+  BD_LUMEN = 7, BD_CAN = 8, BD_NOTNEEDED = 9,
+};
+
+enum : int32_t {
+  FG_NONE = 0, FG_RPC = 1, FG_MATROX = 2, FG_PULSAR = 3, FG_GENESIS = 4, FG_CORONA = 5,
+  FG_BANDIT = 6, FG_FIREWIRE = 7, FG_CAMERALINK = 8, FG_FLASHBUS = 9, FG_GIGE = 10,
+  FG_X64LVDS = 11, FG_PC2VISION = 12,
+};
+
+enum : int32_t {
+  CAM_UNKNOWN = 0, CAM_XC77CE = 1, CAM_P62505 = 2, CAM_CID2220 = 3, CAM_VIDICON = 4,
+  CAM_EEV1715A = 5, CAM_TM6705 = 6, CAM_XC7500 = 7, CAM_XC7500S = 8, CAM_SMD4M15 = 9,
+  CAM_INFRACAMA = 10, CAM_CID2250 = 11, CAM_CUSTOM = 12, CAM_TM6710 = 13, CAM_SIM200 = 14,
+  CAM_BASLER = 15, CAM_SU320 = 16, CAM_DGFLY640 = 17, CAM_DGFLY1024 = 18, CAM_IMPERXVGA = 19,
+  CAM_ADIMEC1000 = 20, CAM_A311F = 21, CAM_A312F = 22, CAM_TM6740 = 23, CAM_DGFLY6200 = 24,
+  CAM_SCA640 = 25, CAM_ADIMEC4050 = 26, CAM_ADIMEC4150 = 27, CAM_PIA640 = 28, CAM_E2V7899 = 29,
+  CAM_PIA1000 = 30, CAM_SCA640G = 31, CAM_A504K = 32,
+};
+
+enum : int32_t { LIGHT_UNKNOWN = 0, LIGHT_HENE = 1, LIGHT_DIODE = 2, LIGHT_WHITE = 3,
+                 LIGHT_SPECIAL = 4, LIGHT_LED = 5 };
+enum : int32_t { ALIGN_DEFAULT = 0, ALIGN_CENTER = 1, ALIGN_TOPLEFT = 2 };
+enum : int32_t { LLC_NONE = 0, LLC_WREN = 1, LLC_WREN_B = 2, LLC_DUNE = 3 };
+enum : int32_t {
+  POS_NONE = 0, POS_QUARTZ = 1, POS_TMI = 2, POS_HEID = 3, POS_LCDMI = 4, POS_MICROLYNX = 5,
+  POS_ZENCODER = 6, POS_USDED2 = 7, POS_TMI501 = 8, POS_METRONICS = 9, POS_FHXTMI501 = 10,
+  POS_RENISHAW_STEPNET = 11, POS_STEPNET = 12,
+};
+enum : int32_t { TEMP_NONE = 0, TEMP_EURO2216E = 1 };
+
+// Camera split axes.
+enum : int32_t { SPLIT_NONE = 0, SPLIT_X = 1, SPLIT_Y = 2 };
+
+inline constexpr int SB_SLOTS = 4;
+inline constexpr int SB_MAX_MAGS = 15;
+inline constexpr int SB_MAX_BAD_PIXELS = 40;
+inline constexpr int SB_CAMERA_FILES = 6;
+inline constexpr int SB_AXES = 8;  // axis order A, B, P, R, T, X, Y, Z
+inline constexpr int SB_LUMEN_VALUES = 10;
+// The "not set" value of single-precision constants.
+inline constexpr float SB_FLOAT_UNSET = std::numeric_limits<float>::max();
+inline constexpr double SB_INF = std::numeric_limits<double>::infinity();
+
+// The ramp configuration file name a record starts with.
+inline constexpr const char* SB_DEFAULT_RAMP_CONFIG = "rampcfg.txt";
+
+// ---- sub-records
+
+namespace felbrin {
+
+// Frees a sub-record made by make_hooked through the allocation hooks.
+template <class T>
+struct HookedDelete {
+  void operator()(T* p) const {
+    p->~T();
+    u_free_fn(p);
+  }
+};
+template <class T>
+using Hooked = std::unique_ptr<T, HookedDelete<T>>;
+
+// A value-initialised T in memory from the allocation hooks; empty when the
+// hook refuses.
+template <class T>
+Hooked<T> make_hooked() {
+  void* memory = u_calloc_fn(1, sizeof(T));
+  if (memory == nullptr) return Hooked<T>();
+  return Hooked<T>(new (memory) T());
+}
+
+}  // namespace felbrin
+
+struct sb_pifoc_t {
+  int32_t value = 0;
+  int32_t type = 0;  // PI scanner model 0..2, 0 none
+  double beta = 0;
+  double scale = 0;
+};
+inline constexpr double SB_PIFOC_SCALE = 0.928655;
+inline constexpr double SB_PIFOC_BETA = 0.0144;
+
+struct sb_pid_set_t {
+  int32_t p1 = 700, p2 = 0, p3 = 15050, p4 = 0;
+  uint8_t p5 = 0;
+  int32_t p6 = 0;
+  float p7 = 0, p8 = 0, p9 = 0, p10 = 0;
+  friend bool operator==(const sb_pid_set_t&, const sb_pid_set_t&) = default;
+};
+// Fast, then Slow.
+struct sb_pid_t {
+  sb_pid_set_t sets[2];
+};
+
+struct sb_dyn_wave_gen_t {
+  int32_t d[4] = {-1, -1, -1, -1};
+  std::string texts[4];
+};
+
+struct sb_enc_zoom_t {
+  int32_t config = 0;
+  int32_t progLim[2] = {0, 0};
+  int32_t wandLim[2] = {0, 0};
+  int32_t backlash = 0;
+  double stdMags[SB_MAX_MAGS] = {};
+  int32_t stdMagCount = 0;
+  std::string calFile;
+};
+
+struct sb_lumen_info_t {
+  std::string materialsFile = "LumenMaterials.txt";
+  double dmiScale = 2.0;
+  double imageRot = 0;
+  double sysConst[4] = {SB_INF, SB_INF, SB_INF, SB_INF};
+  double zeroPtPos[2] = {SB_INF, SB_INF};
+  double disper[SB_MAX_MAGS][SB_LUMEN_VALUES];
+  double avgK0[SB_MAX_MAGS][SB_LUMEN_VALUES];
+  float dmiCenter[SB_MAX_MAGS][2] = {};
+  float tiltCenter[SB_MAX_MAGS][2] = {};
+  int32_t zeroGagePeriod = 1800;  // seconds
+  int32_t tempPeriod = 1800;      // seconds
+  double tempValue = 1.0;
+  std::string logFile = "LumenLog.txt";
+  int32_t logLimit1 = 1000000;
+  int32_t logLimit2 = 500000;
+
+  sb_lumen_info_t() {
+    for (auto& row : disper) for (double& v : row) v = SB_INF;
+    for (auto& row : avgK0) for (double& v : row) v = SB_INF;
+  }
+};
+
+// The CAN bridge record; the CAN subsystem adds its connection state.
+struct can_info_t {
+  uint8_t mac[6] = {};
+};
+
+// C1..C6 and D1, D2 of one SdcCal index.
+struct sb_sdc_cal_t {
+  double d2 = 0, d1 = 0;
+  float c5 = SB_FLOAT_UNSET, c6 = SB_FLOAT_UNSET, c1 = SB_FLOAT_UNSET, c2 = SB_FLOAT_UNSET,
+        c3 = SB_FLOAT_UNSET, c4 = SB_FLOAT_UNSET;
+};
+
+struct sb_radius_scale_t {
+  uint8_t present = 0;
+  uint8_t mode = 0;
+  double a = 0, b = 0;
+  int32_t n = 0;
+  double c = 0;
+};
+
+struct sb_light_source_t {
+  uint8_t config = 1;
+  int32_t freq = 35000;  // Hz
+  // Average current limit and forward voltage, for ranges 0 and 1.
+  struct {
+    uint16_t avgCurLimit = 0, fwdVoltage = 0;
+  } pairs[2];
+  float alignModePct = 100;
+};
+
+struct sb_range_t {
+  uint16_t low = 0, high = 0;
+};
+
+struct sb_wavelength_t {
+  double wavelength = 0;  // metres
+  double bandwidth = 0;   // metres
+};
+
+// ---- the record
+
+struct sysInfo_t {
+  // Resolved path of the calibration file last read into this slot.
+  std::string calFilePath;
+  int32_t fd = 0;  // a descriptor other modules keep open; closed before a write
+  std::string instrName;
+  int32_t frameGrabber = FG_NONE;
+  uint8_t acqFlag = 0;
+  uint8_t fileSelector = 0;  // the digit of the slot's default file name
+  uint8_t boardVersion = 0;
+  uint8_t unit = 0;
+  int16_t dateCode = 0;
+  int32_t serialNumber = 0;
+  uint8_t rFlag = 0;
+  int32_t instrBdType = BD_NONE;
+  int32_t systemType = SYS_UNKNOWN;
+  int32_t cameraType = CAM_UNKNOWN;
+  int32_t lightType = LIGHT_HENE;
+  sb_wavelength_t wavelengths[4] = {{6.328e-7, 0}, {}, {}, {}};
+  double nomMag[SB_MAX_MAGS] = {};
+  double sysMag[SB_MAX_MAGS] = {};
+  int32_t magCount = 0;
+  double scanCal[2] = {1, 1};
+  // The light level range, and the second range of the boards that have one.
+  sb_range_t llcRange[2];
+  uint16_t llcTarget = 150;
+  sb_light_source_t lightSource[2] = {{}, {.config = 0}};
+  uint8_t currentLightSource = 0;  // selects the pairs the CAN light control uses
+  int32_t llcOptions = 0;
+  int32_t pztPower = -1;
+  felbrin::Hooked<sb_pifoc_t> pifoc;
+  int32_t pifocPolarity = 0;
+  std::string rampConfigFile = SB_DEFAULT_RAMP_CONFIG;
+  std::string instrComm;
+  uint16_t cameraDark = 0;
+  uint16_t adcClock = 0;
+  std::string cameraFile[SB_CAMERA_FILES];
+  int32_t splitAxis = SPLIT_NONE;
+  int32_t splitValue = 0;
+  int32_t splitValue2 = 0;
+  struct {
+    int16_t x = 0, y = 0;
+  } cameraTrans[SB_MAX_MAGS];
+  uint8_t cameraAlign = ALIGN_DEFAULT;
+  int32_t pllFlag = 1;
+  // An entry with x < 0 ends the list.
+  struct {
+    int16_t x = -1, y = -1;
+  } badPixels[SB_MAX_BAD_PIXELS];
+  uint8_t badPixelMode = 0;
+  std::string badPixelFile;
+  int32_t cameraOptions = 0;
+  // Byte 0 is interlaceFlag, byte 9 fieldCtrl.
+  uint8_t cameraConfig[10] = {};
+  std::string motionCtrl[2];
+  float zAxisCal = 1.0f;
+  double zAxisBacklash = 5;
+  uint8_t zEncoder = 0;
+  uint8_t zCanClosedLoop = 0;
+  double xAxisBacklash = 0;
+  double yAxisBacklash = 0;
+  int32_t posInstr = POS_NONE;
+  std::string posInstrText[2];
+  int32_t tempSensor = TEMP_NONE;
+  std::string tempSensorText;
+  int32_t llcInstr = LLC_NONE;
+  std::string llcInstrText;
+  int32_t turret = 0;
+  int32_t turret2 = 5;
+  int32_t zoom = 0;
+  uint8_t invertData = 0;
+  felbrin::Hooked<sb_lumen_info_t> lumenInfo;
+  uint8_t touchScreen = 0;
+  sb_sdc_cal_t sdcCal[SB_MAX_MAGS];
+  float radCrvFocCal = 1.0f;
+  float radCrvPwrCal = 1.0f;
+  uint8_t noIntensAvg = 0;
+  // Nodes the CAN bring-up expects.
+  uint8_t usePzt = 1, useLaps = 1, useWand = 1, useZoom = 1;
+  uint8_t ringSpot = 0;
+  uint8_t useDualBrushMotor = 1, useFocusNdw = 1;
+  felbrin::Hooked<can_info_t> canInfo;
+  std::string pendentMenu;
+  std::string axisCompFile[SB_AXES];
+  felbrin::Hooked<sb_pid_t> pid[SB_AXES];
+  std::string wmComm;
+  float wmSysGain = 0;
+  double wmMonOpd = 0;
+  // Stored in the file's units times 1e9.
+  double wmTuneRangeMin = 0, wmTuneRangeMax = SB_INF;
+  double wmTuneRateMin = 0, wmTuneRateMax = SB_INF;
+  int32_t wmMaxBuckets = 1900;
+  int32_t wmMaxBucketBytes = std::numeric_limits<int32_t>::max();  // unlimited
+  uint8_t lumensiInvertData = 0;
+  int32_t absWaveMeter = 0;
+  std::string absWaveMeterText;
+  felbrin::Hooked<sb_dyn_wave_gen_t> dynWaveGen;
+  uint16_t sleepTimeout = 14400;  // seconds
+  float diffDiskRate = -1;       // unset
+  float diffDiskFraction = 0.85f;
+  felbrin::Hooked<sb_enc_zoom_t> encZoom;
+  sb_radius_scale_t encodedRadiusScale;
+  sb_radius_scale_t intfRadiusScale;
+};
+
+// The four slots.
+extern sysInfo_t sysInfo[SB_SLOTS];
+
+// ---- reading
+
+// Fills a slot from calibration data. `source`: null or "" reads the slot's
+// default file; "+DEFAULTS" only resets the slot; any other text starting
+// with '+' is one keyword line applied to the slot as it stands; anything
+// else is the path of a calibration file.
+int sb_readCal(int slot, const char* source);
+
+// Puts every field that has a reset value back to it; the fields that carry
+// over from one read to the next are left alone.
+sysInfo_t* sb_resetCal(sysInfo_t* info);
+
+// Finds, names, opens and checks a calibration file (null or "" for the
+// default name of `selector`): the resolved path, whole, goes to `resolved`
+// and the open file to `stream`. It also becomes the path named in error
+// headings of the read in progress.
+int sb_openCal(const char* path, int selector, std::string* resolved,
+               std::optional<felbrin::CalCharSource>* stream);
+
+namespace felbrin {
+// Opens a calibration file found by name and refuses a terminal: 0, or
+// ERR_CANT_READ_FILE with its message.
+int cal_open_stream(const char* path, std::optional<CalCharSource>* stream);
+}  // namespace felbrin
+
+// True when the CAN instrument has its dual brush motor board.
+bool sb_hasDualBrushMotor(const sysInfo_t* info);
+
+// The text of the last Remote line read; nothing else uses it.
+const std::string& sb_remoteText();
+
+// The slot modules use when they are not given one (0 unless set).
+int sb_set_current_slot(int slot);
+int sb_current_slot();
+sysInfo_t* sb_current_info();
+
+// ---- writing
+
+// Writes a slot as a calibration file: to `path`, or (null) to the slot's
+// default file in the configuration directory. The destination is replaced
+// only when the whole record was written.
+int sb_writeCal(int slot, const char* path);
+
+// The writer's error reporter (heading "Error writing system calibration
+// file" once per write).
+int sb_calWriteError(const char* format, ...) FELBRIN_PRINTF(1, 2);
+
+namespace felbrin {
+// How the writer makes its temporary file: a new file, opened for binary
+// writing, its name in `path`; null with the host's error in *os_error.
+using CalTempFileFn = std::FILE* (*)(std::string& path, int* os_error);
+// Test seam: replaces the maker (null restores the default) and returns the
+// previous one.
+CalTempFileFn cal_set_temp_file_fn(CalTempFileFn fn);
+}  // namespace felbrin
+
+// ---- rules shared by the reader's derivations and the writer
+
+namespace felbrin {
+
+struct LlcDefaults {
+  // A range the reader fills in when the file gives none.
+  bool has_range = false;
+  sb_range_t range;
+  bool has_second = false;
+  sb_range_t second;
+  // The range is set whatever the file says.
+  bool forced = false;
+};
+
+// The light level ranges the reader derives for a board, system type and camera.
+LlcDefaults llc_default_ranges(int32_t board, int32_t system_type, int32_t camera_type);
+
+// Whether a record of this board and system type must carry an LLC Target line.
+bool needs_llc_target(int32_t board, int32_t system_type);
+
+}  // namespace felbrin
