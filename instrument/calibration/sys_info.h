@@ -198,6 +198,13 @@ struct sb_light_source_t {
   float alignModePct = 100;
 };
 
+// Light source 2 starts unconfigured.
+constexpr sb_light_source_t sb_second_light_source() {
+  sb_light_source_t s;
+  s.config = 0;
+  return s;
+}
+
 struct sb_range_t {
   uint16_t low = 0, high = 0;
 };
@@ -234,7 +241,7 @@ struct sysInfo_t {
   // The light level range, and the second range of the boards that have one.
   sb_range_t llcRange[2];
   uint16_t llcTarget = 150;
-  sb_light_source_t lightSource[2] = {{}, {.config = 0}};
+  sb_light_source_t lightSource[2] = {sb_light_source_t{}, sb_second_light_source()};
   uint8_t currentLightSource = 0;  // selects the pairs the CAN light control uses
   int32_t llcOptions = 0;
   int32_t pztPower = -1;
