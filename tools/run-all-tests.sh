@@ -90,8 +90,9 @@ fuzz_run() {
 
 fuzz_smoke() {
   local dir=build/fuzz
-  build fuzz --target fuzz_binary_reader fuzz_ascii_reader mkdatafile || return 1
-  rm -rf "$dir/corpus" "$dir/corpus-ascii" && mkdir -p "$dir/corpus" "$dir/corpus-ascii"
+  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader mkdatafile || return 1
+  rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
+    mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
   # Seeds from the generator: both header lengths, windows, buckets, invalid
   # pixels; the ASCII seeds are the same data sets written by the library.
   local gen="$dir/mkdatafile"
@@ -103,7 +104,10 @@ fuzz_smoke() {
     "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l -A "$dir/corpus-ascii/long-buckets.asc" &&
     "$gen" -w 11 -h 1 -i 0 -A "$dir/corpus-ascii/one-row.asc" || return 1
   cp examples/sample.dat "$dir/corpus/"
-  fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii"
+  # Calibration seeds: whole files as the writer writes them.
+  cp examples/calibration/*.cal "$dir/corpus-cal/"
+  fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
+    fuzz_run fuzz_calibration_reader "$dir/corpus-cal"
 }
 
 leg linux build_and_test linux

@@ -1186,8 +1186,6 @@ void read_mags(Reader& r, const Line& row) {
   r.info.magCount = n;
 }
 
-bool writes_mags(const sysInfo_t& s) { return always_writes_mags(s.systemType) || s.sysMag[0] != 0; }
-
 void write_mags(Writer& w, const Line& row) {
   const sysInfo_t& s = w.info;
   const double* mags = row.first == TOK_NOMMAG ? s.nomMag : s.sysMag;
@@ -1739,7 +1737,12 @@ bool always(const sysInfo_t&) { return true; }
 bool w_instr_name(const sysInfo_t& s) { return !s.instrName.empty(); }
 bool w_unit(const sysInfo_t& s) { return s.unit != 0; }
 bool w_mac(const sysInfo_t& s) { return s.instrBdType == BD_CAN; }
-bool w_instr_comm(const sysInfo_t& s) { return s.instrBdType != BD_CAN && !s.instrComm.empty(); }
+// Boards that must name their link get the line even with an empty text
+// (written as ""), which the validation counts as given.
+bool w_instr_comm(const sysInfo_t& s) {
+  return s.instrBdType != BD_CAN &&
+         (!s.instrComm.empty() || !is_one_of(s.instrBdType, {BD_NONE, BD_DUNE, BD_NOTNEEDED}));
+}
 bool w_camera_file(const sysInfo_t& s) { return !s.cameraFile[0].empty(); }
 bool w_camera_config(const sysInfo_t& s) {
   return s.cameraType == CAM_CUSTOM && is_one_of(s.instrBdType, {BD_SABLE, BD_LUMEN, BD_KITE, BD_IRIS});
@@ -1794,7 +1797,9 @@ template <int Axis>
 bool w_axis_comp(const sysInfo_t& s) { return !s.axisCompFile[Axis].empty(); }
 template <int Axis>
 bool w_pid(const sysInfo_t& s) { return s.pid[Axis] != nullptr; }
-bool w_wm_comm(const sysInfo_t& s) { return !s.wmComm.empty(); }
+bool w_wm_comm(const sysInfo_t& s) {
+  return !s.wmComm.empty() || s.systemType == SYS_HERON || s.systemType == SYS_HERON_CAN;
+}
 bool w_wm_sys_gain(const sysInfo_t& s) { return s.wmSysGain > 0; }
 bool w_wm_mon_opd(const sysInfo_t& s) {
   return s.wmMonOpd > 0 || s.systemType == SYS_HERON || s.systemType == SYS_HERON_CAN;
@@ -1877,8 +1882,8 @@ const Line kLines[] = {
      .when = w_pifoc_polarity},
     {.name = "PifocType", .first = TOK_PIFOCTYPE, .nums = {I(0, 2)}, .field = f_pifoc_type,
      .owner = Owner::pifoc, .when = w_pifoc_type},
-    {.name = "SysMag", .first = TOK_SYSMAG, .when = writes_mags, .read = read_mags, .write = write_mags},
-    {.name = "NomMag", .first = TOK_NOMMAG, .when = writes_mags, .read = read_mags, .write = write_mags},
+    {.name = "SysMag", .first = TOK_SYSMAG, .when = always, .read = read_mags, .write = write_mags},
+    {.name = "NomMag", .first = TOK_NOMMAG, .when = always, .read = read_mags, .write = write_mags},
     {.name = "Camera SplitX", .first = TOK_CAMERA, .second = TOK_SPLITX, .when = w_split, .read = read_split,
      .write = write_split},
     {.name = "Camera SplitY", .first = TOK_CAMERA, .second = TOK_SPLITY, .when = w_split, .read = read_split,

@@ -225,6 +225,55 @@ int sb_openCal(const char* path, int selector, std::string* resolved,
   return felbrin::cal_open_stream(resolved->c_str(), stream);
 }
 
+namespace felbrin {
+
+// The line loop of a read, then (for a file) the validation and derived
+// values.
+int cal_read_lines(sysInfo_t& info, CalCharSource& src, bool inline_text, int bad_pixels, uint32_t seen) {
+  CalReadContext& context = cal_read_context();
+  cal::Reader r{src, info, 0, false, bad_pixels, seen, 0};
+  // A stop keeps the status of the line it stopped on; a read that ran to
+  // the end is judged by its messages.
+  int stop_status = 0;
+  for (int line = 1;; ++line) {
+    r.status = 0;
+    const int32_t first = sb_readKeyword(src, &r.status);
+    if (r.status != 0) {  // a first word not in the table ends the read
+      stop_status = r.status;
+      break;
+    }
+    if (first != TOK_EOF && first != TOK_EOL) cal::apply_rule(r, first);
+    if (r.out_of_memory) return ERR_NO_MEM;
+    if (inline_text) return r.status;
+    if (r.status == ERR_EOF) {
+      stop_status = ERR_EOF;
+      break;
+    }
+    if (r.status != 0) sb_calError("Error in line %d.", line);
+    if (context.error_count >= 10) {
+      stop_status = r.status != 0 ? r.status : ERR_SB_CALFILE_INVALID;
+      break;
+    }
+    if (!discard_line(src)) break;
+  }
+  if (stop_status != 0) return stop_status;
+  if (context.error_count != 0) return ERR_SB_CALFILE_INVALID;
+
+  const int result = validate(info, r.seen);
+  if (result != 0) return result;
+  derive_ranges(info, r.llc_range_values);
+  check_model(info);
+  return 0;
+}
+
+int cal_read_stream(sysInfo_t& info, CalCharSource& src) {
+  cal_read_context().clear();
+  sb_resetCal(&info);
+  return cal_read_lines(info, src, false, 0, 0);
+}
+
+}  // namespace felbrin
+
 int sb_readCal(int slot, const char* source) {
   using namespace felbrin;
   CalReadContext& context = cal_read_context();
@@ -253,39 +302,7 @@ int sb_readCal(int slot, const char* source) {
     sb_resetCal(&info);
   }
 
-  cal::Reader r{*src, info, 0, false, bad_pixels, seen, 0};
-  // A stop keeps the status of the line it stopped on; a read that ran to
-  // the end is judged by its messages.
-  int stop_status = 0;
-  for (int line = 1;; ++line) {
-    r.status = 0;
-    const int32_t first = sb_readKeyword(*src, &r.status);
-    if (r.status != 0) {  // a first word not in the table ends the read
-      stop_status = r.status;
-      break;
-    }
-    if (first != TOK_EOF && first != TOK_EOL) cal::apply_rule(r, first);
-    if (r.out_of_memory) return ERR_NO_MEM;
-    if (inline_text) return r.status;
-    if (r.status == ERR_EOF) {
-      stop_status = ERR_EOF;
-      break;
-    }
-    if (r.status != 0) sb_calError("Error in line %d.", line);
-    if (context.error_count >= 10) {
-      stop_status = r.status != 0 ? r.status : ERR_SB_CALFILE_INVALID;
-      break;
-    }
-    if (!discard_line(*src)) break;
-  }
-  if (stop_status != 0) return stop_status;
-  if (context.error_count != 0) return ERR_SB_CALFILE_INVALID;
-
-  const int result = validate(info, r.seen);
-  if (result != 0) return result;
-  derive_ranges(info, r.llc_range_values);
-  check_model(info);
-  return 0;
+  return cal_read_lines(info, *src, inline_text, bad_pixels, seen);
 }
 
 bool sb_hasDualBrushMotor(const sysInfo_t* info) {

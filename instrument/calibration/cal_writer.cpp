@@ -37,6 +37,13 @@ CalTempFileFn temp_file_fn = default_temp_file;
 
 }  // namespace
 
+std::string cal_write_text(const sysInfo_t& info, int* result) {
+  cal::Writer w{info, {}, 0};
+  cal::write_lines(w);
+  if (result != nullptr) *result = w.result;
+  return std::move(w.out);
+}
+
 CalTempFileFn cal_set_temp_file_fn(CalTempFileFn fn) {
   const CalTempFileFn previous = temp_file_fn;
   temp_file_fn = fn != nullptr ? fn : default_temp_file;
@@ -102,18 +109,17 @@ int sb_writeCal(int slot, const char* path) {
     return ERR_CANT_CREATE_FILE;
   }
 
-  cal::Writer w{info, {}, 0};
-  cal::write_lines(w);
+  int result = 0;
+  const std::string text = cal_write_text(info, &result);
 
   // Every byte and the close are checked: a short file must never replace
   // a good one.
   int write_error = 0;
-  if (std::fwrite(w.out.data(), 1, w.out.size(), file) != w.out.size() || std::ferror(file) != 0) {
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::ferror(file) != 0) {
     write_error = errno != 0 ? errno : EIO;
   }
   if (std::fclose(file) != 0 && write_error == 0) write_error = errno != 0 ? errno : EIO;
 
-  int result = w.result;
   const std::string shown_temp = plat::display_path(temp.c_str());
   if (write_error != 0) {
     sb_calWriteError("Cannot write temp file \"%s\": %s", shown_temp.c_str(), std::strerror(write_error));

@@ -343,6 +343,12 @@ int sb_openCal(const char* path, int selector, std::string* resolved,
                std::optional<felbrin::CalCharSource>* stream);
 
 namespace felbrin {
+// Reads calibration lines into a record as a file read does: reset, lines,
+// validation and derived values. The error heading names no file.
+int cal_read_stream(sysInfo_t& info, CalCharSource& src);
+// The text sb_writeCal writes for a record; the fault code (0 when none)
+// goes to *result.
+std::string cal_write_text(const sysInfo_t& info, int* result);
 // Opens a calibration file found by name and refuses a terminal: 0, or
 // ERR_CANT_READ_FILE with its message.
 int cal_open_stream(const char* path, std::optional<CalCharSource>* stream);
