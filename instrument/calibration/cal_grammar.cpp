@@ -552,7 +552,12 @@ void write_listed(Writer& w, const Line& row) {
     if (n.kind == Kind::word) {
       put_value_text(w, field.text());
     } else {
-      put_value(w, field.get() / n.scale, n.fmt);
+      double v = field.get() / n.scale;
+      // A bound that single precision cannot hold (2147483647 becomes
+      // 2147483648) is written as the bound, which reads back to the same
+      // stored value.
+      if (n.kind == Kind::real && std::isfinite(v)) v = std::clamp(v, n.lo, n.hi);
+      put_value(w, v, n.fmt);
     }
   }
   end_line(w);
@@ -1157,7 +1162,10 @@ void write_pifoc(Writer& w, const Line& row) {
   const sb_pifoc_t& p = *w.info.pifoc;
   put_keyword(w, row.name);
   put_value(w, p.value);
-  if (pifoc_writes_scale(w.info.systemType) || p.scale != SB_PIFOC_SCALE || p.beta != SB_PIFOC_BETA) {
+  // A record made by PifocType alone holds no scale yet (0, which no file
+  // can give); its value line reads back with the defaults.
+  const bool has_scale = 0.5 <= p.scale && p.scale <= 2;
+  if (has_scale && (pifoc_writes_scale(w.info.systemType) || p.scale != SB_PIFOC_SCALE || p.beta != SB_PIFOC_BETA)) {
     put_value(w, p.scale, kF);
     put_value(w, p.beta, kF);
   }
@@ -2088,6 +2096,20 @@ void write_lines(Writer& w) {
 }
 
 const std::string& remote() { return remote_text(); }
+
+std::vector<LineView> listed_lines() {
+  std::vector<LineView> views;
+  for (const Line& row : kLines) {
+    if (row.read != nullptr || row.count() == 0 || row.first < 0) continue;
+    LineView v{row.name, {}, row.when != nullptr};
+    for (int i = 0; i < row.count(); ++i) {
+      const Num& n = row.nums[static_cast<std::size_t>(i)];
+      v.values.push_back({n.kind == Kind::integer, n.kind == Kind::word, n.lo, n.hi, n.lo_open, n.hi_open, n.optional});
+    }
+    views.push_back(std::move(v));
+  }
+  return views;
+}
 
 }  // namespace felbrin::cal
 

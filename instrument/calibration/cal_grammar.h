@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/sys_info.h"
@@ -55,6 +56,22 @@ struct Writer {
 
 // Appends every line of the record, in order.
 void write_lines(Writer& w);
+
+// What tests may know of the lines whose values are read as listed: the
+// keyword and each value's kind and bounds.
+struct ValueView {
+  bool integer = false;
+  bool word = false;
+  double lo = 0, hi = 0;
+  bool lo_open = false, hi_open = false;
+  bool optional = false;
+};
+struct LineView {
+  std::string_view keyword;
+  std::vector<ValueView> values;
+  bool written = false;  // the writer writes it under some condition
+};
+std::vector<LineView> listed_lines();
 
 // Characters of the keyword field before a line's values.
 inline constexpr std::size_t kKeywordField = 22;
