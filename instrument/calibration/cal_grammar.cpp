@@ -997,6 +997,16 @@ void write_light(Writer& w, const Line&) {
   }
   // The reader has no word for an unknown light, so the line is left out.
   if (s.lightType == LIGHT_UNKNOWN) return;
+  // Light fields still at their reset values came from a file without a
+  // Light line. Where the reader presets all four entries to 0.6328 um, a
+  // line would not read them back, so it is left out; Sable boards need the
+  // line and keep it.
+  const bool at_reset = s.lightType == LIGHT_HENE && s.wavelengths[0].wavelength == 6.328e-7 &&
+                        s.wavelengths[0].bandwidth == 0 && s.wavelengths[1].wavelength == 0 &&
+                        s.wavelengths[2].wavelength == 0 && s.wavelengths[3].wavelength == 0;
+  const bool four_preset = s.systemType != SYS_COBALT &&
+                           !is_one_of(s.instrBdType, {BD_DUNE, BD_LUMEN, BD_CAN, BD_SABLE});
+  if (at_reset && four_preset) return;
   std::string keyword = "Light ";
   keyword += name_of(kLights, s.lightType);
   put_keyword(w, keyword);

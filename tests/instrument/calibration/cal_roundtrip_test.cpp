@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "instrument/calibration/cal_grammar.h"
+#include "common/errors.h"
 #include "instrument/calibration/sys_info.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
@@ -150,3 +151,23 @@ TEST(CalRoundTrip, WrittenFileReadsBackThroughTheFileFunctions) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+#include "platform/pty.h"
+
+namespace {
+
+// No path leads the reader to a terminal (the file lookup wants a regular
+// file), so the refusal is checked on the open below it.
+TEST(CalOpen, TerminalIsRefused) {
+  plat::PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  felbrin::test::LogCapture log;
+  std::optional<CalCharSource> src;
+  EXPECT_EQ(felbrin::cal_open_stream(pty.device().c_str(), &src), ERR_CANT_READ_FILE);
+  EXPECT_FALSE(src.has_value());
+  EXPECT_EQ(log.str(), "sb_readCal attempt from terminal device\n");
+}
+
+}  // namespace
+#endif

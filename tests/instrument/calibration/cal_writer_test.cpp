@@ -187,7 +187,7 @@ TEST_F(CalWriter, HandWrittenFileIsWrittenCanonically) {
   const std::string written = write_ok();
   EXPECT_EQ(written, felbrin::test::native_lines(kHeader + L("Birch4", "05  03  777  ") +
                                                  L("Version", "None  1  None") +
-                                                 L("Camera BPixels", "[1,2] [3,4]") + L("Light HeNe", "0.632800") +
+                                                 L("Camera BPixels", "[1,2] [3,4]") +
                                                  L("LLC Range", "1  2  3  4") + L("LumensiInvertData", "2")));
 }
 
@@ -496,15 +496,12 @@ TEST_F(CalWriter, ValuesAtTheirBoundsRoundTrip) {
   }
 }
 
-// ---------------------------------------------------------------- suspected faults
-// These records are accepted by the reader but do not survive a write; they
-// are disabled until the implementation is mended (see the report of the
-// branch that added them).
+// ---------------------------------------------------------------- records at the edges
+// Records the reader accepts whose plain writing would not read back.
 
-// A record without a Light line keeps entries 1 to 3 at 0; the writer writes
-// entry 0 alone, and reading that back presets entries 1 to 3 to 0.6328 um,
-// so the record changes and the next write differs.
-TEST_F(CalWriter, DISABLED_RecordWithoutLightLineRoundTrips) {
+// A record without a Light line keeps entries 1 to 3 at 0; a written Light
+// line would read back with entries 1 to 3 preset to 0.6328 um.
+TEST_F(CalWriter, RecordWithoutLightLineRoundTrips) {
   read_ok("Birch4 5 23 12345\nVersion None 0 None\n");
   round_trip();
 }
@@ -512,23 +509,30 @@ TEST_F(CalWriter, DISABLED_RecordWithoutLightLineRoundTrips) {
 // NomMag alone (no SysMag) is never written, as the NomMag line is written
 // only when SysMag entry 0 is set; the Camera Trans lines written after the
 // split then precede any magnification and the file reads back with 388.
-TEST_F(CalWriter, DISABLED_NomMagWithoutSysMagIsWritten) {
+TEST_F(CalWriter, NomMagWithoutSysMagIsWritten) {
   read_ok(std::string(kMinimal) + "NomMag 1 2\nCamera SplitX 5 1\nCamera Trans 1 5 -5\n");
   const std::vector<std::string> lines = lines_of(round_trip());
   EXPECT_NE(std::find(lines.begin(), lines.end(), last_line("NomMag", "1.0000  2.0000")), lines.end());
 }
 
-// PifocType alone makes a zeroed pifoc record (scale 0, Beta 0); the writer
-// writes "Pifoc 0 0.000000 0.000000", whose scale 0 is out of range [0.5,2]
-// on reading.
-TEST_F(CalWriter, DISABLED_PifocTypeWithoutPifocReadsBack) {
+// PifocType alone makes a zeroed pifoc record (scale 0, Beta 0, which no
+// file can give); its value line reads back with the default scale and Beta.
+TEST_F(CalWriter, PifocTypeWithoutPifocReadsBack) {
   read_ok(std::string(kMinimal) + "PifocType 2\n");
-  round_trip();
+  const std::string first = write_ok(0, "out");
+  EXPECT_NE(first.find(L("Pifoc", "0")), std::string::npos) << first;
+  const CalResult r = felbrin::test::read_path(1, dir.file("out"));
+  ASSERT_EQ(r.rc, 0) << r.log;
+  ASSERT_NE(sysInfo[1].pifoc, nullptr);
+  EXPECT_EQ(sysInfo[1].pifoc->type, 2);
+  EXPECT_EQ(sysInfo[1].pifoc->scale, SB_PIFOC_SCALE);
+  EXPECT_EQ(sysInfo[1].pifoc->beta, SB_PIFOC_BETA);
+  EXPECT_EQ(write_ok(1, "again"), first);
 }
 
 // wmSysGain accepts 2147483647, which single precision keeps as 2147483648;
 // that is written and then rejected as out of range [0,2147483647].
-TEST_F(CalWriter, DISABLED_LargestSystemGainRoundTrips) {
+TEST_F(CalWriter, LargestSystemGainRoundTrips) {
   read_ok(std::string(kMinimal) + "wmSysGain 2147483647\n");
   round_trip();
 }
