@@ -121,9 +121,13 @@ WorkerThread g_worker;
 
 // ---- poll functions
 
+// Input counts only on a clean line: a byte after a framing or overrun
+// error is not worth waking the reader for; the query clears the error, so
+// the next poll sees the input.
 int poll_serial(dev_handle_t handle, void* /*owner*/) {
+  uint32_t errors = 0;
   uint32_t waiting = 0;
-  return sio_bytes_waiting(handle, &waiting) == 0 && waiting > 0 ? 1 : 0;
+  return sio_line_status(handle, &errors, &waiting) == 0 && errors == 0 && waiting > 0 ? 1 : 0;
 }
 
 // The layers above may register later than the device, so the hooks are

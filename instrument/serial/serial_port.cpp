@@ -335,6 +335,18 @@ int sio_bytes_waiting(sio_handle_t handle, uint32_t* count) {
   return 0;
 }
 
+int sio_line_status(sio_handle_t handle, uint32_t* errors, uint32_t* in_queue) {
+  if (errors != nullptr) *errors = 0;
+  if (in_queue != nullptr) *in_queue = 0;
+  plat::SerialLine* line = line_of(handle);
+  if (line == nullptr) return 1;
+  sio_status_t status{};
+  if (!line->clear_error(status)) return 1;
+  if (errors != nullptr) *errors = status.errors;
+  if (in_queue != nullptr) *in_queue = status.in_queue;
+  return 0;
+}
+
 int sio_clear_buffer(sio_handle_t handle) {
   plat::SerialLine* line = line_of(handle);
   if (line == nullptr) return ERR_SERIAL_NOT_OPEN;

@@ -68,6 +68,9 @@ int sio_send_data(sio_handle_t handle, const void* buffer, uint32_t count, uint3
 // how many did.
 int sio_read_data(sio_handle_t handle, void* buffer, uint32_t count, uint32_t* read);
 int sio_bytes_waiting(sio_handle_t handle, uint32_t* count);
+// The same query with the line error bits it clears (0 when none was
+// flagged): 0 on success, 1 on failure with both outputs 0.
+int sio_line_status(sio_handle_t handle, uint32_t* errors, uint32_t* in_queue);
 // Throws away everything that arrives until the line has been silent for
 // 100 ms. Gives up with 1 after about 10 s or 64 KiB of a line that never
 // goes quiet.

@@ -273,6 +273,18 @@ TEST_F(DeviceTable, BoardWithInputIsFound) {
   EXPECT_EQ(peer->pending_input(), 1u);
 }
 
+TEST_F(DeviceTable, InputBehindALineErrorIsFoundOnlyOnceTheErrorIsCleared) {
+  sim::MemorySerialPort* peer = nullptr;
+  const sio_handle_t h = open_line("COM1", &peer);
+  ASSERT_EQ(dev_add_device(DEV_TYPE_UZ, h, owner), 0);
+  peer->flag_errors(0x0008);  // framing error
+  peer->push("R");
+  dev_info_t r;
+  ASSERT_EQ(dev_data_read(DEV_TYPE_UZ, &r, 1), DEV_TYPE_UZ);
+  // The first poll saw the error and reported nothing.
+  EXPECT_GE(peer->calls(SerialOp::clear_error), 2);
+}
+
 TEST_F(DeviceTable, WaitingReadReturnsWhenInputArrivesLater) {
   sim::MemorySerialPort* peer = nullptr;
   const sio_handle_t h = open_line("COM1", &peer);
