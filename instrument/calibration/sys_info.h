@@ -328,7 +328,9 @@ extern sysInfo_t sysInfo[SB_SLOTS];
 // Fills a slot from calibration data. `source`: null or "" reads the slot's
 // default file; "+DEFAULTS" only resets the slot; any other text starting
 // with '+' is one keyword line applied to the slot as it stands; anything
-// else is the path of a calibration file.
+// else is the path of a calibration file. A file read frees the slot's CAN
+// bridge record (canInfo), whose MAC address the CAN and motion subsystems
+// use: do not read a slot again while its CAN instrument is connected.
 int sb_readCal(int slot, const char* source);
 
 // Puts every field that has a reset value back to it; the fields that carry
