@@ -35,4 +35,12 @@ class EchoDevice final : public DeviceModel {
   int requests_ = 0;
 };
 
+// A loopback plug: every byte goes straight back as it came, whatever its
+// value and however the line cut it up (use it with a RawFramer). For byte
+// transparency tests of a line and the layers above it.
+class LoopbackDevice final : public DeviceModel {
+ public:
+  std::vector<std::vector<uint8_t>> handle(const Frame& request) override;
+};
+
 }  // namespace sim

@@ -12,4 +12,8 @@ std::vector<std::vector<uint8_t>> EchoDevice::handle(const Frame& request) {
   return {framing_.wrap(to_bytes(answer))};
 }
 
+std::vector<std::vector<uint8_t>> LoopbackDevice::handle(const Frame& request) {
+  return {request.raw};
+}
+
 }  // namespace sim

@@ -112,6 +112,23 @@ void LengthPrefixFramer::spoil_checksum(std::vector<uint8_t>& frame) const {
   if (frame.size() > prefix_) frame.back() ^= 0x01;
 }
 
+// ---- no framing
+
+Frame RawFramer::unwrap(std::span<const uint8_t> raw) const {
+  Frame f;
+  f.raw.assign(raw.begin(), raw.end());
+  f.payload = f.raw;
+  return f;
+}
+
+std::vector<uint8_t> RawFramer::wrap(std::span<const uint8_t> payload) const {
+  return {payload.begin(), payload.end()};
+}
+
+void RawFramer::spoil_checksum(std::vector<uint8_t>& frame) const {
+  if (!frame.empty()) frame.back() ^= 0x01;
+}
+
 // ---- blocks
 
 BlockFramer::BlockFramer(uint8_t start, uint8_t end, Checksum checksum)

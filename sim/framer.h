@@ -92,6 +92,19 @@ class LengthPrefixFramer final : public Framer {
   Checksum checksum_;
 };
 
+// No framing at all: whatever has arrived is one request, exactly as it
+// came. For devices that answer byte by byte, such as a loopback plug.
+class RawFramer final : public Framer {
+ public:
+  std::vector<uint8_t> wrap(std::span<const uint8_t> payload) const override;
+  // There is no checksum: the last byte stands in for one.
+  void spoil_checksum(std::vector<uint8_t>& frame) const override;
+
+ protected:
+  std::size_t length(std::span<const uint8_t> buffer) const override { return buffer.size(); }
+  Frame unwrap(std::span<const uint8_t> raw) const override;
+};
+
 // start, payload, end, checksum over payload and end byte. Bytes before a
 // start byte are noise and dropped.
 class BlockFramer final : public Framer {

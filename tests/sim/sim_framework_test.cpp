@@ -124,6 +124,22 @@ TEST(SimFramer, BlocksDropNoiseAndCheckTheChecksum) {
   EXPECT_EQ(frames_of(f, {'A' ^ 0x03}).size(), 1u);
 }
 
+TEST(SimFramer, RawTakesWhateverCameAsOneRequest) {
+  sim::RawFramer f;
+  const std::vector<uint8_t> bytes{0x00, '\r', 0xFF, 0x02, 0x03};
+  const auto frames = frames_of(f, bytes);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].raw, bytes);
+  EXPECT_EQ(frames[0].payload, bytes);
+  EXPECT_TRUE(frames[0].intact);
+  EXPECT_EQ(f.buffered(), 0u);
+  EXPECT_TRUE(frames_of(f, {}).empty());
+  EXPECT_EQ(f.wrap(bytes), bytes);
+  auto spoiled = f.wrap(bytes);
+  f.spoil_checksum(spoiled);
+  EXPECT_EQ(spoiled.back(), 0x02);
+}
+
 // ---- a device on the in-memory link, driven through the serial layer on
 // virtual time
 
@@ -373,6 +389,21 @@ TEST_F(SimMemory, EveryByteValueCrossesALengthPrefixedDevice) {
   std::vector<uint8_t> expected = to_bytes("ACK");
   expected.insert(expected.end(), payload.begin(), payload.end());
   EXPECT_EQ(frames[0].payload, expected);
+}
+
+TEST_F(SimMemory, LoopbackSendsEveryByteStraightBack) {
+  sim::RawFramer raw;
+  sim::LoopbackDevice plug;
+  sim::Runner r(line, raw, script, plug);
+  std::vector<uint8_t> bytes(256);
+  std::iota(bytes.begin(), bytes.end(), uint8_t{0});
+  ASSERT_EQ(send(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 100)), 0);
+  ASSERT_EQ(send(std::vector<uint8_t>(bytes.begin() + 100, bytes.end())), 0);
+  EXPECT_EQ(r.step(), 1);
+  bool ok = false;
+  EXPECT_EQ(read(256, &ok), bytes);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(r.step(), 0);
 }
 
 #ifndef _WIN32
