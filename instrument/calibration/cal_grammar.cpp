@@ -425,8 +425,9 @@ void read_listed(Reader& r, const Line& row) {
 bool rd_item(Reader& r, const Num& first, const Num& second, double& a, double& b) {
   auto punctuation = [&r](int32_t expected) {
     const int32_t token = sb_readKeyword(r.src, &r.status);
-    if (r.status != 0) return false;  // an unknown word has been reported
-    return token == expected || fail(r, kSyntax, "Syntax error.");
+    if (r.status == 0 && token == expected) return true;
+    r.status = 0;
+    return fail(r, kSyntax, "Syntax error.");
   };
   auto number = [&r](const Num& n, double& out) {
     out = n.kind == Kind::integer ? rd_int(r, n.lo, n.hi) : rd_real(r, n.lo, n.hi);
@@ -579,7 +580,7 @@ bool pifoc_writes_scale(int32_t sys) {
 }
 
 bool writes_llc_target(const sysInfo_t& s) {
-  return needs_llc_target(s.instrBdType, s.systemType) ||
+  return s.llcTarget != 150 || needs_llc_target(s.instrBdType, s.systemType) ||
          is_one_of(s.systemType, {SYS_KITE, SYS_ALDER2, SYS_GLENCAN, SYS_GLEN, SYS_HERON, SYS_HERON_CAN,
                                   SYS_KITECAN, SYS_ALDER4, SYS_IRIS_CAN, SYS_KITE2, SYS_KITE2CAN});
 }
@@ -667,8 +668,12 @@ void read_mac_address(Reader& r, const Line&) {
     return -1;
   };
   for (uint8_t& byte : r.info.canInfo->mac) {
-    const std::string word = rd_word(r);
+    std::string word = rd_word(r);
     if (r.status != 0) return;
+    // A hexadecimal read takes a 0x prefix.
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') && hex_digit(word[2]) >= 0) {
+      word.erase(0, 2);
+    }
     if (word.empty() || hex_digit(word[0]) < 0) {
       fail(r, kSyntax);
       return;
@@ -700,9 +705,15 @@ void write_mac_address(Writer& w, const Line& row) {
 
 void write_instr_name(Writer& w, const Line& row) {
   put_keyword(w, row.name);
-  w.out += "  \"";
-  w.out += w.info.instrName;
-  w.out += '"';
+  w.out += "  ";
+  // Quotes hold 80 characters; a bare name may have 81.
+  if (w.info.instrName.size() > 80 && bare_safe(w.info.instrName)) {
+    w.out += w.info.instrName;
+  } else {
+    w.out += '"';
+    w.out += w.info.instrName;
+    w.out += '"';
+  }
   end_line(w);
 }
 
@@ -750,12 +761,14 @@ void write_camera_type(Writer& w, const Line& row) {
   const sysInfo_t& s = w.info;
   const bool known = (s.cameraType >= 1 && s.cameraType <= 9) || (s.cameraType >= 11 && s.cameraType <= 32);
   if (!known && s.instrBdType != BD_NONE) write_fault(w, ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
-  // The reader has no word for an unknown camera, so the line is left out.
-  if (s.cameraType == CAM_UNKNOWN) return;
+  // The reader has no word for an unknown camera (nor for type 10), so the
+  // line is left out.
+  if (s.cameraType == CAM_UNKNOWN || s.cameraType == CAM_INFRACAMA) return;
   put_keyword(w, row.name);
   put_value_text(w, name_of(kCameras, s.cameraType));
   const uint8_t* bytes = s.cameraConfig;
-  if (is_one_of(s.instrBdType, {BD_SABLE, BD_LUMEN, BD_CAN, BD_NOTNEEDED}) && bytes[0] != 0) {
+  const bool custom_byte0 = s.cameraType == CAM_CUSTOM && is_one_of(s.instrBdType, {BD_CAN, BD_NOTNEEDED});
+  if ((is_one_of(s.instrBdType, {BD_SABLE, BD_LUMEN}) || custom_byte0) && bytes[0] != 0) {
     put_value(w, bytes[0]);
   } else if (is_one_of(s.instrBdType, {BD_KITE, BD_IRIS}) && bytes[9] != 0) {
     put_value(w, bytes[9]);
@@ -1065,9 +1078,10 @@ bool same(sb_range_t a, sb_range_t b) { return a.low == b.low && a.high == b.hig
 void write_llc_range(Writer& w, const Line& row) {
   const sysInfo_t& s = w.info;
   const LlcDefaults d = llc_default_ranges(s.instrBdType, s.systemType, s.cameraType);
-  if (d.forced) return;
   const bool second = !same(s.llcRange[1], d.has_second ? d.second : sb_range_t{});
-  const bool first = second || !same(s.llcRange[0], d.has_range ? d.range : sb_range_t{});
+  // A forced first range is the reader's whatever the file says; it is
+  // written only to carry a second range.
+  const bool first = second || (!d.forced && !same(s.llcRange[0], d.has_range ? d.range : sb_range_t{}));
   if (!first) return;
   put_keyword(w, row.name);
   put_value(w, s.llcRange[0].low);
@@ -1774,7 +1788,7 @@ bool w_bad_pixels(const sysInfo_t& s) { return bad_pixel_count(s) > 0; }
 bool w_camera_options(const sysInfo_t& s) { return s.cameraOptions != 0; }
 bool w_ramp_config(const sysInfo_t& s) { return !s.rampConfigFile.empty() && s.rampConfigFile != SB_DEFAULT_RAMP_CONFIG; }
 bool w_llc_instr(const sysInfo_t& s) { return s.llcInstr != 0 && (!s.llcInstrText.empty() || s.llcInstr == LLC_DUNE); }
-bool w_llc_freq(const sysInfo_t& s) { return s.lightType == LIGHT_LED; }
+bool w_llc_freq(const sysInfo_t& s) { return s.lightType == LIGHT_LED || s.lightSource[0].freq != 35000; }
 bool w_llc_options(const sysInfo_t& s) { return s.llcOptions != 0; }
 bool w_pzt_power(const sysInfo_t& s) { return s.pztPower >= 0; }
 bool w_adc_clock(const sysInfo_t& s) { return s.adcClock != 0; }
@@ -1784,7 +1798,7 @@ bool w_pifoc_type(const sysInfo_t& s) { return s.pifoc->type != 0; }
 bool w_split(const sysInfo_t& s) { return s.splitAxis == SPLIT_X || s.splitAxis == SPLIT_Y; }
 bool w_lumen_materials(const sysInfo_t& s) { return lumen_block(s) && !s.lumenInfo->materialsFile.empty(); }
 bool w_lumen_log(const sysInfo_t& s) { return lumen_block(s) && !s.lumenInfo->logFile.empty(); }
-bool w_turret(const sysInfo_t& s) { return s.turret != 0; }
+bool w_turret(const sysInfo_t& s) { return s.turret != 0 || s.turret2 != 5; }
 bool w_zoom(const sysInfo_t& s) { return s.zoom != 0; }
 bool w_no_dual_brush(const sysInfo_t& s) { return s.useDualBrushMotor == 0; }
 bool w_no_laps(const sysInfo_t& s) { return s.useLaps == 0; }
@@ -1801,7 +1815,8 @@ bool w_z_cal(const sysInfo_t& s) { return s.zAxisCal != 0 && s.zAxisCal != 1; }
 bool w_z_backlash(const sysInfo_t& s) { return s.zAxisBacklash != 5; }
 bool w_z_encoder(const sysInfo_t& s) { return s.zEncoder != 0; }
 bool w_z_can_closed_loop(const sysInfo_t& s) { return s.zCanClosedLoop != 0; }
-bool w_ember(const sysInfo_t& s) { return s.systemType == SYS_EMBER; }
+bool w_rad_foc(const sysInfo_t& s) { return s.systemType == SYS_EMBER || s.radCrvFocCal != 1.0f; }
+bool w_rad_pwr(const sysInfo_t& s) { return s.systemType == SYS_EMBER || s.radCrvPwrCal != 1.0f; }
 bool w_invert_data(const sysInfo_t& s) {
   return s.invertData != 0 || is_one_of(s.systemType, {SYS_DUNE, SYS_LUMEN, SYS_EMBER});
 }
@@ -1822,8 +1837,13 @@ bool w_wm_sys_gain(const sysInfo_t& s) { return s.wmSysGain > 0; }
 bool w_wm_mon_opd(const sysInfo_t& s) {
   return s.wmMonOpd > 0 || s.systemType == SYS_HERON || s.systemType == SYS_HERON_CAN;
 }
-bool w_wm_tune_range(const sysInfo_t& s) { return s.wmTuneRangeMax > 0 && std::isfinite(s.wmTuneRangeMax); }
-bool w_wm_tune_rate(const sysInfo_t& s) { return s.wmTuneRateMax > 0 && std::isfinite(s.wmTuneRateMax); }
+// A maximum of 0 given with a minimum is kept too.
+bool w_wm_tune_range(const sysInfo_t& s) {
+  return std::isfinite(s.wmTuneRangeMax) && (s.wmTuneRangeMax > 0 || s.wmTuneRangeMin != 0);
+}
+bool w_wm_tune_rate(const sysInfo_t& s) {
+  return std::isfinite(s.wmTuneRateMax) && (s.wmTuneRateMax > 0 || s.wmTuneRateMin != 0);
+}
 bool w_lumensi_invert(const sysInfo_t& s) { return s.lumensiInvertData != 0; }
 bool w_abs_wave_meter(const sysInfo_t& s) { return !s.absWaveMeterText.empty(); }
 bool w_dyn_wave_gen(const sysInfo_t& s) { return s.dynWaveGen != nullptr; }
@@ -1964,9 +1984,9 @@ const Line kLines[] = {
      .when = w_z_can_closed_loop},
     {.name = "SdcCal", .first = TOK_SDCCAL, .when = always, .read = read_sdc_cal, .write = write_sdc_cal},
     {.name = "RadCrvFocCal", .first = TOK_RADCRVFOCCAL, .nums = {R(-100, 100)}, .field = f_rad_foc,
-     .when = w_ember},
+     .when = w_rad_foc},
     {.name = "RadCrvPwrCal", .first = TOK_RADCRVPWRCAL, .nums = {R(-100, 100)}, .field = f_rad_pwr,
-     .when = w_ember},
+     .when = w_rad_pwr},
     {.name = "InvertData", .first = TOK_INVERTDATA, .nums = {I(0, 255)}, .field = f_invert_data,
      .seen = SEEN_INVERTDATA, .when = w_invert_data},
     {.name = "NoIntensAvg", .first = TOK_NOINTENSAVG, .field = f_no_intens_avg, .when = w_no_intens_avg,

@@ -106,6 +106,13 @@ TEST_F(CalGrammar, SystemVersionAndIdentityLines) {
          const uint8_t expected[6] = {0x0a, 0x1b, 0xff, 0x00, 0x07, 0x23};
          for (int i = 0; i < 6; ++i) EXPECT_EQ(s.canInfo->mac[i], expected[i]) << i;
        }},
+      {"MacAddress with 0x prefixes", {}, "MacAddress 0x1F 0X2e 3 4 5 0x", 0, "",
+       [](const sysInfo_t& s) {
+         ASSERT_NE(s.canInfo, nullptr);
+         EXPECT_EQ(s.canInfo->mac[0], 0x1F);
+         EXPECT_EQ(s.canInfo->mac[1], 0x2E);
+         EXPECT_EQ(s.canInfo->mac[5], 0);
+       }},
       {"MacAddress word without hex digit", {}, "MacAddress 0a zz 1 2 3 4", kSyntax, "", nullptr},
       {"MacAddress missing word at end of text", {}, "MacAddress 0a 1b", ERR_EOF, "", nullptr},
       {"MacAddress missing word at a comment", {}, "MacAddress 0a 1b # c", ERR_EOL, "", nullptr},
@@ -133,6 +140,8 @@ TEST_F(CalGrammar, CameraLines) {
       {"bad pixel not a number", {}, "Camera Bad [1,x]", kSyntax, "Syntax error.\n", nullptr},
       {"bad pixel without bracket", {}, "Camera Bad 1,2", kSyntax, "Syntax error.\n", nullptr},
       {"bad pixel list cut by end of text", {}, "Camera Bad [1,2", kSyntax, "Syntax error.\n", nullptr},
+      {"bad pixel with an unknown word", {}, "Camera Bad [3;4]", kSyntax,
+       "Unrecognized token \";4]\"\nSyntax error.\n", nullptr},
       {"Bpix with file", {}, "Camera Bpix 1 pixels.txt", 0, "",
        [](const sysInfo_t& s) {
          EXPECT_EQ(s.badPixelMode, 1);

@@ -287,6 +287,19 @@ TEST_F(CalWriter, LinesThatMustSurviveAWrite) {
       {"B7 limit of range 1 only", base + "LLC AvgCurLimit 0 5\n", {L("LLC AvgCurLimit", "0  5")}, {}},
       {"B7 second source pair", base + "LLC FwdVoltage 1 2 0 4\n", {L("LLC FwdVoltage", "1  2  0  4")}, {}},
       {"B7 second source only", base + "LLC FwdVoltage 0 0 7 0\n", {L("LLC FwdVoltage", "0  0  7  0")}, {}},
+      // Values the reader takes on any system, kept whenever they differ
+      // from the reset value.
+      {"second range on NOTNEEDED", "Birch4 1 1 100\nVersion None 0 NotNeeded\nLLC Range 5 6 7 8\n" + camera + light,
+       {L("LLC Range", "10  159  7  8")}, {}},
+      {"NOTNEEDED without second range", "Birch4 1 1 100\nVersion None 0 NotNeeded\nLLC Range 5 6\n" + camera + light,
+       {}, {"LLC Range"}},
+      {"Turret 0 with a second value", base + "Turret 0 7\n", {L("Turret", "0  7")}, {}},
+      {"LLC Freq without LED", base + "LLC Freq 100\n", {L("LLC Freq", "100")}, {}},
+      {"LLC Target on Birch4", base + "LLC Target 100\n", {L("LLC Target", "100")}, {}},
+      {"RadCrvFocCal on Birch4", base + "RadCrvFocCal 2\n", {L("RadCrvFocCal", "2")}, {"RadCrvPwrCal"}},
+      {"wmTuneRange maximum 0", base + "wmTuneRange 0 5\n", {L("wmTuneRange", "0.000  5.000")}, {}},
+      {"81-character InstrName", base + "InstrName " + std::string(81, 'n') + "\n",
+       {L("InstrName", std::string(81, 'n'))}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -520,7 +533,7 @@ TEST_F(CalWriter, NomMagWithoutSysMagIsWritten) {
 TEST_F(CalWriter, PifocTypeWithoutPifocReadsBack) {
   read_ok(std::string(kMinimal) + "PifocType 2\n");
   const std::string first = write_ok(0, "out");
-  EXPECT_NE(first.find(L("Pifoc", "0")), std::string::npos) << first;
+  EXPECT_NE(unix_lines(first).find(L("Pifoc", "0")), std::string::npos) << first;
   const CalResult r = felbrin::test::read_path(1, dir.file("out"));
   ASSERT_EQ(r.rc, 0) << r.log;
   ASSERT_NE(sysInfo[1].pifoc, nullptr);
