@@ -65,9 +65,9 @@ bool computer_name(std::string& out);
 bool user_name(std::string& out);
 
 // ---- files
-// Copies source over destination, replacing it. POSIX copies to a temporary
-// file in the destination's folder that replaces it only when complete;
-// Win32 is the host's own file copy. A read-only destination is refused.
+// Copies source over destination, replacing it: the copy goes to a new file
+// in the destination's folder, which replaces the destination in one step
+// only when it is complete and on disk. A read-only destination is refused.
 // Returns 0 or the host's error number.
 int copy_file(const char* source, const char* destination);
 

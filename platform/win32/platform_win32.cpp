@@ -109,7 +109,30 @@ int copy_file(const char* source, const char* destination) {
   const DWORD attrs = GetFileAttributesW(dst.c_str());
   if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) != 0)
     return ERROR_ACCESS_DENIED;
-  return CopyFileW(src.c_str(), dst.c_str(), FALSE) ? 0 : static_cast<int>(GetLastError());
+  // The copy goes to a new sibling file first, which is flushed and then
+  // moved over the destination in one step: a copy that fails midway (a
+  // full disk) leaves the old file whole.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring tmp = dst + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(attempt);
+    if (!CopyFileW(src.c_str(), tmp.c_str(), TRUE)) {
+      const DWORD e = GetLastError();
+      if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) continue;
+      return static_cast<int>(e);
+    }
+    DWORD error = 0;
+    HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) error = GetLastError();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (error == 0 && !MoveFileExW(tmp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      error = GetLastError();
+    }
+    if (error != 0) {
+      DeleteFileW(tmp.c_str());
+      return static_cast<int>(error);
+    }
+    return 0;
+  }
+  return static_cast<int>(ERROR_FILE_EXISTS);
 }
 
 namespace {
