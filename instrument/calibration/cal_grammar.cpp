@@ -936,7 +936,7 @@ void write_split(Writer& w, const Line& row) {
 bool need_mags(Reader& r, const char* what) {
   if (r.info.magCount != 0) return true;
   // No status: the line counts as read, but the read ends as invalid.
-  sb_calError("A NomMag or SysMag specification must appear\nbefore %s specification.", what);
+  sb_calError("A NomMag or SysMag line must appear\nbefore %s line.", what);
   return false;
 }
 

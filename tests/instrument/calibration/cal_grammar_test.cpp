@@ -150,7 +150,7 @@ TEST_F(CalGrammar, CameraLines) {
       {"Bpix file starting with a digit", {}, "Camera Bpix 1 9.txt", kSyntax, "Expected non-numeric string.\n",
        nullptr},
       {"Trans before magnifications", {}, "Camera Trans 1 2 3", 0,
-       "A NomMag or SysMag specification must appear\nbefore a Camera Trans specification.\n",
+       "A NomMag or SysMag line must appear\nbefore a Camera Trans line.\n",
        [](const sysInfo_t& s) { EXPECT_EQ(s.cameraTrans[1].x, 0); }},
       {"Trans after magnifications", {"NomMag 1 2"}, "Camera Trans 1 -5 2047", 0, "",
        [](const sysInfo_t& s) {
@@ -581,12 +581,12 @@ TEST_F(CalGrammar, LumenLines) {
          EXPECT_EQ(s.lumenInfo->zeroPtPos[1], SB_INF);
        }},
       {"LumenDisper before magnifications", {}, "LumenDisper 0 1 2", 0,
-       "A NomMag or SysMag specification must appear\nbefore an LumenDisper or LumenAvg_K0 specification.\n",
+       "A NomMag or SysMag line must appear\nbefore an LumenDisper or LumenAvg_K0 line.\n",
        [](const sysInfo_t& s) { EXPECT_EQ(s.lumenInfo->disper[0][0], SB_INF); }},
       {"LumenTiltCenter before magnifications", {}, "LumenTiltCenter 0 1 2", 0,
-       "A NomMag or SysMag specification must appear\nbefore an LumenTiltCenter specification.\n", nullptr},
+       "A NomMag or SysMag line must appear\nbefore an LumenTiltCenter line.\n", nullptr},
       {"LumenDmiCenter before magnifications", {}, "LumenDmiCenter 0 1 2", 0,
-       "A NomMag or SysMag specification must appear\nbefore an LumenDmiCenter specification.\n", nullptr},
+       "A NomMag or SysMag line must appear\nbefore an LumenDmiCenter line.\n", nullptr},
       {"LumenDisper values", {"NomMag 1 2", "LumenDisper 1 1 1 1 1"}, "LumenDisper 1 -6.28 3", 0, "",
        [](const sysInfo_t& s) {
          EXPECT_EQ(s.lumenInfo->disper[1][0], -6.28);

@@ -100,7 +100,7 @@ TEST_F(CalReader, TenMessageLimit) {
       // The tenth message is an order message, which sets no status.
       {"order message tenth", order, ERR_SB_CALFILE_INVALID,
        nine_silent_then_order +
-           "A NomMag or SysMag specification must appear\nbefore a Camera Trans specification.\n"},
+           "A NomMag or SysMag line must appear\nbefore a Camera Trans line.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
