@@ -566,13 +566,6 @@ void write_listed(Writer& w, const Line& row) {
 
 // ------------------------------------------------------------ shared predicates
 
-bool is_one_of(int32_t v, std::initializer_list<int32_t> set) {
-  for (int32_t x : set) {
-    if (x == v) return true;
-  }
-  return false;
-}
-
 bool always_writes_mags(int32_t sys) { return is_one_of(sys, {SYS_DUNE, SYS_COBALT, SYS_EMBER, SYS_LUMEN}); }
 
 bool pifoc_writes_scale(int32_t sys) {
@@ -586,12 +579,6 @@ bool writes_llc_target(const sysInfo_t& s) {
 }
 
 bool lumen_block(const sysInfo_t& s) { return s.systemType == SYS_LUMEN && s.lumenInfo != nullptr; }
-
-int bad_pixel_count(const sysInfo_t& s) {
-  int n = 0;
-  while (n < SB_MAX_BAD_PIXELS && s.badPixels[n].x >= 0) ++n;
-  return n;
-}
 
 // ------------------------------------------------------------ irregular lines
 
@@ -2125,8 +2112,6 @@ void write_lines(Writer& w) {
   }
 }
 
-const std::string& remote() { return remote_text(); }
-
 std::vector<LineView> listed_lines() {
   std::vector<LineView> views;
   for (const Line& row : kLines) {
@@ -2143,4 +2128,4 @@ std::vector<LineView> listed_lines() {
 
 }  // namespace felbrin::cal
 
-const std::string& sb_remoteText() { return felbrin::cal::remote(); }
+const std::string& sb_remoteText() { return felbrin::cal::remote_text(); }

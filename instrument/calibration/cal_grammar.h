@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,21 @@
 #include "instrument/calibration/sys_info.h"
 
 namespace felbrin::cal {
+
+// Whether v is one of the values listed.
+inline bool is_one_of(int32_t v, std::initializer_list<int32_t> set) {
+  for (int32_t x : set) {
+    if (x == v) return true;
+  }
+  return false;
+}
+
+// Entries of the bad-pixel list before the first with x < 0.
+inline int bad_pixel_count(const sysInfo_t& s) {
+  int n = 0;
+  while (n < SB_MAX_BAD_PIXELS && s.badPixels[n].x >= 0) ++n;
+  return n;
+}
 
 // Lines the validation asks about.
 enum Seen : uint32_t {

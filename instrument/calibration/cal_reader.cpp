@@ -19,9 +19,8 @@ sysInfo_t sysInfo[SB_SLOTS];
 namespace felbrin {
 namespace {
 
-bool is_one_of(int32_t v, std::initializer_list<int32_t> set) {
-  return std::find(set.begin(), set.end(), v) != set.end();
-}
+using cal::bad_pixel_count;
+using cal::is_one_of;
 
 // Skips the rest of a line and its line feed; false at the end of the input.
 bool discard_line(CalCharSource& src) {
@@ -30,12 +29,6 @@ bool discard_line(CalCharSource& src) {
     if (c == CalCharSource::kEof) return false;
     if (c == '\n') return true;
   }
-}
-
-int bad_pixel_count(const sysInfo_t& s) {
-  int n = 0;
-  while (n < SB_MAX_BAD_PIXELS && s.badPixels[n].x >= 0) ++n;
-  return n;
 }
 
 int missing(const char* message) {
