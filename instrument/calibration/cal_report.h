@@ -2,6 +2,7 @@
 // read and the reporter that prints every rule message.
 #pragma once
 
+#include <cstdarg>
 #include <optional>
 #include <string>
 
@@ -27,6 +28,11 @@ CalReadContext& cal_read_context();
 
 // The largest message sb_calError prints; longer ones are cut.
 inline constexpr int kCalMessageMax = 1023;
+
+// Prints "<heading><message>\n" through the log hook, the message formatted
+// from `format` and cut at kCalMessageMax characters; returns the length
+// printed. Shared by the reader's and the writer's reporters.
+int cal_print_report(const std::string& heading, const char* format, va_list args);
 
 }  // namespace felbrin
 

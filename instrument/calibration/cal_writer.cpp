@@ -55,27 +55,16 @@ CalTempFileFn cal_set_temp_file_fn(CalTempFileFn fn) {
 int sb_calWriteError(const char* format, ...) {
   felbrin::WriteContext& context = felbrin::write_context();
   ++context.error_count;
-  char message[felbrin::kCalMessageMax + 1];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(message, sizeof message, format, args);
-  va_end(args);
-  message[n < 0 ? 0 : sizeof message - 1] = '\0';
-
   std::string heading;
-  std::string target;
   if (context.error_count == 1) {
     heading = "Error writing system calibration file";
-    if (context.destination.empty()) {
-      target = ":\n";
-    } else {
-      target += " \"";
-      target += context.destination;
-      target += "\":\n";
-    }
+    heading += context.destination.empty() ? ":\n" : " \"" + context.destination + "\":\n";
   }
-  u_log_fn("%s%s%s\n", heading.c_str(), target.c_str(), message);
-  return static_cast<int>(heading.size() + target.size() + std::strlen(message) + 1);
+  va_list args;
+  va_start(args, format);
+  const int n = felbrin::cal_print_report(heading, format, args);
+  va_end(args);
+  return n;
 }
 
 int sb_writeCal(int slot, const char* path) {
