@@ -18,5 +18,6 @@
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/sys_info.h"
+#include "instrument/ramps/ramp_file.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"

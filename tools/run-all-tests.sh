@@ -90,7 +90,7 @@ fuzz_run() {
 
 fuzz_smoke() {
   local dir=build/fuzz
-  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader mkdatafile || return 1
+  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader mkdatafile || return 1
   rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
     mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
   # Seeds from the generator: both header lengths, windows, buckets, invalid
@@ -106,8 +106,11 @@ fuzz_smoke() {
   cp examples/sample.dat "$dir/corpus/"
   # Calibration seeds: whole files as the writer writes them.
   cp examples/calibration/*.cal "$dir/corpus-cal/"
+  # Ramp seeds: SWLI, PMI, BTW and point-less ramps as the writer writes them,
+  # copied so the fuzzer's finds stay out of the source tree.
+  rm -rf "$dir/corpus-ramp" && cp -r fuzz/corpus/ramp_reader "$dir/corpus-ramp" || return 1
   fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
-    fuzz_run fuzz_calibration_reader "$dir/corpus-cal"
+    fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp"
 }
 
 leg linux build_and_test linux
