@@ -19,5 +19,6 @@
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/ramps/ramp_file.h"
+#include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"

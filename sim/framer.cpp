@@ -112,6 +112,47 @@ void LengthPrefixFramer::spoil_checksum(std::vector<uint8_t>& frame) const {
   if (frame.size() > prefix_) frame.back() ^= 0x01;
 }
 
+// ---- the instrument board
+
+std::size_t BoardFramer::length(std::span<const uint8_t> buffer) const {
+  if (buffer.empty()) return 0;
+  std::size_t total = buffer[0] + 1u;
+  if (buffer.size() >= 2 && buffer[0] == 4 && buffer[1] == ramp_data_) {
+    if (buffer.size() < 4) return 0;
+    total = 6 + 2u * (static_cast<std::size_t>(buffer[2]) << 8 | buffer[3]);
+  }
+  return buffer.size() >= total ? total : 0;
+}
+
+Frame BoardFramer::unwrap(std::span<const uint8_t> raw) const {
+  Frame f;
+  f.raw.assign(raw.begin(), raw.end());
+  if (raw.size() < 2) {  // a LEN of 0: nothing to check
+    f.intact = false;
+    return f;
+  }
+  const auto body = raw.subspan(1, raw.size() - 2);
+  if (raw.size() >= 6 && raw[0] == 4 && raw[1] == ramp_data_) {
+    f.intact = sum8(raw.subspan(1, 3)) == raw[4] && sum8(raw.subspan(5, raw.size() - 6)) == raw.back();
+  } else {
+    f.intact = raw.size() >= 2 && sum8(body) == raw.back();
+  }
+  f.payload.assign(body.begin(), body.end());
+  return f;
+}
+
+std::vector<uint8_t> BoardFramer::wrap(std::span<const uint8_t> payload) const {
+  std::vector<uint8_t> out(payload.size() + 2);
+  out.front() = static_cast<uint8_t>((payload.size() + 1) & 0xFFu);
+  std::copy(payload.begin(), payload.end(), out.begin() + 1);
+  out.back() = sum8(payload);
+  return out;
+}
+
+void BoardFramer::spoil_checksum(std::vector<uint8_t>& frame) const {
+  if (frame.size() > 1) frame.back() ^= 0x01;
+}
+
 // ---- no framing
 
 Frame RawFramer::unwrap(std::span<const uint8_t> raw) const {

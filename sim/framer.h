@@ -124,4 +124,26 @@ class BlockFramer final : public Framer {
   Checksum checksum_;
 };
 
+// The instrument board's packets: LEN counts code, parameters and checksum,
+// and the checksum (a sum) leaves LEN out. The ramp data command is the odd
+// one: LEN 4, then a point count N, a checksum of code and count, N 16-bit
+// points and a checksum of their bytes, 6 + 2N bytes in all.
+class BoardFramer final : public Framer {
+ public:
+  explicit BoardFramer(uint8_t ramp_data_code) : ramp_data_(ramp_data_code) {}
+  // The payload is code and data; LEN and checksum are added.
+  std::vector<uint8_t> wrap(std::span<const uint8_t> payload) const override;
+  void spoil_checksum(std::vector<uint8_t>& frame) const override;
+  // A ramp data request's payload is everything after LEN but its last
+  // byte: code, count, count checksum and points.
+  bool is_ramp_data(const Frame& f) const { return f.raw.size() > 1 && f.raw[1] == ramp_data_ && f.raw[0] == 4; }
+
+ protected:
+  std::size_t length(std::span<const uint8_t> buffer) const override;
+  Frame unwrap(std::span<const uint8_t> raw) const override;
+
+ private:
+  uint8_t ramp_data_;
+};
+
 }  // namespace sim

@@ -102,11 +102,15 @@ class MemorySerialLine final : public plat::SerialLine {
   }
   bool write(std::span<const uint8_t> buffer, std::size_t& count) override {
     count = 0;
-    return simple(SerialOp::write, [&](MemorySerialPort& p) {
+    std::function<void()> hook;
+    const bool ok = simple(SerialOp::write, [&](MemorySerialPort& p) {
       auto& to = p.held_ ? p.output_held_ : p.written_;
       to.insert(to.end(), buffer.begin(), buffer.end());
       count = buffer.size();
+      if (!p.held_) hook = p.on_write_;
     });
+    if (ok && hook) hook();
+    return ok;
   }
 
   // Windows rules: done when all bytes came, when the total time
@@ -207,6 +211,11 @@ void MemorySerialPort::hold_output(bool held) {
     written_.insert(written_.end(), output_held_.begin(), output_held_.end());
     output_held_.clear();
   }
+}
+
+void MemorySerialPort::on_write(std::function<void()> hook) {
+  std::lock_guard lock(mutex_);
+  on_write_ = std::move(hook);
 }
 
 std::vector<uint8_t> MemorySerialPort::take_written() {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,11 @@ class MemorySerialPort {
   // While held, written bytes wait in the output queue, as behind a
   // lowered CTS or a received XOFF; releasing delivers them.
   void hold_output(bool held);
+
+  // Called on the library's thread right after each write that reached the
+  // peer, without the port's lock: a test steps its runner here, so a
+  // device answers within the library call that asked (null: none).
+  void on_write(std::function<void()> hook);
 
   // ---- the peer listens
   // Everything the library wrote (and that left the output queue), taken
@@ -114,6 +120,7 @@ class MemorySerialPort {
   uint32_t out_size_ = 0;
   uint32_t errors_ = 0;
   bool held_ = false;
+  std::function<void()> on_write_;
   std::deque<uint8_t> input_;
   std::vector<Arrival> arrivals_;
   bool streaming_ = false;

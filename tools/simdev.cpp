@@ -48,6 +48,7 @@
 
 #include "sim/device_model.h"
 #include "sim/framer.h"
+#include "sim/instrument_board.h"
 #include "sim/pty_transport.h"
 #include "sim/runner.h"
 #include "sim/script.h"
@@ -74,6 +75,7 @@ struct Device {
   std::string kind;
   sim::PtyTransport line;
   std::unique_ptr<sim::Framer> framing;
+  sim::Framer* framer = nullptr;  // framing, or the one a board model keeps
   sim::Script script;
   std::unique_ptr<sim::DeviceModel> model;
   std::unique_ptr<sim::Runner> runner;
@@ -82,10 +84,29 @@ struct Device {
   fs::path link;     // the link in the Wine prefix
 };
 
+// Instrument boards: "board" (a UZ1 board) or "board-uz1", "board-uz2",
+// "board-iris", "board-lumen". A board frames its own packets.
+bool make_board(Device& d) {
+  const std::pair<std::string_view, sim::BoardKind> kinds[] = {
+      {"board", sim::BoardKind::uz1},         {"board-uz1", sim::BoardKind::uz1},
+      {"board-uz2", sim::BoardKind::uz2},     {"board-iris", sim::BoardKind::iris},
+      {"board-lumen", sim::BoardKind::lumen}};
+  for (const auto& [name, kind] : kinds) {
+    if (d.kind != name) continue;
+    auto board = std::make_unique<sim::InstrumentBoard>(kind);
+    d.framer = &board->framer();
+    d.model = std::move(board);
+    return true;
+  }
+  return false;
+}
+
 bool make_model(Device& d) {
+  if (make_board(d)) return true;
   if (d.kind == "loopback") {
     d.framing = std::make_unique<sim::RawFramer>();
     d.model = std::make_unique<sim::LoopbackDevice>();
+    d.framer = d.framing.get();
     return true;
   }
   if (d.kind == "line") {
@@ -98,13 +119,15 @@ bool make_model(Device& d) {
     return false;
   }
   d.model = std::make_unique<sim::EchoDevice>(*d.framing);
+  d.framer = d.framing.get();
   return true;
 }
 
 int usage() {
   std::fprintf(stderr,
                "usage: simdev [--wine-prefix DIR] [--first-com N] [--ready FILE] [--no-stdin]\n"
-               "              [--lifetime SECONDS] [loopback|line|block|length]...\n");
+               "              [--lifetime SECONDS]\n"
+               "              [loopback|line|block|length|board|board-uz1|board-uz2|board-iris|board-lumen]...\n");
   return 2;
 }
 
@@ -210,7 +233,7 @@ int main(int argc, char** argv) {
     auto d = std::make_unique<Device>();
     d->kind = kind;
     if (!make_model(*d)) {
-      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block or length)\n",
+      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length or board[-uz1|-uz2|-iris|-lumen])\n",
                    kind.c_str());
       cleanup();
       return 2;
@@ -228,7 +251,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     Device& dev = *devices.back();
-    dev.runner = std::make_unique<sim::Runner>(dev.line, *dev.framing, dev.script, *dev.model);
+    dev.runner = std::make_unique<sim::Runner>(dev.line, *dev.framer, dev.script, *dev.model);
     dev.thread = std::make_unique<sim::BackgroundRunner>(*dev.runner);
     lines += describe(dev) + "\n";
   }

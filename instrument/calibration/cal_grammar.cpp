@@ -1040,7 +1040,8 @@ void read_llc_instr(Reader& r, const Line&) {
 void write_llc_instr(Writer& w, const Line& row) {
   put_keyword(w, row.name);
   put_value_text(w, name_of(kLlcInstrs, w.info.llcInstr));
-  if (!w.info.llcInstrText.empty()) put_value_text(w, w.info.llcInstrText);
+  // Dune takes no text; the others need one, if only "".
+  if (w.info.llcInstr != LLC_DUNE) put_value_text(w, w.info.llcInstrText);
   end_line(w);
 }
 
@@ -1205,13 +1206,27 @@ void read_mags(Reader& r, const Line& row) {
   r.info.magCount = n;
 }
 
+bool any_set(const double* mags, int count) {
+  return std::any_of(mags, mags + count, [](double m) { return m != 0; });
+}
+
+// The count is what later lines (Camera Trans, the Lumen block) depend on,
+// so it must survive even when entry 0, or every entry, is 0: an array
+// holding a value is written, and NomMag carries the count when neither
+// does. A record that has values but no count yet gets its entry 0.
 void write_mags(Writer& w, const Line& row) {
   const sysInfo_t& s = w.info;
-  const double* mags = row.first == TOK_NOMMAG ? s.nomMag : s.sysMag;
-  if (!always_writes_mags(s.systemType) && mags[0] == 0) return;
-  int count = s.magCount < SB_MAX_MAGS ? s.magCount : SB_MAX_MAGS;
-  if (count < 1) count = 1;
-  if (always_writes_mags(s.systemType) && count < 2) count = 2;
+  const bool nominal = row.first == TOK_NOMMAG;
+  const double* mags = nominal ? s.nomMag : s.sysMag;
+  int count = std::clamp(s.magCount, 0, SB_MAX_MAGS);
+  if (always_writes_mags(s.systemType)) {
+    count = std::max(count, 2);
+  } else if (count == 0) {
+    if (mags[0] == 0) return;
+    count = 1;
+  } else if (!any_set(mags, count) && !(nominal && !any_set(s.sysMag, count))) {
+    return;
+  }
   put_keyword(w, row.name);
   for (int i = 0; i < count; ++i) put_value(w, mags[i], Fmt{'f', 4, 6});
   end_line(w);
@@ -1275,15 +1290,24 @@ void read_sdc_cal(Reader& r, const Line&) {
 
 void write_sdc_cal(Writer& w, const Line& row) {
   for (int i = 0; i < SB_MAX_MAGS; ++i) {
+    // The reader fills the values in order and takes any prefix of them,
+    // with D1 or D2 possibly 0: the line runs to the last value set.
+    // An unset C has no written form; only a record made in memory can
+    // have one before a set value, and the line then stops there.
     sb_sdc_cal_t e = w.info.sdcCal[i];
-    bool set = e.d1 != 0 && e.d2 != 0;
-    for (int k = 0; k < 6; ++k) set = set && sdc_c(e, k) != SB_FLOAT_UNSET;
-    if (!set) continue;
+    int count = e.d2 != 0 ? 8 : e.d1 != 0 ? 7 : 0;
+    for (int k = 0; k < 6 && count == 0; ++k) {
+      if (sdc_c(e, 5 - k) != SB_FLOAT_UNSET) count = 6 - k;
+    }
+    for (int k = 0; k < std::min(count, 6); ++k) {
+      if (sdc_c(e, k) == SB_FLOAT_UNSET) count = k;
+    }
+    if (count == 0) continue;
     put_keyword(w, row.name);
     put_value(w, i);
-    for (int k = 0; k < 6; ++k) put_value(w, sdc_c(e, k), kG);
-    put_value(w, e.d1, kG);
-    put_value(w, e.d2, kG);
+    for (int k = 0; k < std::min(count, 6); ++k) put_value(w, sdc_c(e, k), kG);
+    if (count > 6) put_value(w, e.d1, kG);
+    if (count > 7) put_value(w, e.d2, kG);
     end_line(w);
   }
 }
@@ -1664,6 +1688,8 @@ void write_lumen_temperature(Writer& w, const Line& row) {
   end_line(w);
 }
 
+bool lumen_log_limits_set(const sb_lumen_info_t& l) { return l.logLimit1 != 1000000 || l.logLimit2 != 500000; }
+
 void read_lumen_log(Reader& r, const Line&) {
   if (!make(r, r.info.lumenInfo)) return;
   sb_lumen_info_t& l = *r.info.lumenInfo;
@@ -1682,7 +1708,7 @@ void write_lumen_log(Writer& w, const Line& row) {
   const sb_lumen_info_t& l = *w.info.lumenInfo;
   put_keyword(w, row.name);
   put_value_text(w, l.logFile);
-  if (l.logLimit1 != 1000000 || l.logLimit2 != 500000) {
+  if (lumen_log_limits_set(l)) {
     put_value(w, l.logLimit1);
     put_value(w, l.logLimit2);
   }
@@ -1762,7 +1788,11 @@ bool w_instr_comm(const sysInfo_t& s) {
   return s.instrBdType != BD_CAN &&
          (!s.instrComm.empty() || !is_one_of(s.instrBdType, {BD_NONE, BD_DUNE, BD_NOTNEEDED}));
 }
-bool w_camera_file(const sysInfo_t& s) { return !s.cameraFile[0].empty(); }
+// Lines of several values are written when any of them is set: a first
+// value left empty ("") must not take the others with it.
+bool w_camera_file(const sysInfo_t& s) {
+  return std::any_of(std::begin(s.cameraFile), std::end(s.cameraFile), [](const std::string& f) { return !f.empty(); });
+}
 bool w_camera_config(const sysInfo_t& s) {
   return s.cameraType == CAM_CUSTOM && is_one_of(s.instrBdType, {BD_SABLE, BD_LUMEN, BD_KITE, BD_IRIS});
 }
@@ -1774,7 +1804,7 @@ bool w_camera_bpix(const sysInfo_t& s) {
 bool w_bad_pixels(const sysInfo_t& s) { return bad_pixel_count(s) > 0; }
 bool w_camera_options(const sysInfo_t& s) { return s.cameraOptions != 0; }
 bool w_ramp_config(const sysInfo_t& s) { return !s.rampConfigFile.empty() && s.rampConfigFile != SB_DEFAULT_RAMP_CONFIG; }
-bool w_llc_instr(const sysInfo_t& s) { return s.llcInstr != 0 && (!s.llcInstrText.empty() || s.llcInstr == LLC_DUNE); }
+bool w_llc_instr(const sysInfo_t& s) { return s.llcInstr != 0; }
 bool w_llc_freq(const sysInfo_t& s) { return s.lightType == LIGHT_LED || s.lightSource[0].freq != 35000; }
 bool w_llc_options(const sysInfo_t& s) { return s.llcOptions != 0; }
 bool w_pzt_power(const sysInfo_t& s) { return s.pztPower >= 0; }
@@ -1784,7 +1814,9 @@ bool w_pifoc_polarity(const sysInfo_t& s) { return s.pifocPolarity != 0; }
 bool w_pifoc_type(const sysInfo_t& s) { return s.pifoc->type != 0; }
 bool w_split(const sysInfo_t& s) { return s.splitAxis == SPLIT_X || s.splitAxis == SPLIT_Y; }
 bool w_lumen_materials(const sysInfo_t& s) { return lumen_block(s) && !s.lumenInfo->materialsFile.empty(); }
-bool w_lumen_log(const sysInfo_t& s) { return lumen_block(s) && !s.lumenInfo->logFile.empty(); }
+bool w_lumen_log(const sysInfo_t& s) {
+  return lumen_block(s) && (!s.lumenInfo->logFile.empty() || lumen_log_limits_set(*s.lumenInfo));
+}
 bool w_turret(const sysInfo_t& s) { return s.turret != 0 || s.turret2 != 5; }
 bool w_zoom(const sysInfo_t& s) { return s.zoom != 0; }
 bool w_no_dual_brush(const sysInfo_t& s) { return s.useDualBrushMotor == 0; }
@@ -1809,9 +1841,9 @@ bool w_invert_data(const sysInfo_t& s) {
 }
 bool w_no_intens_avg(const sysInfo_t& s) { return s.noIntensAvg != 0; }
 bool w_touch_screen(const sysInfo_t& s) { return s.touchScreen != 0; }
-bool w_motion_ctrl(const sysInfo_t& s) { return !s.motionCtrl[0].empty() && !s.motionCtrl[1].empty(); }
-bool w_pos_instr(const sysInfo_t& s) { return s.posInstr != 0 && !s.posInstrText[0].empty(); }
-bool w_temp_sensor(const sysInfo_t& s) { return s.tempSensor != 0 && !s.tempSensorText.empty(); }
+bool w_motion_ctrl(const sysInfo_t& s) { return !s.motionCtrl[0].empty() || !s.motionCtrl[1].empty(); }
+bool w_pos_instr(const sysInfo_t& s) { return s.posInstr != 0; }
+bool w_temp_sensor(const sysInfo_t& s) { return s.tempSensor != 0; }
 bool w_pendent_menu(const sysInfo_t& s) { return !s.pendentMenu.empty(); }
 template <int Axis>
 bool w_axis_comp(const sysInfo_t& s) { return !s.axisCompFile[Axis].empty(); }
@@ -1832,7 +1864,7 @@ bool w_wm_tune_rate(const sysInfo_t& s) {
   return std::isfinite(s.wmTuneRateMax) && (s.wmTuneRateMax > 0 || s.wmTuneRateMin != 0);
 }
 bool w_lumensi_invert(const sysInfo_t& s) { return s.lumensiInvertData != 0; }
-bool w_abs_wave_meter(const sysInfo_t& s) { return !s.absWaveMeterText.empty(); }
+bool w_abs_wave_meter(const sysInfo_t& s) { return s.absWaveMeter != 0 || !s.absWaveMeterText.empty(); }
 bool w_dyn_wave_gen(const sysInfo_t& s) { return s.dynWaveGen != nullptr; }
 bool w_zoom_backlash(const sysInfo_t& s) { return s.encZoom->backlash != 0; }
 bool w_zoom_prog_lim(const sysInfo_t& s) { return s.encZoom->progLim[0] > 0 || s.encZoom->progLim[1] > 0; }

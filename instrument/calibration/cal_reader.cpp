@@ -198,6 +198,7 @@ sysInfo_t* sb_resetCal(sysInfo_t* info) {
   fresh.dynWaveGen = std::move(info->dynWaveGen);
   fresh.wmComm = std::move(info->wmComm);
   fresh.wmSysGain = info->wmSysGain;
+  fresh.boardLink = info->boardLink;
   *info = std::move(fresh);
   return info;
 }

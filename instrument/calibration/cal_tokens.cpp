@@ -381,23 +381,27 @@ std::optional<std::string> sb_readWord(CalCharSource& src, int* status) {
   // 80 further characters at most: 81 in a bare word, 80 between quotes.
   // A carriage return is dropped but still counts.
   constexpr int kFurther = 80;
-  for (int i = 0; i < kFurther; ++i) {
+  bool full = true;
+  for (int i = 0; i < kFurther && full; ++i) {
     c = src.get();
+    full = false;
     if (c == CalCharSource::kEof) {
       if (quoted) *status = ERR_EOF;
-      break;
-    }
-    if (!quoted && felbrin::is_blank(c)) break;
-    if (c == '"') break;
-    if (c == '\r') continue;
-    if (c == '\n') {
+    } else if (c == '\n') {
       src.unget(c);
       if (quoted) *status = ERR_EOL;
-      break;
+    } else if (c != '"' && (quoted || !felbrin::is_blank(c))) {
+      full = true;
+      if (c != '\r') text += static_cast<char>(c);
     }
-    text += static_cast<char>(c);
   }
   if (*status != 0) return std::nullopt;
+  // A quoted text of the full 80 characters still has its closing quote
+  // ahead; left there, it would open a new word running to the line end.
+  if (quoted && full) {
+    c = src.get();
+    if (c != '"') src.unget(c);
+  }
   return text;
 }
 

@@ -21,6 +21,7 @@
 
 #include "common/hooks.h"
 #include "instrument/calibration/char_source.h"
+#include "instrument/serial/serial_port.h"
 
 // ---- enumerations (stored as 32-bit integers)
 
@@ -214,6 +215,12 @@ struct sb_wavelength_t {
   double bandwidth = 0;   // metres
 };
 
+// The instrument board's working block: the open line first, as the board
+// operations find a record by its port.
+struct sb_board_link_t {
+  sio_port_t port;
+};
+
 // ---- the record
 
 struct sysInfo_t {
@@ -318,6 +325,8 @@ struct sysInfo_t {
   felbrin::Hooked<sb_enc_zoom_t> encZoom;
   sb_radius_scale_t encodedRadiusScale;
   sb_radius_scale_t intfRadiusScale;
+  // Working blocks, kept when the record is read again.
+  sb_board_link_t boardLink;
 };
 
 // The four slots.

@@ -136,6 +136,16 @@ TEST_F(CalTokens, QuotedWordsStopAt80Characters) {
   EXPECT_EQ(status, 0);
 }
 
+// Exactly 80 characters between quotes: the closing quote belongs to them,
+// so a second name on the line reads as itself.
+TEST_F(CalTokens, QuoteClosingEightyCharactersIsTaken) {
+  const std::string word = "a b" + std::string(77, 'q');
+  CalCharSource src = text("\"" + word + "\" x\n");
+  EXPECT_EQ(sb_readWord(src, &status), word);
+  EXPECT_EQ(sb_readWord(src, &status), "x");
+  EXPECT_EQ(status, 0);
+}
+
 TEST_F(CalTokens, CarriageReturnIsDroppedButCounts) {
   // A lone CR inside a word (not a CR LF pair, which reads as a line end).
   std::string input = "a";

@@ -242,6 +242,12 @@ TEST_F(CalWriter, LinesThatMustSurviveAWrite) {
                             "SysMag 1 2\nNomMag 1 2\n" + light;
   const std::string dune = "Dune 1 1 100\nVersion None 0 None\n" + light;
   const std::string base = kMinimal;
+  // The Sable Birch3 file without its SysMag line and with 0 as its first
+  // nominal magnification.
+  std::string first_mag_zero = whole_files()[0].text;
+  first_mag_zero.erase(first_mag_zero.find("SysMag"), L("SysMag", "1.0000  2.5000").size());
+  first_mag_zero.replace(first_mag_zero.find("NomMag"), L("NomMag", "1.0000  2.5000").size(),
+                         L("NomMag", "0.0000  2.5000  5.0000  10.0000"));
   const Case cases[] = {
       {"A1 Lumen without LumenSys", lumen + "LumenDmiScale 2.25\n", {L("LumenDmiScale", "2.25")}, {"LumenSys "}},
       {"A2 CAN Fjord4 derived ranges", fjord4, {}, {"LLC Range"}},
@@ -300,6 +306,25 @@ TEST_F(CalWriter, LinesThatMustSurviveAWrite) {
       {"wmTuneRange maximum 0", base + "wmTuneRange 0 5\n", {L("wmTuneRange", "0.000  5.000")}, {}},
       {"81-character InstrName", base + "InstrName " + std::string(81, 'n') + "\n",
        {L("InstrName", std::string(81, 'n'))}, {}},
+      // Lines of several values whose first one alone decided whether they
+      // were written.
+      {"NomMag whose first value is 0", first_mag_zero,
+       {L("NomMag", "0.0000  2.5000  5.0000  10.0000"), L("Camera Trans", "1  0  3")}, {"SysMag"}},
+      {"magnifications all 0 keep their count", base + "SysMag 0 0\nNomMag 0 0\nCamera SplitY 1 0\nCamera Trans 1 5 -5\n",
+       {L("NomMag", "0.0000  0.0000"), L("Camera Trans", "1  5  -5")}, {"SysMag"}},
+      {"empty first camera file", base + "Camera File \"\" b c\n", {L("Camera File", "\"\"  b  c")}, {}},
+      {"MotionCtrl with an empty first port", base + "MotionCtrl \"\" b\n", {L("MotionCtrl", "\"\"  b")}, {}},
+      {"AbsWaveMeter on without a name", base + "AbsWaveMeter 1 \"\"\n", {L("AbsWaveMeter", "1  \"\"")}, {}},
+      {"PosInstr with an empty first text", base + "PosInstr Heid \"\" b\n", {L("PosInstr", "Heid  \"\"  b")}, {}},
+      {"TempSensor with an empty text", base + "TempSensor Euro2216e \"\"\n", {L("TempSensor", "Euro2216e  \"\"")},
+       {}},
+      {"LLC Instr with an empty text", base + "LLC Instr Wren \"\"\n", {L("LLC Instr", "Wren  \"\"")}, {}},
+      {"SdcCal with D1 0", base + "SdcCal 3 1 2 3 4 5 6 0 8\n", {L("SdcCal", "3  1  2  3  4  5  6  0  8")}, {}},
+      {"SdcCal with two values", base + "SdcCal 3 1 2\n", {L("SdcCal", "3  1  2")}, {}},
+      {"80-character quoted camera file and a second one",
+       base + "Camera File \"a b" + std::string(77, 'c') + "\" d\n",
+       {L("Camera File", "\"a b" + std::string(77, 'c') + "\"  d")}, {}},
+      {"LumenLog without a name", lumen + "LumenLog \"\" 5 6\n", {L("LumenLog", "\"\"  5  6")}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -453,6 +478,7 @@ TEST_F(CalWriter, ValuesAtTheirBoundsRoundTrip) {
       "Pifoc 7\nPifocType 2",
       "PifocPolarity -1",
       "NomMag 100 0.0001\nSysMag 0.5 99.9999",
+      "NomMag 0 2.5 5 10\nCamera SplitX 512 2\nCamera Trans 0 1 -1\nCamera Trans 3 1 0",
       "SysMag 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\nNomMag 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15",
       "SysMag 1 2\nNomMag 1 2\nCamera SplitX 2047 10\nCamera Trans 0 -2047 2047\nCamera Trans 1 5 -5",
       "SysMag 1\nNomMag 1\nCamera SplitY 1 0",
