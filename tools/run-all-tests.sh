@@ -104,8 +104,9 @@ fuzz_smoke() {
     "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l -A "$dir/corpus-ascii/long-buckets.asc" &&
     "$gen" -w 11 -h 1 -i 0 -A "$dir/corpus-ascii/one-row.asc" || return 1
   cp examples/sample.dat "$dir/corpus/"
-  # Calibration seeds: whole files as the writer writes them.
-  cp examples/calibration/*.cal "$dir/corpus-cal/"
+  # Calibration seeds: whole files as the writer writes them, and the kept
+  # corpus of earlier long runs (inputs that once failed among them).
+  cp examples/calibration/*.cal fuzz/corpus/calibration_reader/* "$dir/corpus-cal/"
   # Ramp seeds: SWLI, PMI, BTW and point-less ramps as the writer writes them,
   # copied so the fuzzer's finds stay out of the source tree.
   rm -rf "$dir/corpus-ramp" && cp -r fuzz/corpus/ramp_reader "$dir/corpus-ramp" || return 1
