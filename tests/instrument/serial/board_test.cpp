@@ -6,8 +6,11 @@
 
 #include <cstdint>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/errors.h"
@@ -563,6 +566,43 @@ TEST(BoardLine, CloseReleasesThePortAfterAForcedTableReset) {
 }
 
 }  // namespace
+
+// ---- threads: the device table's worker asks about the board's line while
+// the board is driven, opened and closed on this thread.
+
+TEST(BoardThreads, WorkerPollsWhileTheBoardIsDriven) {
+  Board b(BoardKind::uz1);
+  std::atomic<bool> stop{false};
+  std::atomic<int> seen{0};
+  std::thread requester([&] {
+    while (!stop) {
+      dev_info_t r;
+      if (dev_data_read(DEV_TYPE_UZ, &r, 0) == DEV_TYPE_UZ) ++seen;
+    }
+  });
+  for (uint32_t i = 0; i < 20; ++i) {
+    ASSERT_EQ(uz_ee_light_set(&b.info, i), 0);
+    uint32_t v = 99;
+    ASSERT_EQ(uz_ee_light_read(&b.info, &v), 0);
+    EXPECT_EQ(v, i);
+  }
+  // A report waiting in the line is input the worker finds.
+  seen = 0;
+  b.peer.push(reply({156, 3}));
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (seen == 0 && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+  EXPECT_GT(seen, 0);
+  int kind = -1, value = -1;
+  EXPECT_EQ(ur_read_report(&b.info, 0, &kind, &value), 0);
+  EXPECT_EQ(kind, UR_REPORT_TURRET);
+  EXPECT_EQ(value, 2);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(ur_closeUZ(&b.info.boardLink.port), 0);
+    ASSERT_EQ(ur_initUZ(&b.info), 0);
+  }
+  stop = true;
+  requester.join();
+}
 
 #ifndef _WIN32
 // ---- the operating system's serial back end, on a pseudo-terminal, with

@@ -1,8 +1,8 @@
 // The serial layer over a real line, through the operating system's back
 // end: the devices of the simcom fixture (tools/simdev.cpp run by
 // cmake/simcom.sh) sit on pseudo-terminals linked into the Wine prefix as
-// COM200 (a loopback plug) and COM201 (an echo device answering lines ending
-// in CR). Under Wine the Win32 back end opens "COM200"; on Linux the POSIX
+// COM200 (a loopback plug), COM201 (an echo device answering lines ending
+// in CR) and COM202 (a simulated UZ1 instrument board). Under Wine the Win32 back end opens "COM200"; on Linux the POSIX
 // back end opens the link itself. Outside the fixture every test is skipped.
 //
 // What Wine 8.0 does with a COM port on a pseudo-terminal (found with small
@@ -48,6 +48,10 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "instrument/calibration/sys_info.h"
+#include "instrument/ramps/ramp_file.h"
+#include "instrument/serial/board.h"
+#include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
 
 namespace {
@@ -331,6 +335,42 @@ TEST_F(SerialCom, EchoDeviceAnswersOnItsOwnPort) {
   EXPECT_EQ(sio_bytes_waiting(echo.handle, &n), 0);
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(sio_close(&echo), 0);
+}
+
+// ---- a simulated instrument board (a UZ1 board) on its own port, driven
+// by the board protocol end to end
+
+TEST_F(SerialCom, BoardReadsAndLoadsARamp) {
+  const std::string name = port_name(list, "board");
+  ASSERT_FALSE(name.empty()) << list;
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  sysInfo_t& info = sysInfo[0];
+  info = sysInfo_t{};
+  info.instrBdType = BD_SABLE;
+  info.instrComm = name;
+  ASSERT_EQ(ur_initUZ(&info), 0);
+  EXPECT_EQ(ur_flushUZ(&info.boardLink.port), 0);
+  uint32_t version = 0;
+  EXPECT_EQ(uz_sw_version(&info, &version), 0);
+  EXPECT_EQ(version, 13u);
+  EXPECT_EQ(uz_ee_serial_set(&info, 0x00ABCDEF), 0);
+  EXPECT_EQ(uz_ee_serial_read(&info, &version), 0);
+  EXPECT_EQ(version, 0x00ABCDEFu);
+
+  rr_ramp_hdr_t header{};
+  std::vector<uint16_t> points(1030);
+  std::iota(points.begin(), points.end(), uint16_t{1000});
+  header.nPoints = 1030;
+  header.rampID = 3;
+  header.polar = 'b';
+  EXPECT_EQ(ur_ramp_download(&info, 5, &header, points.data()), 0);
+  // Only a slot holding every announced point takes a rate and starts.
+  EXPECT_EQ(uz_ramp_updaterate(&info, 5, 300), 0);
+  EXPECT_EQ(uz_ramp_updaterate(&info, 6, 300), ERR_INVALID_RAMP_INDEX);
+  EXPECT_EQ(ur_ramp_start(&info, 5), 0);
+  EXPECT_EQ(ur_closeUZ(&info.boardLink.port), 0);
+  dev_close_cntrl();
+  info = sysInfo_t{};
 }
 
 }  // namespace
