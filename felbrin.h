@@ -19,6 +19,7 @@
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/ramps/ramp_file.h"
+#include "instrument/ramps/ramp_table.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"

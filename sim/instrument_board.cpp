@@ -65,6 +65,7 @@ const InstrumentBoard::Entry kUz2[] = {
     {13, Op::ee_set, 3, 0, E::ee_system},  {14, Op::ee_read, 2, 3, E::ee_system}, {15, Op::ee_set, 4, 0, E::ee_date},
     {16, Op::ee_read, 2, 4, E::ee_date},   {17, Op::ee_set, 3, 0, E::ee_board},   {18, Op::ee_read, 2, 3, E::ee_board},
     {25, Op::ack, 2, 0},          {26, Op::ramp_start, 3, 0},  {27, Op::ramp_request, 2, 6},
+    {44, Op::ack, 8, 0},
     {28, Op::version, 2, 3},      {29, Op::ramp_load, 15, 0},  {45, Op::ramp_data, 4, 3},
     {46, Op::ramp_complete, 2, 0}, {47, Op::ramp_delete, 3, 0}, {48, Op::ramp_idle, 2, 3},
     {49, Op::power_chk, 2, 3},    {52, Op::read_io, 4, 5},     {53, Op::write_io, 5, 0},
@@ -215,9 +216,11 @@ std::vector<uint8_t> InstrumentBoard::answer(const Entry& e, const std::vector<u
       ++ramps_started_;
       return ack();
     case Op::ramp_request: {
-      // The slot that ran last, as the board reports it: id, points, rate.
-      std::vector<uint8_t> bytes(e.reply - 2u, 0);
-      bytes[0] = static_cast<uint8_t>(ramps_started_ & 0xFF);
+      // The ramp ID each slot holds, 255 for an empty one.
+      std::vector<uint8_t> bytes(e.reply - 2u, 255);
+      for (std::size_t s = 0; s < slots_.size() && s < bytes.size(); ++s) {
+        if (slots_[s].loaded) bytes[s] = slots_[s].ramp_id;
+      }
       return data(e.code, bytes);
     }
     case Op::power_chk:

@@ -21,6 +21,7 @@
 
 #include "common/hooks.h"
 #include "instrument/calibration/char_source.h"
+#include "instrument/ramps/ramp_table.h"
 #include "instrument/serial/serial_port.h"
 
 // ---- enumerations (stored as 32-bit integers)
@@ -327,6 +328,12 @@ struct sysInfo_t {
   sb_radius_scale_t intfRadiusScale;
   // Working blocks, kept when the record is read again.
   sb_board_link_t boardLink;
+  // The ramp table; freed when the record is read again.
+  sb_ramp_state_t ramps;
+  // Set by the acquisition and stage code; 0 until then.
+  float cameraFrameRate = 0;   // Hz, of the current camera setting
+  uint8_t largeApSelected = 0;  // the large-aperture scanner is in use
+  uint8_t largeApFitted = 0;    // a large-aperture scanner is fitted
 };
 
 // The four slots.

@@ -201,13 +201,15 @@ char* put_line(char* p, const char* format, ...) {
 
 // ---- standard names
 
-// Truncates toward zero, saturating: NaN gives 0, out-of-range values the
-// nearest 32-bit limit.
+}  // namespace
+
 int32_t saturated_int(double v) {
   if (-2147483649.0 < v && v < 2147483648.0) return static_cast<int32_t>(v);
   if (std::isnan(v)) return 0;
   return v > 0 ? INT32_MAX : INT32_MIN;
 }
+
+namespace {
 
 // Frames per second actually grabbed, rounded. A grab skip of -1 would
 // divide by zero: there is no sampling then, so the rate is 0.

@@ -27,6 +27,7 @@
 #include "sim/pty_transport.h"
 #endif
 #include "tests/support/log_capture.h"
+#include "tests/support/sim_board.h"
 #include "tests/support/virtual_clock.h"
 
 namespace {
@@ -34,76 +35,12 @@ namespace {
 using felbrin::test::LogCapture;
 using felbrin::test::VirtualClock;
 using sim::BoardKind;
-using Bytes = std::vector<uint8_t>;
-
-// A packet as it goes over the line, worked out here: LEN (the bytes that
-// follow), code and data, then the sum of code and data.
-Bytes reply(const Bytes& body) {
-  Bytes p(body.size() + 2);
-  p[0] = static_cast<uint8_t>(body.size() + 1);
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    p[i + 1] = body[i];
-    sum += body[i];
-  }
-  p.back() = static_cast<uint8_t>(sum & 0xFF);
-  return p;
-}
-
-// The host's command: the same framing.
-Bytes packet(uint8_t code, const Bytes& params = {}) {
-  Bytes body(params.size() + 1);
-  body[0] = code;
-  std::copy(params.begin(), params.end(), body.begin() + 1);
-  return reply(body);
-}
-
-const Bytes kAck = {0x02, 0xFF, 0xFF};
-const Bytes kNak = {0x02, 0xFE, 0xFE};
-
-int board_type(BoardKind k) {
-  switch (k) {
-    case BoardKind::uz1: return BD_SABLE;
-    case BoardKind::uz2: return BD_KITE;
-    case BoardKind::iris: return BD_IRIS;
-    case BoardKind::lumen: return BD_LUMEN;
-  }
-  return BD_NONE;
-}
-
-// One board on a line of the in-memory back end, opened by ur_initUZ.
-class Board {
- public:
-  explicit Board(BoardKind kind)
-      : model(kind), runner(line, model.framer(), script, model), saved_backend(sio_set_backend(&backend)) {
-    EXPECT_EQ(dev_init_cntrl(1), 0);
-    peer.on_write([this] { runner.step(0); });
-    sysInfo[0] = sysInfo_t{};
-    info.instrBdType = board_type(kind);
-    info.instrComm = "COM9";
-    info.boardVersion = 13;
-    EXPECT_EQ(ur_initUZ(&info), 0);
-  }
-  ~Board() {
-    ur_closeUZ(&info.boardLink.port);
-    dev_close_cntrl();
-    sio_set_backend(saved_backend);
-    sysInfo[0] = sysInfo_t{};
-  }
-  Board(const Board&) = delete;
-  Board& operator=(const Board&) = delete;
-
-  VirtualClock clock;
-  LogCapture log;
-  sim::MemorySerial backend;
-  sim::MemorySerialPort& peer = backend.add_port("COM9");
-  sim::MemoryTransport line{peer, "COM9"};
-  sim::Script script;
-  sim::InstrumentBoard model;
-  sim::Runner runner;
-  plat::SerialBackend* saved_backend;
-  sysInfo_t& info = sysInfo[0];
-};
+using felbrin::test::Board;
+using felbrin::test::Bytes;
+using felbrin::test::packet;
+using felbrin::test::reply;
+const Bytes kAck = felbrin::test::kAck;
+const Bytes kNak = felbrin::test::kNak;
 
 // ---- one exchange per command shape and board
 
@@ -631,16 +568,19 @@ class BoardPty : public ::testing::Test {
 };
 
 TEST_F(BoardPty, ReadAndDownloadEndToEnd) {
-  sim::BackgroundRunner running(runner);
-  ASSERT_EQ(ur_initUZ(&info), 0) << log.str();
-  EXPECT_TRUE(dev_is_registered(info.boardLink.port.handle));
-  uint32_t version = 0;
-  EXPECT_EQ(uz_sw_version(&info, &version), 0);
-  EXPECT_EQ(version, 13u);
   Ramp r(700);
-  EXPECT_EQ(ur_ramp_download(&info, 4, &r.header, r.points.data()), 0) << log.str();
+  {
+    sim::BackgroundRunner running(runner);
+    ASSERT_EQ(ur_initUZ(&info), 0) << log.str();
+    EXPECT_TRUE(dev_is_registered(info.boardLink.port.handle));
+    uint32_t version = 0;
+    EXPECT_EQ(uz_sw_version(&info, &version), 0);
+    EXPECT_EQ(version, 13u);
+    EXPECT_EQ(ur_ramp_download(&info, 4, &r.header, r.points.data()), 0) << log.str();
+    EXPECT_EQ(ur_closeUZ(&info.boardLink.port), 0);
+  }
+  // The board's state is its thread's until that thread has stopped.
   EXPECT_EQ(model.slot(4).points, r.points);
-  EXPECT_EQ(ur_closeUZ(&info.boardLink.port), 0);
 }
 
 TEST_F(BoardPty, BadDeviceNameIsACommunicationError) {

@@ -1,0 +1,21 @@
+// What the ramp table's two halves (building it, using it) share.
+#pragma once
+
+#include <string>
+
+#include "instrument/ramps/ramp_table.h"
+
+namespace felbrin::ramps {
+
+// The back end of a Dune or CAN record (its functions may be null); null
+// for the serial boards.
+const rr_board_backend_t* backend_of(const sysInfo_t* info);
+bool external_profiles(const sysInfo_t* info);
+bool is_active(const sysInfo_t* info);
+
+// Numbers in messages, as ISO C's "%g" and "%.<digits>f" write them on
+// every platform.
+std::string g_text(double v);
+std::string fixed_text(double v, int digits);
+
+}  // namespace felbrin::ramps
