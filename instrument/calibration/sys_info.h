@@ -327,6 +327,9 @@ struct sysInfo_t {
   sb_radius_scale_t intfRadiusScale;
   // Working blocks, kept when the record is read again.
   sb_board_link_t boardLink;
+  // The temperature controller's line, opened on the device tempSensorText
+  // names.
+  sio_port_t tempPort;
 };
 
 // The four slots.
