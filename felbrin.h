@@ -18,6 +18,7 @@
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/sys_info.h"
+#include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"

@@ -90,7 +90,7 @@ fuzz_run() {
 
 fuzz_smoke() {
   local dir=build/fuzz
-  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader mkdatafile || return 1
+  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader fuzz_ramp_config_reader mkdatafile || return 1
   rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
     mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
   # Seeds from the generator: both header lengths, windows, buckets, invalid
@@ -110,8 +110,11 @@ fuzz_smoke() {
   # Ramp seeds: SWLI, PMI, BTW and point-less ramps as the writer writes them,
   # copied so the fuzzer's finds stay out of the source tree.
   rm -rf "$dir/corpus-ramp" && cp -r fuzz/corpus/ramp_reader "$dir/corpus-ramp" || return 1
+  # Ramp configuration seeds: the writer's output (LF and CR LF) and the sample line.
+  rm -rf "$dir/corpus-ramp-cfg" && cp -r fuzz/corpus/ramp_config_reader "$dir/corpus-ramp-cfg" || return 1
   fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
-    fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp"
+    fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp" &&
+    fuzz_run fuzz_ramp_config_reader "$dir/corpus-ramp-cfg"
 }
 
 leg linux build_and_test linux
