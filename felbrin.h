@@ -22,3 +22,4 @@
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
+#include "instrument/serial/wave_monitor.h"
