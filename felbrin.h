@@ -24,3 +24,4 @@
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
 #include "instrument/serial/temperature.h"
+#include "instrument/serial/wave_monitor.h"

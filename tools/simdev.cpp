@@ -2,7 +2,7 @@
 // host program at them without hardware, and so the Windows tests, run under
 // Wine, have COM ports to open.
 //
-//   simdev [options] [loopback|line|block|length|board...|temp]...
+//   simdev [options] [loopback|line|block|length|board...|temp|wavemon]...
 //
 // Starts one device per argument (one line device without arguments) and
 // prints one line per device (see below). Runs until standard input ends or
@@ -11,8 +11,10 @@
 //   line      an echo device: text ending in CR
 //   block     an echo device: STX text ETX with an XOR checksum
 //   length    an echo device: a one-byte length, the text, a sum checksum
-//   board...  instrument boards (see make_board)
+//   board, board-uz1, board-uz2, board-iris, board-lumen
+//             a simulated instrument board
 //   temp      a temperature controller at address 0011
+//   wavemon   a simulated wave monitor (laser off, not calibrated)
 //
 // Options:
 //   --wine-prefix DIR  also links DIR/dosdevices/comN to each device, N
@@ -55,6 +57,7 @@
 #include "sim/runner.h"
 #include "sim/script.h"
 #include "sim/temperature_controller.h"
+#include "sim/wave_monitor.h"
 
 namespace {
 
@@ -112,6 +115,12 @@ bool make_model(Device& d) {
     d.model = std::move(controller);
     return true;
   }
+  if (d.kind == "wavemon") {
+    auto monitor = std::make_unique<sim::WaveMonitor>();
+    d.framer = &monitor->framer();
+    d.model = std::move(monitor);
+    return true;
+  }
   if (d.kind == "loopback") {
     d.framing = std::make_unique<sim::RawFramer>();
     d.model = std::make_unique<sim::LoopbackDevice>();
@@ -136,7 +145,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: simdev [--wine-prefix DIR] [--first-com N] [--ready FILE] [--no-stdin]\n"
                "              [--lifetime SECONDS]\n"
-               "              [loopback|line|block|length|board|board-uz1|board-uz2|board-iris|board-lumen|temp]...\n");
+               "              [loopback|line|block|length|board|board-uz1|board-uz2|board-iris|board-lumen|\n"
+               "               temp|wavemon]...\n");
   return 2;
 }
 
@@ -242,7 +252,7 @@ int main(int argc, char** argv) {
     auto d = std::make_unique<Device>();
     d->kind = kind;
     if (!make_model(*d)) {
-      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length, board[-uz1|-uz2|-iris|-lumen] or temp)\n",
+      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length, board[-uz1|-uz2|-iris|-lumen], temp or wavemon)\n",
                    kind.c_str());
       cleanup();
       return 2;

@@ -200,6 +200,7 @@ sysInfo_t* sb_resetCal(sysInfo_t* info) {
   fresh.wmSysGain = info->wmSysGain;
   fresh.boardLink = info->boardLink;
   fresh.tempPort = info->tempPort;
+  fresh.waveMonitor = info->waveMonitor;
   *info = std::move(fresh);
   return info;
 }
