@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "common/hooks.h"
+#include "common/parsers_internal.h"
 #include "platform/platform.h"
 
 namespace {
@@ -426,3 +427,17 @@ void u_print_text_file(const char* path, const char* prefix) {
     u_log_fn("%s%s\n", prefix, line);
   }
 }
+
+namespace felbrin {
+
+ParsedInt parse_c_int(const char* text) {
+  const IntRead r = read_int(text);
+  return {r.found, r.fits, r.value, r.end};
+}
+
+ParsedReal parse_c_double(const char* text) {
+  const RealRead<double> r = read_real<double>(text);
+  return {r.found, r.value, r.end};
+}
+
+}  // namespace felbrin

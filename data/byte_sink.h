@@ -28,6 +28,15 @@ class StreamSink final : public ByteSink {
   std::FILE* f_;
 };
 
+// Closes a stream a writer filled, returning the writer's code `rc`, or
+// `write_failed` when rc was 0 but the flush or the close failed (a full disk
+// may only show when the last bytes leave the stream buffer).
+inline int close_written(std::FILE* f, int rc, int write_failed) {
+  if (std::fflush(f) != 0 && rc == 0) rc = write_failed;
+  if (std::fclose(f) != 0 && rc == 0) rc = write_failed;
+  return rc;
+}
+
 // A fixed-size buffer in front of a sink. Writers keep their own write
 // pointer into it (cheaper than a call per piece), check it against limit()
 // and hand the filled part over with flush(). Once a write fails, later

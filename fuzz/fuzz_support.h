@@ -3,6 +3,10 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <span>
+#include <string>
+
+#include "data/byte_sink.h"
 
 #include "common/hooks.h"
 
@@ -24,5 +28,15 @@ inline void* bounded_calloc(std::size_t count, std::size_t size) {
 inline void install_bounded_allocator() {
   u_set_alloc_hooks({bounded_malloc, std::realloc, bounded_calloc, std::free});
 }
+
+// Keeps everything a writer hands over.
+class StringSink final : public ByteSink {
+ public:
+  bool write(std::span<const char> bytes) override {
+    text.append(bytes.data(), bytes.size());
+    return true;
+  }
+  std::string text;
+};
 
 }  // namespace felbrin::fuzz

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <span>
-#include <string>
 
 #include "fuzz/fuzz_support.h"
 #include "instrument/ramps/ramp_file_internal.h"
@@ -13,14 +11,7 @@
 
 namespace {
 
-class StringSink final : public felbrin::ByteSink {
- public:
-  bool write(std::span<const char> bytes) override {
-    text.append(bytes.data(), bytes.size());
-    return true;
-  }
-  std::string text;
-};
+using felbrin::fuzz::StringSink;
 
 struct Ramp {
   rr_ramp_hdr_t hdr{};

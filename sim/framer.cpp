@@ -210,4 +210,87 @@ void BlockFramer::spoil_checksum(std::vector<uint8_t>& frame) const {
   if (!frame.empty()) frame.back() ^= 0x01;
 }
 
+// ---- the temperature controller
+
+namespace {
+
+constexpr uint8_t kTempStx = 0x02;
+constexpr uint8_t kTempEtx = 0x03;
+constexpr uint8_t kTempEot = 0x04;
+constexpr uint8_t kTempEnq = 0x05;
+constexpr std::size_t kTempHeader = 5;  // EOT and the address
+
+}  // namespace
+
+std::size_t TemperatureFramer::scan(std::span<const uint8_t> buffer, std::size_t& restart) {
+  restart = 0;
+  const bool write = buffer.size() > kTempHeader && buffer[kTempHeader] == kTempStx;
+  for (std::size_t i = 1; i < buffer.size(); ++i) {
+    const uint8_t b = buffer[i];
+    // The byte after a write's ETX is its check and may be any value.
+    if (write && i > kTempHeader + 1 && buffer[i - 1] == kTempEtx) return i + 1;
+    if (b == kTempEot) {
+      restart = i;
+      return 0;
+    }
+    if (i < kTempHeader || write) continue;
+    if (b == kTempEnq) return i + 1;
+    if (i == kTempHeader + 1 && buffer[kTempHeader] == 'E' && b == 'E') return i + 1;
+  }
+  return 0;
+}
+
+std::size_t TemperatureFramer::noise(std::span<const uint8_t> buffer) const {
+  std::size_t start = static_cast<std::size_t>(std::find(buffer.begin(), buffer.end(), kTempEot) - buffer.begin());
+  while (start < buffer.size()) {
+    std::size_t restart = 0;
+    scan(buffer.subspan(start), restart);
+    if (restart == 0) break;
+    start += restart;
+  }
+  return start;
+}
+
+std::size_t TemperatureFramer::length(std::span<const uint8_t> buffer) const {
+  std::size_t restart = 0;
+  return buffer.empty() ? 0 : scan(buffer, restart);
+}
+
+Frame TemperatureFramer::unwrap(std::span<const uint8_t> raw) const {
+  Frame f;
+  f.raw.assign(raw.begin(), raw.end());
+  if (raw[kTempHeader] == kTempStx) {
+    const auto covered = raw.subspan(kTempHeader + 1, raw.size() - kTempHeader - 2);  // text and ETX
+    f.intact = xor8(covered) == raw.back();
+    f.payload.assign(covered.begin(), covered.end() - 1);
+  } else {
+    const std::size_t end = raw.back() == kTempEnq ? raw.size() - 1 : raw.size();
+    f.payload.assign(raw.begin() + kTempHeader, raw.begin() + static_cast<std::ptrdiff_t>(end));
+  }
+  return f;
+}
+
+TemperatureFramer::Kind TemperatureFramer::kind(const Frame& f) {
+  if (f.raw.size() > kTempHeader && f.raw[kTempHeader] == kTempStx) return Kind::write;
+  return !f.raw.empty() && f.raw.back() == kTempEnq ? Kind::read : Kind::error_query;
+}
+
+std::string TemperatureFramer::address(const Frame& f) {
+  if (f.raw.size() < kTempHeader) return {};
+  return {f.raw.begin() + 1, f.raw.begin() + kTempHeader};
+}
+
+std::vector<uint8_t> TemperatureFramer::wrap(std::span<const uint8_t> payload) const {
+  std::vector<uint8_t> out(payload.size() + 3);
+  out.front() = kTempStx;
+  std::ranges::copy(payload, out.begin() + 1);
+  out[out.size() - 2] = kTempEtx;
+  out.back() = xor8(std::span<const uint8_t>(out).subspan(1, payload.size() + 1));
+  return out;
+}
+
+void TemperatureFramer::spoil_checksum(std::vector<uint8_t>& frame) const {
+  if (frame.size() > 1) frame.back() ^= 0x01;
+}
+
 }  // namespace sim

@@ -146,4 +146,31 @@ class BoardFramer final : public Framer {
   uint8_t ramp_data_;
 };
 
+// The temperature controller's messages: EOT and a four-character address,
+// then a read (mnemonic and ENQ), a write (STX, text, ETX and the XOR of text
+// and ETX) or the error query ("EE" with no ENQ, so it ends after seven
+// bytes). The payload is the mnemonic or the write's text. A new EOT before a
+// message is complete starts over; the unfinished one is noise. The
+// controller's data blocks (wrap) are STX, payload, ETX and the same XOR.
+class TemperatureFramer final : public Framer {
+ public:
+  enum class Kind { read, write, error_query };
+  static Kind kind(const Frame& f);
+  static std::string address(const Frame& f);
+
+  std::vector<uint8_t> wrap(std::span<const uint8_t> payload) const override;
+  // Single-byte answers (ACK, NAK, EOT) carry no check and are left alone.
+  void spoil_checksum(std::vector<uint8_t>& frame) const override;
+
+ protected:
+  std::size_t noise(std::span<const uint8_t> buffer) const override;
+  std::size_t length(std::span<const uint8_t> buffer) const override;
+  Frame unwrap(std::span<const uint8_t> raw) const override;
+
+ private:
+  // For a buffer starting with EOT: the message's length once complete, 0
+  // while incomplete; `restart` gets the offset of an EOT that cuts it off.
+  static std::size_t scan(std::span<const uint8_t> buffer, std::size_t& restart);
+};
+
 }  // namespace sim

@@ -21,6 +21,8 @@ class PtyTransport final : public Transport {
   // False when no pseudo-terminal could be had.
   bool ok() const { return pty_->ok(); }
   std::string device() const override { return pty_->device(); }
+  // The line settings the library left on the terminal, seen from this end.
+  bool settings(plat::PtyPair::Settings& out) const { return pty_->settings(out); }
   std::vector<uint8_t> receive(int wait_ms) override;
   bool send(std::span<const uint8_t> bytes, int64_t delay_ms = 0) override;
   // The terminal stays open (a program holding the device sees no hang-up);

@@ -4,7 +4,7 @@
 #   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
 #   linux-tsan  ThreadSanitizer build, whole suite
 #   windows     mingw-w64 cross build, whole suite under Wine
-#   fuzz        libFuzzer smoke run of every file reader (FUZZ_SECONDS each, default 30)
+#   fuzz        libFuzzer smoke run of every file reader and device-reply parser (FUZZ_SECONDS each, default 30)
 # Ends with one summary line "legs: N passed, M failed".
 set -u
 cd "$(dirname "$0")/.."
@@ -90,7 +90,8 @@ fuzz_run() {
 
 fuzz_smoke() {
   local dir=build/fuzz
-  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader mkdatafile || return 1
+  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader \
+    fuzz_ramp_config_reader fuzz_wave_monitor_reply mkdatafile || return 1
   rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
     mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
   # Seeds from the generator: both header lengths, windows, buckets, invalid
@@ -110,8 +111,13 @@ fuzz_smoke() {
   # Ramp seeds: SWLI, PMI, BTW and point-less ramps as the writer writes them,
   # copied so the fuzzer's finds stay out of the source tree.
   rm -rf "$dir/corpus-ramp" && cp -r fuzz/corpus/ramp_reader "$dir/corpus-ramp" || return 1
+  # Ramp configuration seeds: the writer's output (LF and CR LF) and the sample line.
+  rm -rf "$dir/corpus-ramp-cfg" && cp -r fuzz/corpus/ramp_config_reader "$dir/corpus-ramp-cfg" || return 1
+  # Wave monitor replies: kind, respLen and item size, then the line.
+  rm -rf "$dir/corpus-wm" && cp -r fuzz/corpus/wave_monitor_reply "$dir/corpus-wm" || return 1
   fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
-    fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp"
+    fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp" &&
+    fuzz_run fuzz_ramp_config_reader "$dir/corpus-ramp-cfg" && fuzz_run fuzz_wave_monitor_reply "$dir/corpus-wm"
 }
 
 leg linux build_and_test linux

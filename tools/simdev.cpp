@@ -2,7 +2,7 @@
 // host program at them without hardware, and so the Windows tests, run under
 // Wine, have COM ports to open.
 //
-//   simdev [options] [loopback|line|block|length]...
+//   simdev [options] [loopback|line|block|length|board...|temp|wavemon]...
 //
 // Starts one device per argument (one line device without arguments) and
 // prints one line per device (see below). Runs until standard input ends or
@@ -11,6 +11,10 @@
 //   line      an echo device: text ending in CR
 //   block     an echo device: STX text ETX with an XOR checksum
 //   length    an echo device: a one-byte length, the text, a sum checksum
+//   board, board-uz1, board-uz2, board-iris, board-lumen
+//             a simulated instrument board
+//   temp      a temperature controller at address 0011
+//   wavemon   a simulated wave monitor (laser off, not calibrated)
 //
 // Options:
 //   --wine-prefix DIR  also links DIR/dosdevices/comN to each device, N
@@ -52,6 +56,8 @@
 #include "sim/pty_transport.h"
 #include "sim/runner.h"
 #include "sim/script.h"
+#include "sim/temperature_controller.h"
+#include "sim/wave_monitor.h"
 
 namespace {
 
@@ -103,6 +109,18 @@ bool make_board(Device& d) {
 
 bool make_model(Device& d) {
   if (make_board(d)) return true;
+  if (d.kind == "temp") {
+    auto controller = std::make_unique<sim::TemperatureController>();
+    d.framer = &controller->framer();
+    d.model = std::move(controller);
+    return true;
+  }
+  if (d.kind == "wavemon") {
+    auto monitor = std::make_unique<sim::WaveMonitor>();
+    d.framer = &monitor->framer();
+    d.model = std::move(monitor);
+    return true;
+  }
   if (d.kind == "loopback") {
     d.framing = std::make_unique<sim::RawFramer>();
     d.model = std::make_unique<sim::LoopbackDevice>();
@@ -127,7 +145,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: simdev [--wine-prefix DIR] [--first-com N] [--ready FILE] [--no-stdin]\n"
                "              [--lifetime SECONDS]\n"
-               "              [loopback|line|block|length|board|board-uz1|board-uz2|board-iris|board-lumen]...\n");
+               "              [loopback|line|block|length|board|board-uz1|board-uz2|board-iris|board-lumen|\n"
+               "               temp|wavemon]...\n");
   return 2;
 }
 
@@ -233,7 +252,7 @@ int main(int argc, char** argv) {
     auto d = std::make_unique<Device>();
     d->kind = kind;
     if (!make_model(*d)) {
-      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length or board[-uz1|-uz2|-iris|-lumen])\n",
+      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length, board[-uz1|-uz2|-iris|-lumen], temp or wavemon)\n",
                    kind.c_str());
       cleanup();
       return 2;

@@ -199,6 +199,8 @@ sysInfo_t* sb_resetCal(sysInfo_t* info) {
   fresh.wmComm = std::move(info->wmComm);
   fresh.wmSysGain = info->wmSysGain;
   fresh.boardLink = info->boardLink;
+  fresh.tempPort = info->tempPort;
+  fresh.waveMonitor = info->waveMonitor;
   *info = std::move(fresh);
   return info;
 }

@@ -222,6 +222,29 @@ struct sb_board_link_t {
   sio_port_t port;
 };
 
+// The wave monitor's working block: its open line and what wm_read_cal
+// last read from the monitor (the configured limits are wmTuneRange and
+// wmTuneRate of the record itself).
+struct sb_wave_monitor_t {
+  sio_port_t port;
+  uint8_t calibrated = 0;
+  uint32_t flags = 0;
+  uint32_t flagsTop = 0;        // flags & 0xF0000000
+  int64_t calTime = 0;          // seconds since the epoch; 0 when not calibrated
+  uint32_t secondsSinceCal = 0;
+  float status1 = 0, status2 = 0;
+  int32_t status7 = 0;
+  float sysGain = 0;
+  float adcGain[4] = {};        // A to D
+  uint16_t adcOffset[4] = {};   // A to D
+  double phaseOffset[3] = {};   // 01, 12, 23
+  double minTuneRange = 0, maxTuneRange = 0;
+  double minTuneRate = 0, maxTuneRate = 0;
+  // The camera frame rate (Hz) of the current camera setting, which the
+  // tuning check divides by; 0 until the acquisition start-up sets it.
+  double frameRate = 0;
+};
+
 // ---- the record
 
 struct sysInfo_t {
@@ -328,10 +351,13 @@ struct sysInfo_t {
   sb_radius_scale_t intfRadiusScale;
   // Working blocks, kept when the record is read again.
   sb_board_link_t boardLink;
+  // The temperature controller's line, opened on the device tempSensorText
+  // names.
+  sio_port_t tempPort;
+  sb_wave_monitor_t waveMonitor;
   // The ramp table; freed when the record is read again.
   sb_ramp_state_t ramps;
-  // Set by the acquisition and stage code; 0 until then.
-  float cameraFrameRate = 0;   // Hz, of the current camera setting
+  // Set by the stage code; 0 until then.
   uint8_t largeApSelected = 0;  // the large-aperture scanner is in use
   uint8_t largeApFitted = 0;    // a large-aperture scanner is fitted
 };

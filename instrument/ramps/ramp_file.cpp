@@ -320,11 +320,7 @@ int rr_write_ramp_file(const char* path, const rr_ramp_hdr_t* hdr, const uint16_
   std::FILE* f = plat::open_file(path, "wb");
   if (f == nullptr) return ERR_CANT_CREATE_FILE;
   felbrin::StreamSink sink(f);
-  int rc = felbrin::write_ramp(sink, *hdr, points);
-  // A full disk may only show when the last bytes leave the stream buffer.
-  if (std::fflush(f) != 0 && rc == 0) rc = ERR_CANT_WRITE_FILE;
-  if (std::fclose(f) != 0 && rc == 0) rc = ERR_CANT_WRITE_FILE;
-  return rc;
+  return felbrin::close_written(f, felbrin::write_ramp(sink, *hdr, points), ERR_CANT_WRITE_FILE);
 }
 
 void rr_release_points(uint16_t** points) {

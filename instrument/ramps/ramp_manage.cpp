@@ -18,6 +18,7 @@
 #include "instrument/ramps/ramp_table.h"
 #include "instrument/ramps/ramp_table_internal.h"
 #include "instrument/serial/board.h"
+#include "instrument/serial/wave_monitor.h"
 
 namespace {
 
@@ -326,7 +327,18 @@ std::array<uint8_t, 6> wire(const std::array<int32_t, 3>& g) {
   return out;
 }
 
+// On wave-monitor systems the gain is the monitor's tuning range: checked
+// against its limits, then sent as the RR= request, and that is all.
+int monitor_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
+  const wm_ramp_request_t request{gain * static_cast<double>(info->wmSysGain) * 1e6, e.header.nBuckets};
+  if (const int rc = wm_verify_ramp_in_limits(info, &request); rc != 0) return rc;
+  int32_t range = 0, buckets = 0;
+  return wm_set_ramp_range(&info->waveMonitor.port, saturated_int(std::round(request.range / 1e6)), request.buckets,
+                           &range, &buckets);
+}
+
 int serial_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
+  if (is_one_of(info->systemType, {19, 27})) return monitor_gain(info, e, gain);
   std::array<int32_t, 3> g{};
   if (const int rc = gain_values(e.header, gain, 4095, 1, g); rc != 0) return rc;
   if (info->largeApSelected != 0 && info->largeApFitted == 0) {
@@ -367,6 +379,7 @@ int set_gain(sysInfo_t* info, int gain) {
     if (const int rc = rr_wait_ramp_idle(info, 4); rc != 0) return rc;
     return b->set_gain(info, &e, gain);
   }
+  if (is_one_of(info->systemType, {30, 32, 33})) return monitor_gain(info, e, gain);
   if (e.header.rampType == RR_TYPE_PMI) {
     std::array<int32_t, 3> g{};
     if (const int rc = gain_values(e.header, gain, 16383, 4, g); rc != 0) return rc;

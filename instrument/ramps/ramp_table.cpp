@@ -676,6 +676,9 @@ int rr_save_ramp_config(sysInfo_t* info, const char* path) {
     s.objMag = h.objMag;
     s.scanCal = h.scanCal;
     s.hide = e.hide;
+    // A PMI line must hold 0 for both, whatever the ramp file carries, or
+    // the saved file would lose the line when read again.
+    if (s.type == RR_TYPE_PMI) s.scanLen = s.scanCal = 0;
   }
   return rr_write_ramp_config(path, specs.data(), static_cast<int>(specs.size()));
 }

@@ -127,10 +127,24 @@ class PosixLine final : public SerialLine {
     if (state.fOutxCtsFlow != 0) tio.c_cflag |= CRTSCTS;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0 && !only_framing_refused(tio)) return false;
     state_ = state;
     state_.DCBlength = sizeof state_;
     return true;
+  }
+  // A pseudo-terminal keeps 8 data bits and no parity whatever it is asked,
+  // and refuses (EINVAL) a request that would change nothing else, such as
+  // 7 data bits alone. The line is then as asked in every other respect,
+  // just as when the framing goes along with other changes and its refusal
+  // goes unreported; any other difference is a real failure.
+  bool only_framing_refused(const termios& asked) const {
+    if (errno != EINVAL) return false;
+    termios now{};
+    if (::tcgetattr(fd_, &now) != 0) return false;
+    constexpr auto framing = static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
+    constexpr auto check = static_cast<tcflag_t>(INPCK);
+    return (now.c_cflag & ~framing) == (asked.c_cflag & ~framing) && (now.c_iflag & ~check) == (asked.c_iflag & ~check) &&
+           now.c_oflag == asked.c_oflag && now.c_lflag == asked.c_lflag && ::cfgetospeed(&now) == ::cfgetospeed(&asked);
   }
   bool get_timeouts(sio_timeouts_t& timeouts) override {
     timeouts = timeouts_;

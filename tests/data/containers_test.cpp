@@ -16,20 +16,7 @@
 namespace {
 
 using felbrin::test::FailingAllocator;
-
-// Runs `attempt` with the allocation numbered 0, 1, 2, ... failing until one
-// run meets no failure; `failed` checks the state each failed run left.
-// Returns the number of allocations of the succeeding run.
-int fail_each_allocation(const std::function<bool(FailingAllocator&)>& attempt) {
-  for (int fail_at = 0; fail_at < 100; ++fail_at) {
-    FailingAllocator alloc(fail_at);
-    const bool ok = attempt(alloc);
-    EXPECT_EQ(alloc.live_blocks(), 0) << "fail_at " << fail_at;
-    if (ok) return fail_at;
-  }
-  ADD_FAILURE() << "the operation never succeeded";
-  return -1;
-}
+using felbrin::test::fail_each_allocation;
 
 // A queue record that is released at the end of the test.
 struct Queue {

@@ -2,7 +2,10 @@
 // every allocating operation.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+#include <functional>
 
 #include "common/hooks.h"
 
@@ -60,5 +63,19 @@ class FailingAllocator {
   }
   u_alloc_hooks_t saved_{};
 };
+
+// Runs `attempt` with the allocation numbered 0, 1, 2, ... failing until one
+// run meets no failure, checking that each failed run leaves no block live.
+// Returns the number of allocations of the succeeding run.
+inline int fail_each_allocation(const std::function<bool(FailingAllocator&)>& attempt) {
+  for (int fail_at = 0; fail_at < 100; ++fail_at) {
+    FailingAllocator alloc(fail_at);
+    const bool ok = attempt(alloc);
+    EXPECT_EQ(alloc.live_blocks(), 0) << "fail_at " << fail_at;
+    if (ok) return fail_at;
+  }
+  ADD_FAILURE() << "the operation never succeeded";
+  return -1;
+}
 
 }  // namespace felbrin::test

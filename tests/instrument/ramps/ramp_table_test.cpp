@@ -439,6 +439,17 @@ TEST_F(RampUse, GainPacketsAndTheirBounds) {
   }
 }
 
+// On a wave-monitor system the gain goes to the monitor, never to the
+// board: an uncalibrated monitor allows no range at all.
+TEST_F(RampUse, WaveMonitorSystemsCheckTheMonitorsLimits) {
+  make(BoardKind::uz1, 1, pmi_header());
+  info().systemType = 19;
+  info().wmSysGain = 1;
+  EXPECT_EQ(rr_setRampGain(&info(), 100), ERR_WM_TUNE_RANGE_TOO_LARGE);
+  EXPECT_EQ(board->runner.requests(), 0);
+  EXPECT_EQ(entry(0).gain, 0);
+}
+
 TEST_F(RampUse, SlopeChangesByBoardVersion) {
   struct Case {
     const char* name;

@@ -243,6 +243,38 @@ TEST(BoardExchange, ReportsAheadOfTheAnswer) {
   }
 }
 
+// What a failing line does to one exchange.
+TEST(BoardExchange, LineFaults) {
+  struct Case {
+    const char* name;
+    sim::Turn turn;
+    int rc;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"answer cut short", sim::Turn{}.partial(2), ERR_UZ_RECV_TIMEOUT,
+       "ur_readUZ: sio_read_data failed\nur_writeUZ failed: cmd=UZ1_SW_VERSION_CMD\n"},
+      // A zero ahead of the answer reads as a packet without content.
+      {"a zero ahead of the answer", sim::Turn{}.noise(Bytes{0x00}), ERR_UZ_RECV_FAILED,
+       "ur_writeUZ failed: cmd=UZ1_SW_VERSION_CMD\n"},
+      {"the line dies", sim::Turn{}.disconnect(), ERR_UZ_RECV_TIMEOUT,
+       "ur_readUZ: timed out on first byte, respType=2\nur_writeUZ failed: cmd=UZ1_SW_VERSION_CMD\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Board b(BoardKind::uz1);
+    b.script.add(c.turn);
+    uint32_t v = 0;
+    EXPECT_EQ(uz_sw_version(&b.info, &v), c.rc);
+    EXPECT_EQ(b.log.str(), c.log);
+  }
+  // Once the line is dead nothing goes out any more.
+  Board b(BoardKind::uz1);
+  b.line.disconnect();
+  EXPECT_EQ(uz_reset_uart(&b.info), ERR_UZ_SEND_FAILED);
+  EXPECT_EQ(b.log.str(), "ur_writeUZ: sio_send_data failed  i=0  len=3\nur_writeUZ failed: cmd=UZ1_RESET_UART_CMD\n");
+}
+
 TEST(BoardExchange, SilenceTimesOutAfterTenSecondsAndRestoresTheTimeout) {
   Board b(BoardKind::uz2);
   const uint32_t before = b.peer.timeouts().ReadTotalTimeoutConstant;

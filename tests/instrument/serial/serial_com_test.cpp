@@ -2,7 +2,8 @@
 // end: the devices of the simcom fixture (tools/simdev.cpp run by
 // cmake/simcom.sh) sit on pseudo-terminals linked into the Wine prefix as
 // COM200 (a loopback plug), COM201 (an echo device answering lines ending
-// in CR) and COM202 (a simulated UZ1 instrument board). Under Wine the Win32 back end opens "COM200"; on Linux the POSIX
+// in CR), COM202 (a simulated UZ1 instrument board) and COM203 (a simulated
+// wave monitor). Under Wine the Win32 back end opens "COM200"; on Linux the POSIX
 // back end opens the link itself. Outside the fixture every test is skipped.
 //
 // What Wine 8.0 does with a COM port on a pseudo-terminal (found with small
@@ -53,6 +54,7 @@
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
+#include "instrument/serial/wave_monitor.h"
 
 namespace {
 
@@ -370,6 +372,37 @@ TEST_F(SerialCom, BoardReadsAndLoadsARamp) {
   EXPECT_EQ(ur_ramp_start(&info, 5), 0);
   EXPECT_EQ(ur_closeUZ(&info.boardLink.port), 0);
   dev_close_cntrl();
+  info = sysInfo_t{};
+}
+
+// ---- a simulated wave monitor on its own port, at 115200 baud
+
+TEST_F(SerialCom, WaveMonitorSwitchesTheLaserAndReportsItsStatus) {
+  const std::string name = port_name(list, "wavemon");
+  ASSERT_FALSE(name.empty()) << list;
+  sysInfo_t& info = sysInfo[0];
+  info = sysInfo_t{};
+  info.systemType = SYS_HERON;
+  info.instrBdType = BD_KITE;
+  info.wmComm = name;
+  ASSERT_EQ(wm_comm_open(&info), 0);
+  sio_port_t* wm = &info.waveMonitor.port;
+  EXPECT_EQ(wm_flush_inp(wm), 0);
+  sio_dcb_t state{};
+  ASSERT_EQ(sio_get_state(wm->handle, &state), 0);
+  EXPECT_EQ(state.BaudRate, 115200u);
+  EXPECT_EQ(wm_set_laser(wm, 1), 0);
+  int32_t laser = 0;
+  EXPECT_EQ(wm_get_laser(wm, &laser), 0);
+  EXPECT_EQ(laser, 0x8000);
+  // The simulated monitor starts uncalibrated: one status read, no limits.
+  EXPECT_EQ(wm_read_cal(&info), 0);
+  EXPECT_EQ(info.waveMonitor.calibrated, 0);
+  double max_range = -1;
+  EXPECT_EQ(wm_get_tune_limits(&info, nullptr, nullptr, nullptr, &max_range), 0);
+  EXPECT_EQ(max_range, 0);
+  EXPECT_EQ(wm_set_laser(wm, 0), 0);
+  EXPECT_EQ(wm_comm_close(wm), 0);
   info = sysInfo_t{};
 }
 

@@ -679,6 +679,18 @@ TEST_F(SerialPty, StateReadsBackAsWritten) {
   EXPECT_EQ(sio_set_parity(h, 5), ERR_CANT_SET_SERIAL);
 }
 
+// The pty refuses a change of framing alone; the line is otherwise as
+// asked, so the request stands, as it does along with other changes.
+TEST_F(SerialPty, FramingAloneIsTakenThoughThePtyKeepsItsOwn) {
+  EXPECT_EQ(sio_set_parity(h, 2), 0);
+  EXPECT_EQ(sio_set_data_bits(h, 7), 0);
+  sio_dcb_t state{};
+  ASSERT_EQ(sio_get_state(h, &state), 0);
+  EXPECT_EQ(state.ByteSize, 7);
+  EXPECT_EQ(state.Parity, 2);
+  EXPECT_EQ(sio_set_data_bits(h, 9), ERR_CANT_SET_SERIAL);
+}
+
 TEST_F(SerialPty, OpenIsExclusive) {
   sio_port_t other;
   EXPECT_EQ(sio_open(pty.device().c_str(), &other), ERR_CANT_OPEN_SERIAL);

@@ -1,0 +1,109 @@
+// Fuzzes the ramp configuration reader. Every line it accepts is written back
+// alone and must read again to the same line. The writer rounds reals to its
+// columns' precision, so a value at the very edge of its range may round onto
+// the edge and be refused on the second read: that is allowed for the real
+// columns only, never for the type, the file name or the integers.
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fuzz/fuzz_support.h"
+#include "instrument/ramps/ramp_config_internal.h"
+#include "platform/platform.h"
+
+namespace {
+
+using felbrin::fuzz::StringSink;
+
+std::string& log_text() {
+  static std::string text;
+  return text;
+}
+
+// Keeps the details of refused lines: the first argument of the messages
+// that name a line.
+int keep_details(const char* format, ...) {
+  if (std::strncmp(format, "%s in line", 10) != 0) return 0;
+  va_list args;
+  va_start(args, format);
+  log_text() += va_arg(args, const char*);
+  log_text() += '\n';
+  va_end(args);
+  return 0;
+}
+
+struct Specs {
+  rr_ramp_spec_t* specs = nullptr;
+  int count = 0;
+  ~Specs() { rr_release_ramp_specs(&specs); }
+};
+
+int read(const std::string& text, Specs& s) {
+  std::FILE* f = plat::open_memory(text.data(), text.size());
+  if (f == nullptr) return -1;
+  const int rc = felbrin::read_ramp_config_stream(f, "fuzz", &s.specs, &s.count);
+  std::fclose(f);
+  return rc;
+}
+
+std::string written(const rr_ramp_spec_t* specs, int count) {
+  StringSink sink;
+  if (felbrin::write_ramp_config(sink, specs, count) != 0) std::abort();
+  return sink.text;
+}
+
+bool refused_a_real(const std::string& log) {
+  for (const char* column : {"ScanLen", "CameraRate", "FringesPerFrame", "RampSlope", "ObjMag", "ScanCal"}) {
+    if (log.find(std::string("Invalid ") + column + " value ") != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool same_words(const rr_ramp_spec_t& a, const rr_ramp_spec_t& b) {
+  return a.type == b.type && a.wavelenIndex == b.wavelenIndex &&
+         std::strcmp(a.fileName, b.fileName) == 0 && a.cameraInterlace == b.cameraInterlace &&
+         a.grabSkip == b.grabSkip && a.hide == b.hide;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  static const bool ready = [] {
+    felbrin::fuzz::install_bounded_allocator();
+    u_set_log_fn(keep_details);
+    return true;
+  }();
+  (void)ready;
+
+  Specs first;
+  log_text().clear();
+  if (read(std::string(reinterpret_cast<const char*>(data), size), first) != 0) {
+    if (first.specs != nullptr || first.count != 0) std::abort();  // a failed read hands nothing over
+    return 0;
+  }
+  if (first.count <= 0 || first.specs == nullptr) std::abort();
+  for (int i = 0; i < first.count; ++i) {
+    const rr_ramp_spec_t& spec = first.specs[i];
+    if (std::memchr(spec.fileName, '\0', sizeof spec.fileName) == nullptr) std::abort();
+    const std::string line = written(&spec, 1);
+    Specs again;
+    log_text().clear();
+    if (read(line, again) != 0) {
+      if (!refused_a_real(log_text())) std::abort();  // the reader refuses what the writer wrote
+      continue;
+    }
+    if (again.count != 1 || !same_words(spec, again.specs[0])) std::abort();
+    if (written(again.specs, 1) != line) std::abort();  // a value changed on the way
+  }
+  // The whole file writes in one piece and reads back, lines refused for
+  // rounding aside.
+  const std::string all = written(first.specs, first.count);
+  Specs whole;
+  log_text().clear();
+  if (read(all, whole) != 0 && !refused_a_real(log_text())) std::abort();
+  return 0;
+}
