@@ -39,6 +39,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <optional>
@@ -48,12 +49,15 @@
 #include <thread>
 #include <vector>
 
+#include "common/dirs.h"
 #include "common/errors.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/ramps/ramp_file.h"
+#include "instrument/ramps/ramp_table.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
+#include "tests/support/environment.h"
 #include "instrument/serial/wave_monitor.h"
 
 namespace {
@@ -373,6 +377,62 @@ TEST_F(SerialCom, BoardReadsAndLoadsARamp) {
   EXPECT_EQ(ur_closeUZ(&info.boardLink.port), 0);
   dev_close_cntrl();
   info = sysInfo_t{};
+}
+
+// The ramp table built from a ramp directory and one ramp loaded into the
+// board, started and waited for.
+TEST_F(SerialCom, BoardLoadsARampFromTheRampDirectory) {
+  const std::string name = port_name(list, "board");
+  ASSERT_FALSE(name.empty()) << list;
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "felbrin-com-ramps";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  felbrin::test::ScopedEnv ramps("FB_RAMPS_DIR", dir.string().c_str());
+  felbrin::test::ScopedEnv keep("KEEP_RAMPS_LOADED_IN_INSTR", nullptr);
+  u_dirs_reset();
+
+  rr_ramp_hdr_t ramp{};
+  ramp.rampType = RR_TYPE_SWLI;
+  ramp.pztID = 12345;
+  ramp.nPoints = 2000;
+  ramp.updateRate = 65436;
+  ramp.sampleClkFreq = 40;
+  ramp.cameraRate = 25;
+  ramp.rampSlope = 81;
+  ramp.scanLen = 10;
+  ramp.fringesPerFrame = 0.25f;
+  ramp.trigStartAddr = 100;
+  ramp.trigEndAddr = 1900;
+  ramp.offset = 0x8000;
+  ramp.polar = 'b';
+  ramp.dirFlag = 1;
+  std::vector<uint16_t> points(2000);
+  for (std::size_t i = 0; i < points.size(); ++i) points[i] = static_cast<uint16_t>(0x7000 + 4 * i);
+  ASSERT_EQ(rr_write_ramp_file((dir / "d10s81c25.b12345").string().c_str(), &ramp, points.data()), 0);
+
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  sysInfo_t& info = sysInfo[0];
+  info = sysInfo_t{};
+  info.instrBdType = BD_SABLE;
+  info.instrComm = name;
+  info.acqFlag = 1;
+  info.pifoc = felbrin::make_hooked<sb_pifoc_t>();
+  info.pifoc->value = 12345;
+  info.serialNumber = 777;
+  info.rampConfigFile.clear();
+  ASSERT_EQ(ur_initUZ(&info), 0);
+  ASSERT_EQ(rr_get_ramp_info(&info), 0);
+  ASSERT_EQ(info.ramps.table.size(), 1);
+  EXPECT_EQ(rr_load_ramp(&info, 0), 0);
+  EXPECT_EQ(info.ramps.table[0].slot, 0);
+  EXPECT_EQ(rr_ramp_start_index(&info, 0), 0);
+  EXPECT_EQ(rr_wait_ramp_idle(&info, 1), 0);
+  EXPECT_EQ(ur_closeUZ(&info.boardLink.port), 0);
+  dev_close_cntrl();
+  info = sysInfo_t{};
+  u_dirs_reset();
+  fs::remove_all(dir);
 }
 
 // ---- a simulated wave monitor on its own port, at 115200 baud
