@@ -7,17 +7,24 @@
 // ratio to the time its bytes take on the board's 38400-baud line: the
 // library must stay far below 1, so the line is all a real download waits
 // for.
+//
+// Building the ramp table from a directory of 254 ramp files (read, check,
+// offset crossing, sort, the board's slots emptied over the in-memory link),
+// as a ratio to reading the same files with rr_read_ramp_file alone.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "instrument/calibration/sys_info.h"
+#include "common/dirs.h"
 #include "instrument/ramps/ramp_file.h"
+#include "instrument/ramps/ramp_table.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"
 #include "sim/instrument_board.h"
@@ -115,5 +122,94 @@ void BM_DownloadToSimulatedBoard(benchmark::State& state) {
   info = sysInfo_t{};
 }
 BENCHMARK(BM_DownloadToSimulatedBoard)->Unit(benchmark::kMillisecond);
+
+int silent(const char*, ...) { return 0; }
+
+constexpr int kDirFiles = 254;
+constexpr int kDirPoints = 4000;
+
+// The directory, written once per run.
+const std::filesystem::path& ramp_dir() {
+  static const std::filesystem::path dir = [] {
+    const auto d = std::filesystem::temp_directory_path() / "felbrin_bench_ramps";
+    std::filesystem::remove_all(d);
+    std::filesystem::create_directories(d);
+    std::vector<uint16_t> points(kDirPoints);
+    for (int i = 0; i < kDirPoints; ++i) points[static_cast<std::size_t>(i)] = static_cast<uint16_t>(0x7000 + 2 * i);
+    for (int k = 0; k < kDirFiles; ++k) {
+      rr_ramp_hdr_t h{};
+      h.rampType = RR_TYPE_SWLI;
+      h.pztID = 12345;
+      h.nPoints = kDirPoints;
+      h.updateRate = 65436;
+      h.sampleClkFreq = 40;
+      h.cameraRate = 25;
+      h.rampSlope = static_cast<float>(81 + k);
+      h.scanLen = 10;
+      h.fringesPerFrame = 0.25f;
+      h.trigStartAddr = 100;
+      h.trigEndAddr = kDirPoints - 100;
+      h.offset = 0x8000;
+      h.polar = 'b';
+      h.dirFlag = 1;
+      const std::string name = "d10s" + std::to_string(81 + k) + "c25.b12345";
+      if (rr_write_ramp_file((d / name).string().c_str(), &h, points.data()) != 0) std::abort();
+    }
+    return d;
+  }();
+  return dir;
+}
+
+void BM_RampTableFromDirectory(benchmark::State& state) {
+  const std::string dir = ramp_dir().string();
+#ifdef _WIN32
+  _putenv_s("FB_RAMPS_DIR", dir.c_str());
+#else
+  setenv("FB_RAMPS_DIR", dir.c_str(), 1);
+#endif
+  u_dirs_reset();
+  sim::MemorySerial backend;
+  sim::MemorySerialPort& peer = backend.add_port("COMR");
+  sim::MemoryTransport line{peer, "COMR"};
+  sim::Script script;
+  sim::InstrumentBoard board{sim::BoardKind::uz1};
+  sim::Runner runner{line, board.framer(), script, board};
+  peer.on_write([&runner] { runner.step(0); });
+  plat::SerialBackend* saved = sio_set_backend(&backend);
+  dev_init_cntrl(1);
+  sysInfo_t& info = sysInfo[0];
+  info = sysInfo_t{};
+  info.instrBdType = BD_SABLE;
+  info.instrComm = "COMR";
+  info.acqFlag = 1;
+  info.pifoc = felbrin::make_hooked<sb_pifoc_t>();
+  info.pifoc->value = 12345;
+  info.rampConfigFile.clear();
+  if (ur_initUZ(&info) != 0) state.SkipWithError("init failed");
+  const auto quiet = u_set_log_fn(&silent);
+  for (auto _ : state) {
+    if (rr_get_ramp_info(&info) != 0 || info.ramps.table.size() != kDirFiles) state.SkipWithError("table failed");
+  }
+  u_set_log_fn(quiet);
+  ur_closeUZ(&info.boardLink.port);
+  dev_close_cntrl();
+  sio_set_backend(saved);
+  info = sysInfo_t{};
+}
+BENCHMARK(BM_RampTableFromDirectory)->Unit(benchmark::kMillisecond);
+
+void BM_ReadTheSameFiles(benchmark::State& state) {
+  std::vector<std::string> paths;
+  for (const auto& entry : std::filesystem::directory_iterator(ramp_dir())) paths.push_back(entry.path().string());
+  for (auto _ : state) {
+    for (const std::string& p : paths) {
+      rr_ramp_hdr_t h;
+      uint16_t* points = nullptr;
+      if (rr_read_ramp_file(p.c_str(), &h, &points) != 0) state.SkipWithError("read failed");
+      rr_release_points(&points);
+    }
+  }
+}
+BENCHMARK(BM_ReadTheSameFiles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
