@@ -542,6 +542,147 @@ TEST_F(RampUse, MatchingExplainsItself) {
   EXPECT_STREQ(why, "invalid sysInfo");
 }
 
+// ---- boards with a back end of their own
+
+// A stand-in back end that records what it was asked.
+struct FakeBackend {
+  static FakeBackend& get() {
+    static FakeBackend f;
+    return f;
+  }
+  int downloads = 0, starts = 0, idles = 0, gains = 0;
+  int last_slot = -1, last_index = -2, last_gain = 0;
+  bool profiles = true;
+  rr_board_backend_t table() const {
+    rr_board_backend_t b;
+    b.download = [](sysInfo_t*, int slot, rr_ramp_info_t*) {
+      ++get().downloads;
+      get().last_slot = slot;
+      return 0;
+    };
+    b.start = [](sysInfo_t*, int slot, int index) {
+      ++get().starts;
+      get().last_slot = slot;
+      get().last_index = index;
+      return 0;
+    };
+    b.idle = [](sysInfo_t*, int* idle) {
+      ++get().idles;
+      *idle = 1;
+      return 0;
+    };
+    b.set_gain = [](sysInfo_t*, rr_ramp_info_t*, int gain) {
+      ++get().gains;
+      get().last_gain = gain;
+      return 0;
+    };
+    b.slot_count = [](const sysInfo_t*) { return 6; };
+    b.external_profiles = [](const sysInfo_t*) { return get().profiles; };
+    // The scanner's own crossing: half the scan at the ramp's speed.
+    b.crossing_time = [](const sysInfo_t*, const rr_ramp_info_t* e, double* t) {
+      const rr_ramp_hdr_t& h = e->header;
+      *t = h.scanLen / 2 / (h.rampSlope / 1000) / h.cameraRate;
+      return true;
+    };
+    return b;
+  }
+};
+
+TEST(RampBackends, DuneAndCanGoThroughTheirBackEnds) {
+  LogCapture log;
+  sysInfo_t& info = sysInfo[1];
+  info = sysInfo_t{};
+  info.acqFlag = 1;
+  info.instrBdType = BD_DUNE;
+  ASSERT_TRUE(info.ramps.table.allocate(2));
+  info.ramps.table[0].header = swli_header();
+  info.ramps.table[1].header = pmi_header();
+  ASSERT_EQ(rr_set_current_ramp(&info, 1), 0);
+  EXPECT_EQ(rr_set_current_ramp(&info, 2), ERR_INVALID_RAMP_INDEX);
+
+  // Nothing registered: the operations cannot be carried out.
+  EXPECT_EQ(rr_load_ramp(&info, 0), ERR_NOT_IMPLEMENTED);
+  EXPECT_EQ(rr_wait_ramp_idle(&info, 1), ERR_NOT_IMPLEMENTED);
+  EXPECT_EQ(rr_ramp_start_slot(&info, 0), ERR_NOT_IMPLEMENTED);
+  EXPECT_EQ(log.str(), "rr_load_ramp failed: ERR_NOT_IMPLEMENTED\n");
+
+  FakeBackend& f = FakeBackend::get();
+  f = FakeBackend{};
+  const rr_board_backend_t b = f.table();
+  ASSERT_TRUE(rr_set_board_backend(BD_DUNE, &b));
+  ASSERT_TRUE(rr_set_board_backend(BD_CAN, &b));
+  EXPECT_FALSE(rr_set_board_backend(BD_SABLE, &b));
+  EXPECT_EQ(rr_get_max_num_instr_ramps(&info), 4);
+
+  // The Dune board changes the gain only of a loaded ramp, and only when it
+  // differs, once the engine is idle.
+  EXPECT_EQ(rr_setRampGain(&info, 10), ERR_INVALID_PARAM);
+  ASSERT_EQ(rr_load_ramp(&info, 1), 0);
+  EXPECT_EQ(f.downloads, 1);
+  EXPECT_EQ(info.ramps.table[1].slot, 0);
+  info.ramps.table[1].gain = 10;
+  EXPECT_EQ(rr_setRampGain(&info, 10), 0);
+  EXPECT_EQ(f.gains, 0);
+  EXPECT_EQ(rr_setRampGain(&info, 11), 0);
+  EXPECT_EQ(f.gains, 1);
+  EXPECT_EQ(f.idles, 1);
+  EXPECT_EQ(f.last_gain, 11);
+  EXPECT_EQ(rr_ramp_start_slot(&info, 0), 0);
+  EXPECT_EQ(f.last_index, -1);
+
+  // CAN instruments start by entry, and a pifoc-kind scanner has the node's
+  // slot count.
+  info.instrBdType = BD_CAN;
+  EXPECT_EQ(rr_get_max_num_instr_ramps(&info), 4);
+  info.pifoc = felbrin::make_hooked<sb_pifoc_t>();
+  info.pifoc->type = 2;
+  EXPECT_EQ(rr_get_max_num_instr_ramps(&info), 6);
+  EXPECT_EQ(rr_ramp_start_index(&info, 1), 0);
+  EXPECT_EQ(f.last_index, 1);
+  EXPECT_EQ(f.last_slot, 0);
+  // CAN gains of the first PMI variant are four times the factors, each at
+  // most 16383.
+  info.ramps.table[1].header.rampType = RR_TYPE_PMI;
+  EXPECT_EQ(rr_setRampGain(&info, 4096), ERR_PARAM_OUT_OF_RANGE);
+  EXPECT_EQ(rr_setRampGain(&info, 4095), 0);
+  EXPECT_EQ(f.last_gain, 4095);
+
+  info.instrBdType = 2;
+  EXPECT_EQ(rr_ramp_start_slot(&info, 0), ERR_WRONG_INSTR_BOARD);
+  rr_set_board_backend(BD_DUNE, nullptr);
+  rr_set_board_backend(BD_CAN, nullptr);
+  info = sysInfo_t{};
+}
+
+TEST_F(RampTable, ExternalProfileLinesNeedABackEndThatHasThem) {
+  FakeBackend& f = FakeBackend::get();
+  f = FakeBackend{};
+  const rr_board_backend_t b = f.table();
+  ASSERT_TRUE(rr_set_board_backend(BD_CAN, &b));
+  info().instrBdType = BD_CAN;
+  info().pifoc->type = 1;
+  felbrin::test::write_file(dir.path() / "rampcfg.txt",
+                            " SWLI extprofile2.bn          010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n"
+                            " SWLI extprofile9.bp          010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n"
+                            " SWLI extprofile.bp           010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n");
+  info().rampConfigFile = "rampcfg.txt";
+  ASSERT_EQ(rr_get_ramp_info(&info()), 0) << log();
+  ASSERT_EQ(info().ramps.table.size(), 1);
+  const rr_ramp_info_t& e = info().ramps.table[0];
+  EXPECT_EQ(e.slot, 2);
+  EXPECT_EQ(e.header.dirFlag, 0);
+  EXPECT_EQ(e.header.nBuckets, 124);  // 10 um at 81 nm a frame, rounded up
+  EXPECT_EQ(e.header.nPoints, 24800);  // 124 frames at 25 Hz, 5 kHz
+  EXPECT_EQ(e.header.offset, 0x8000);
+  EXPECT_NEAR(e.timeTilOffset, 5 / 0.081 / 25, 1e-6);  // the slope is single precision
+  EXPECT_NE(log().find("Ramp config error: ramp 2: External profile ramp index 9 is greater than maximum 6\n"),
+            std::string::npos)
+      << log();
+  EXPECT_NE(log().find("Ramp config error: ramp 3: Invalid external profile ramp name extprofile.bp\n"),
+            std::string::npos);
+  rr_set_board_backend(BD_CAN, nullptr);
+}
+
 // ---- derived ramps and the offset crossing, without a line
 
 rr_ramp_info_t base_entry(int n = 1000) {
