@@ -1,5 +1,7 @@
 #include "common/util.h"
 
+#include <cmath>
+
 #include <atomic>
 #include <climits>
 #include <cstdlib>
@@ -229,4 +231,10 @@ void u_now_text(char* buffer) {
   int64_t s = 0;
   u_get_time(&s, nullptr);
   u_time_text(s, buffer);
+}
+
+int32_t u_saturated_int(double v) {
+  if (-2147483649.0 < v && v < 2147483648.0) return static_cast<int32_t>(v);
+  if (std::isnan(v)) return 0;
+  return v > 0 ? INT32_MAX : INT32_MIN;
 }

@@ -18,6 +18,11 @@ bool u_file_exists(const char* path);
 // interface for the units that follow the marker.
 bool u_is_wide_path(const char* path);
 
+// A real as a 32-bit integer, truncated toward zero and saturating: NaN
+// gives 0, values beyond the range the nearest limit. Reals from files,
+// devices and callers become integers through this, never a plain cast.
+int32_t u_saturated_int(double v);
+
 // ---- files
 
 // Copies a file, replacing an existing destination. The destination is

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "common/errors.h"
+#include "common/util.h"
 #include "common/hooks.h"
 #include "common/parsers_internal.h"
 #include "data/number_format.h"
@@ -172,12 +173,6 @@ consteval bool columns_fit_their_texts() {
 }
 static_assert(columns_fit_their_texts());
 
-int32_t saturated_int(double v) {
-  if (-2147483649.0 < v && v < 2147483648.0) return static_cast<int32_t>(v);
-  if (std::isnan(v)) return 0;
-  return v > 0 ? INT32_MAX : INT32_MIN;
-}
-
 // A message from a template: %s is `name`, %d and %g take the numbers in
 // order, %g formatted the same on every platform.
 std::string fill(const char* tmpl, std::string_view name, std::span<const double> numbers) {
@@ -195,7 +190,7 @@ std::string fill(const char* tmpl, std::string_view name, std::span<const double
     }
     const double v = next < numbers.size() ? numbers[next++] : 0;
     char text[FMT_MAX_CHARS];
-    char* end = conversion == 'd' ? fmt_int(text, saturated_int(v)) : fmt_g(text, v);
+    char* end = conversion == 'd' ? fmt_int(text, u_saturated_int(v)) : fmt_g(text, v);
     out.append(text, end);
   }
   return out;

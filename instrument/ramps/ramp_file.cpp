@@ -12,6 +12,7 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/util.h"
 #include "data/number_format.h"
 #include "instrument/ramps/ramp_file_internal.h"
 #include "platform/platform.h"
@@ -201,22 +202,13 @@ char* put_line(char* p, const char* format, ...) {
 
 // ---- standard names
 
-}  // namespace
-
-int32_t saturated_int(double v) {
-  if (-2147483649.0 < v && v < 2147483648.0) return static_cast<int32_t>(v);
-  if (std::isnan(v)) return 0;
-  return v > 0 ? INT32_MAX : INT32_MIN;
-}
-
-namespace {
 
 // Frames per second actually grabbed, rounded. A grab skip of -1 would
 // divide by zero: there is no sampling then, so the rate is 0.
 int32_t grab_rate(const rr_ramp_hdr_t& h) {
   const double divisor = static_cast<double>(h.grabSkip) + 1.0;
   if (divisor == 0) return 0;
-  return saturated_int(static_cast<double>(h.cameraRate) / divisor + 0.5);
+  return u_saturated_int(static_cast<double>(h.cameraRate) / divisor + 0.5);
 }
 
 bool is_pmi(int32_t type) { return RR_TYPE_PMI <= type && type <= RR_TYPE_PMI_LAST; }
@@ -349,16 +341,15 @@ int rr_get_std_ramp_filename(const rr_ramp_hdr_t* hdr, const char** name) {
   if (hdr == nullptr || name == nullptr) return ERR_INVALID_PARAM;
   // Five numbers of at most 11 characters and the letters.
   thread_local char buffer[96];
-  using felbrin::saturated_int;
   const int32_t rate = felbrin::grab_rate(*hdr);
-  const int32_t scan = saturated_int(hdr->scanLen);
-  const int32_t slope = saturated_int(hdr->rampSlope);
+  const int32_t scan = u_saturated_int(hdr->scanLen);
+  const int32_t slope = u_saturated_int(hdr->rampSlope);
   const int32_t type = hdr->rampType;
   if (type == RR_TYPE_SWLI) {
     std::snprintf(buffer, sizeof buffer, "d%ds%dc%d.%c%d", scan, slope, rate, hdr->polar, hdr->pztID);
   } else if (type == RR_TYPE_BTW) {
     std::snprintf(buffer, sizeof buffer, "d%ds%dc%dm%d.%c%d", scan, slope, rate,
-                  saturated_int(hdr->objMag), hdr->polar, hdr->pztID);
+                  u_saturated_int(hdr->objMag), hdr->polar, hdr->pztID);
   } else if (felbrin::is_pmi(type)) {
     std::snprintf(buffer, sizeof buffer, "p%dc%d.%c%d", hdr->nBuckets, rate,
                   hdr->rampMux == 1 ? 'q' : 'p', hdr->pztID);

@@ -10,11 +10,6 @@
 
 namespace felbrin {
 
-// A real as a 32-bit integer, truncated toward zero and saturating: NaN
-// gives 0, values beyond the range the nearest limit. Every real from a file,
-// a peer or a caller becomes an integer through this.
-int32_t saturated_int(double v);
-
 // rr_read_ramp_file on an open stream, read from its current position.
 int read_ramp_stream(std::FILE* f, rr_ramp_hdr_t* hdr, uint16_t** points);
 

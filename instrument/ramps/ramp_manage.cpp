@@ -13,6 +13,7 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/util.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/ramps/ramp_file_internal.h"
 #include "instrument/ramps/ramp_table.h"
@@ -22,7 +23,6 @@
 
 namespace {
 
-using felbrin::saturated_int;
 using felbrin::ramps::backend_of;
 using felbrin::ramps::g_text;
 
@@ -309,7 +309,7 @@ int gain_values(const rr_ramp_hdr_t& h, int gain, int top, int scale, std::array
     const double value = pmi ? std::round(gain * factor * scale) : gain * factor;
     const int bound = pmi ? top : 65535;
     if (!(0 <= value && value <= bound)) {
-      u_log_fn("rr_setRampGain: g[%d]=%d is out of range [%d,%d]  gain=%d  t[%d]=%s\n", k, saturated_int(value), 0,
+      u_log_fn("rr_setRampGain: g[%d]=%d is out of range [%d,%d]  gain=%d  t[%d]=%s\n", k, u_saturated_int(value), 0,
                bound, gain, k, felbrin::ramps::fixed_text(pmi ? factor : 1.0, 3).c_str());
       return ERR_PARAM_OUT_OF_RANGE;
     }
@@ -333,7 +333,7 @@ int monitor_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
   const wm_ramp_request_t request{gain * static_cast<double>(info->wmSysGain) * 1e6, e.header.nBuckets};
   if (const int rc = wm_verify_ramp_in_limits(info, &request); rc != 0) return rc;
   int32_t range = 0, buckets = 0;
-  return wm_set_ramp_range(&info->waveMonitor.port, saturated_int(std::round(request.range / 1e6)), request.buckets,
+  return wm_set_ramp_range(&info->waveMonitor.port, u_saturated_int(std::round(request.range / 1e6)), request.buckets,
                            &range, &buckets);
 }
 
@@ -419,7 +419,7 @@ bool update_rate_for(double f, bool truncate, int32_t& rate) {
 
 int32_t buckets_for(const rr_ramp_hdr_t& h, double khz) {
   const double frames = h.cameraRate / (h.grabSkip + 1.0);
-  return saturated_int(frames * (h.trigEndAddr - h.trigStartAddr) / (khz * 1000));
+  return u_saturated_int(frames * (h.trigEndAddr - h.trigStartAddr) / (khz * 1000));
 }
 
 void release_slot(sb_ramp_state_t& r, rr_ramp_info_t& e) {
@@ -606,7 +606,7 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_sp
   if (h.compFilter > 0) {
     if (r < 0.5) h.compGain = std::min(h.compGain + 1, 2);
     if (r > 2) h.compGain = std::max(h.compGain - 1, 0);
-    for (int32_t* adc : {&h.adcMin, &h.adcMax, &h.adcFirst, &h.adcMid, &h.adcLast}) *adc = saturated_int(*adc * r);
+    for (int32_t* adc : {&h.adcMin, &h.adcMax, &h.adcFirst, &h.adcMid, &h.adcLast}) *adc = u_saturated_int(*adc * r);
   }
   *derived = std::move(out);
   return 0;

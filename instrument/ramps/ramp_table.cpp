@@ -252,7 +252,6 @@ int rr_check_ramp_compat(rr_ramp_hdr_t* h, const char* name, int board_type, int
 
 namespace {
 
-using felbrin::saturated_int;
 
 // Serials of the scanners: -1 for one the instrument lacks.
 struct Scanners {
@@ -327,8 +326,8 @@ int external_profile(const sysInfo_t& info, const rr_ramp_spec_t& spec, rr_ramp_
   h.polar = static_cast<unsigned char>(name[dot + 1]);
   h.dirFlag = name[dot + 2] == 'n' ? 0 : 1;
   const double buckets = spec.rampSlope > 0 ? std::ceil(spec.scanLen * 1000.0 / spec.rampSlope) : 0;
-  h.nBuckets = saturated_int(buckets);
-  h.nPoints = spec.cameraRate > 0 ? saturated_int(buckets / spec.cameraRate * 5000) : 0;
+  h.nBuckets = u_saturated_int(buckets);
+  h.nPoints = spec.cameraRate > 0 ? u_saturated_int(buckets / spec.cameraRate * 5000) : 0;
   e.slot = static_cast<uint8_t>(index);
   return 0;
 }
@@ -485,7 +484,7 @@ int settle(const sysInfo_t& info, rr_ramp_info_t& e) {
   const rr_ramp_hdr_t& h = e.header;
   double ms = h.nPoints / static_cast<double>(h.sampleClkFreq);
   if (h.instrBdType == BD_KITE || h.instrBdType == BD_IRIS) ms *= h.updateRate + 1.0;
-  e.duration = std::max(1, saturated_int(std::round(ms)));
+  e.duration = std::max(1, u_saturated_int(std::round(ms)));
   const double twice = info.instrBdType == BD_LUMEN ? 2 : 1;
   if (h.rampType == RR_TYPE_SWLI) {
     e.sortKey = twice * h.scanLen - 64 * twice * h.rampSlope / 1000;

@@ -81,15 +81,6 @@ uint16_t le16(std::span<const uint8_t> b, std::size_t at) {
   return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
 }
 
-// The one way a real becomes an integer here: truncated toward zero,
-// saturated at the int32 bounds, NaN as 0. Callers check their range first.
-int32_t to_int32(double v) {
-  if (std::isnan(v)) return 0;
-  if (!(v < 2147483647.0)) return std::numeric_limits<int32_t>::max();
-  if (!(v > -2147483648.0)) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(v);
-}
-
 // printf's "%f", identical on every platform (the Windows C runtime's is not).
 std::string fixed(double v) {
   std::array<char, 400> text{};  // the largest double has 309 digits
@@ -393,7 +384,7 @@ int wm_read_gain(sio_port_t* port, float* gain) {
 
 int wm_set_cl(sio_port_t* port, double value) {
   if (!(-kClLimit < value && value < kClLimit)) return ERR_PARAM_OUT_OF_RANGE;
-  return exchange(port, Cmd::cl, std::to_string(to_int32(value * kClScale)));
+  return exchange(port, Cmd::cl, std::to_string(u_saturated_int(value * kClScale)));
 }
 
 int wm_set_ss(sio_port_t* port, float value) { return exchange(port, Cmd::ss, fixed(value)); }

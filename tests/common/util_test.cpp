@@ -3,6 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
+#include <utility>
+
+#include <limits>
+
+#include <cmath>
+
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +27,16 @@ namespace {
 using felbrin::test::read_file;
 using felbrin::test::TempDir;
 using felbrin::test::write_file;
+
+TEST(Conversion, RealsSaturateAndNanIsZero) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::pair<double, int32_t> cases[] = {
+      {1.9, 1},          {-1.9, -1},         {2147483647.9, INT32_MAX}, {2147483648.0, INT32_MAX},
+      {-2147483648.9, INT32_MIN}, {-2147483649.0, INT32_MIN}, {inf, INT32_MAX}, {-inf, INT32_MIN},
+      {std::nan(""), 0}, {1e300, INT32_MAX},
+  };
+  for (auto [v, expected] : cases) EXPECT_EQ(u_saturated_int(v), expected) << v;
+}
 
 TEST(Text, TrimAndSqueeze) {
   char t[] = "  ab c \t\n";
