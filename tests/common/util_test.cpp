@@ -3,19 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
-#include <utility>
-
-#include <limits>
-
-#include <cmath>
-
 #include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <regex>
 #include <string>
+#include <utility>
 
 #include "common/errors.h"
 #include "platform/platform.h"
