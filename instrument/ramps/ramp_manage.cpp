@@ -206,6 +206,11 @@ int load(sysInfo_t* info, int index) {
   sb_ramp_state_t& r = info->ramps;
   rr_ramp_info_t& e = r.table[index];
   if (e.slot != RR_NO_SLOT) return 0;
+  // The slot table holds the ID's low byte, and 255 marks an empty slot: a
+  // ramp with such an ID would seem not to be there.
+  if (!(0 <= e.header.rampID && e.header.rampID < RR_NO_SLOT)) {
+    if (const int rc = rr_assign_ramp_id(info, index); rc != 0) return rc;
+  }
   const int slot = take_slot(r, std::min(slots, RR_SLOT_TABLE_SIZE));
   if (const int rc = download(info, slot, e); rc != 0) return rc;
   e.slot = static_cast<uint8_t>(slot);
@@ -250,7 +255,11 @@ int rr_ramp_start_slot(sysInfo_t* info, int slot) {
 int rr_ramp_start_index(sysInfo_t* info, int index) {
   if (info == nullptr) return ERR_SYS_INFO_NOT_AVAIL;
   if (!in_table(info, index)) return ERR_INVALID_RAMP_INDEX;
-  return start(info, info->ramps.table[index].slot, index, "rr_ramp_start_index");
+  const uint8_t slot = info->ramps.table[index].slot;
+  // A ramp not in the board has nothing to start there (CAN instruments
+  // start by entry).
+  if (slot == RR_NO_SLOT && info->instrBdType != BD_CAN) return ERR_INVALID_PARAM;
+  return start(info, slot, index, "rr_ramp_start_index");
 }
 
 int rr_ramp_delete(sysInfo_t* info, int slot) {
@@ -284,8 +293,8 @@ int rr_wait_ramp_idle(sysInfo_t* info, int seconds) {
   if (info == nullptr) return ERR_SYS_INFO_NOT_AVAIL;
   constexpr int kPollsPerSecond = 20;
   constexpr int kPauseMs = 50;
-  const int polls = seconds > 0 ? seconds * kPollsPerSecond : 0;
-  for (int i = 0; i < polls; ++i) {
+  const int64_t polls = seconds > 0 ? int64_t{seconds} * kPollsPerSecond : 0;
+  for (int64_t i = 0; i < polls; ++i) {
     bool idle = false;
     if (const int rc = poll_idle(info, idle); rc != 0) return rc;
     if (idle) return 0;
@@ -402,13 +411,13 @@ namespace {
 
 // The board's update rate for a sample clock of f kHz, rounded half away
 // from zero; false (with the log line) when it does not fit 0..65535.
-bool update_rate_for(double f, bool truncate, int32_t& rate) {
+bool update_rate_for(double f, int32_t& rate) {
   const double v = 65536.0 - 4000.0 / f;
   if (!(v >= 0)) {
     u_log_fn("Error: sampleClkFreq = %s KHz is too low\n", g_text(f).c_str());
     return false;
   }
-  const double r = truncate ? std::floor(v) : std::round(v);
+  const double r = std::round(v);
   if (!(r <= 65535)) {
     u_log_fn("Error: sampleClkFreq = %s KHz is too high\n", g_text(f).c_str());
     return false;
@@ -442,7 +451,7 @@ int rr_adjust_ramp_slope(sysInfo_t* info, int index, double factor) {
   if (!(std::isfinite(factor) && factor > 0)) return ERR_INVALID_PARAM;
   const double f = h.sampleClkFreq * factor;
   int32_t rate = 0;
-  if (!update_rate_for(f, false, rate)) return ERR_INVALID_PARAM;
+  if (!update_rate_for(f, rate)) return ERR_INVALID_PARAM;
   h.rampSlope = static_cast<float>(h.rampSlope * factor);
   h.sampleClkFreq = static_cast<float>(f);
   h.updateRate = rate;
@@ -452,8 +461,16 @@ int rr_adjust_ramp_slope(sysInfo_t* info, int index, double factor) {
   if (board == BD_CAN) {
     release_slot(info->ramps, e);
   } else if (board == BD_SABLE || board == BD_LUMEN) {
-    if (info->boardVersion >= 12) return uz_ramp_updaterate(info, e.slot, rate);
     const int slot = e.slot;
+    if (info->boardVersion >= 12) {
+      const int rc = uz_ramp_updaterate(info, slot, rate);
+      if (rc == 0) return 0;
+      // The board's copy still runs at the old rate: it goes, so the next
+      // use loads the ramp again.
+      release_slot(info->ramps, e);
+      (void)rr_ramp_delete(info, slot);
+      return rc;
+    }
     release_slot(info->ramps, e);
     return rr_ramp_delete(info, slot);
   }
@@ -526,11 +543,11 @@ int resample(const rr_ramp_info_t& base, rr_ramp_info_t& out, double new_len) {
   if (acc > 0.5 && w < n) q[w++] = clamp16(at(m2));
   for (; w < n; ++w) q[w] = w > 0 ? q[w - 1] : clamp16(o);
 
+  // The rate here is provisional: the speed ratio changes the clock again,
+  // and that final clock is the one checked.
   rr_ramp_hdr_t& h = out.header;
   h.sampleClkFreq = static_cast<float>(h.sampleClkFreq * k);
-  int32_t rate = 0;
-  if (!update_rate_for(h.sampleClkFreq, true, rate)) return ERR_INVALID_PARAM;
-  h.updateRate = rate;
+  h.updateRate = u_saturated_int(65536.0 - 4000.0 / h.sampleClkFreq);
   h.scanLen = static_cast<float>(new_len);
   h.nBuckets = buckets_for(h, h.sampleClkFreq);
   return 0;
@@ -545,6 +562,7 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_sp
     u_log_fn("Error: derived ramp must be type SWLI or BTW\n");
     return ERR_INVALID_PARAM;
   }
+  if (!(std::isfinite(spec->scanLen) && spec->scanLen > 0)) return ERR_INVALID_PARAM;
   if (!(spec->scanLen <= base->header.scanLen)) {
     u_log_fn("Error: derived ramp must have smaller scan length\n");
     return ERR_PARAM_OUT_OF_RANGE;
@@ -572,7 +590,7 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_sp
   out.name = base->name;
   out.header = b;
   out.points = points;
-  out.slot = base->slot;
+  out.slot = RR_NO_SLOT;  // the board holds the base, not this one
   out.duration = base->duration;
   out.direction = base->direction;
   out.sortKey = base->sortKey;
@@ -580,7 +598,6 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_sp
   out.timeTilOffset = base->timeTilOffset;
   out.gain = base->gain;
   out.hide = base->hide;
-  out.lastUse = base->lastUse;
   rr_ramp_hdr_t& h = out.header;
   h.rampType = spec->type;
   h.cameraRate = spec->cameraRate;
@@ -599,13 +616,13 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_sp
   }
   const double clock = h.sampleClkFreq * r;
   int32_t rate = 0;
-  if (!update_rate_for(clock, false, rate)) return ERR_INVALID_PARAM;
+  if (!update_rate_for(clock, rate)) return ERR_INVALID_PARAM;
   h.sampleClkFreq = static_cast<float>(clock);
   h.updateRate = rate;
   h.nBuckets = buckets_for(h, clock);
   if (h.compFilter > 0) {
-    if (r < 0.5) h.compGain = std::min(h.compGain + 1, 2);
-    if (r > 2) h.compGain = std::max(h.compGain - 1, 0);
+    if (r < 0.5 && h.compGain < 2) ++h.compGain;
+    if (r > 2 && h.compGain > 0) --h.compGain;
     for (int32_t* adc : {&h.adcMin, &h.adcMax, &h.adcFirst, &h.adcMid, &h.adcLast}) *adc = u_saturated_int(*adc * r);
   }
   *derived = std::move(out);

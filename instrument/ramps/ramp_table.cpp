@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -180,26 +181,28 @@ int rr_set_current_ramp(sysInfo_t* info, int index) {
 
 namespace {
 
-// The fringes per frame a ramp should have, or 0 when its value is invalid.
-double checked_fringes(const rr_ramp_hdr_t& h) {
+// The fringes per frame a ramp should have; none when its value is invalid.
+std::optional<double> checked_fringes(const rr_ramp_hdr_t& h) {
   const double f = h.fringesPerFrame;
   if (is_pmi(h.rampType)) {
     if (h.nBuckets > 13) return f;
     const double expected = (h.nBuckets == 5 || h.nBuckets == 7)     ? 0.25
                             : (h.nBuckets == 11 || h.nBuckets == 13) ? 0.125
                                                                      : 0;
-    return f == 0 || f == expected ? expected : 0;
+    if (expected == 0 || (f != 0 && f != expected)) return std::nullopt;
+    return expected;
   }
   if (f != 0) {
     const double quarters = f / 0.25;
     const bool odd = quarters >= 1 && quarters == std::floor(quarters) && std::fmod(quarters, 2) == 1;
-    return odd ? f : 0;
+    if (!odd) return std::nullopt;
+    return f;
   }
   constexpr std::pair<float, double> kBySlope[] = {{81, 0.25}, {243, 0.75}, {405, 1.25}, {567, 1.75}};
   for (const auto& [slope, fringes] : kBySlope) {
     if (h.rampSlope == slope) return fringes;
   }
-  return 0;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -238,13 +241,13 @@ int rr_check_ramp_compat(rr_ramp_hdr_t* h, const char* name, int board_type, int
     u_log_fn("Changing ramp S/N from %d to %d\n", h->pztID, serial);
     h->pztID = serial;
   }
-  const double fringes = checked_fringes(*h);
-  if (fringes == 0) {
+  const std::optional<double> fringes = checked_fringes(*h);
+  if (!fringes) {
     u_log_fn("Error: invalid fringesPerFrame %s in ramp data file \"%s\"\n",
              felbrin::ramps::g_text(h->fringesPerFrame).c_str(), name);
     return ERR_INVALID_PARAM;
   }
-  h->fringesPerFrame = static_cast<float>(fringes);
+  h->fringesPerFrame = static_cast<float>(*fringes);
   return 0;
 }
 
@@ -638,6 +641,13 @@ int build_table(sysInfo_t* info) {
     r.pmiCount += is_pmi(entries[i].header.rampType) ? 1 : 0;
     r.table[static_cast<int>(i)] = std::move(entries[i]);
   }
+  // A derived ramp is a ramp of its own on the board: sharing its base's ID
+  // would make the board's slots hold one for the other.
+  for (int i = 0; i < r.table.size(); ++i) {
+    if (r.table[i].name.empty() || r.table[i].name[0] != '+') continue;
+    r.table[i].header.rampID = -1;
+    if (const int rc = rr_assign_ramp_id(info, i); rc != 0) return rc;
+  }
   log_counts(r, counts);
   if (ur_is_serial_board(info)) return reconcile_slots(*info, keep);
   return 0;
@@ -665,6 +675,8 @@ int rr_save_ramp_config(sysInfo_t* info, const char* path) {
     s.type = is_pmi(h.rampType) ? RR_TYPE_PMI : h.rampType;
     s.wavelenIndex = h.rampType == RR_TYPE_BTW ? h.wavelenSelect : 0;
     const std::string name = !e.name.empty() && e.name[0] == '+' ? std::string("+") : e.name;
+    // A longer name would be cut to another file's name.
+    if (name.size() >= sizeof s.fileName) return ERR_INVALID_PARAM;
     std::snprintf(s.fileName, sizeof s.fileName, "%s", name.c_str());
     s.scanLen = h.scanLen;
     s.cameraRate = h.cameraRate;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,8 @@ TEST_F(RampTable, ConfigurationModeKeepsTheFileOrderAndDerivesRamps) {
   EXPECT_EQ(t[1].name, "+d10s81c25.b12345");
   EXPECT_EQ(t[1].header.scanLen, 5);
   EXPECT_EQ(t[1].hide, 1);
+  EXPECT_NE(t[1].header.rampID, t[0].header.rampID);  // a ramp of its own on the board
+  EXPECT_EQ(t[1].slot, RR_NO_SLOT);
   EXPECT_EQ(t[2].name, "p5c25.p777");
   EXPECT_EQ(info().ramps.configMode, 1);
   const std::string gone = dir.file("gone.b12345");
@@ -289,6 +292,8 @@ TEST(RampCompat, BoardScannerAndFringes) {
       {"PMI 5 buckets gets 0.25", [](rr_ramp_hdr_t& h) { h = pmi_header(5); }, BD_SABLE, kPifoc, kPzt, 0, 0.25f, ""},
       {"PMI 11 buckets gets 0.125", [](rr_ramp_hdr_t& h) { h = pmi_header(11); }, BD_SABLE, kPifoc, kPzt, 0, 0.125f,
        ""},
+      {"PMI of 15 buckets as it is", [](rr_ramp_hdr_t& h) { h = pmi_header(15); }, BD_SABLE, kPifoc, kPzt, 0, 0,
+       ""},
       {"PMI 9 buckets invalid", [](rr_ramp_hdr_t& h) { h = pmi_header(9); }, BD_SABLE, kPifoc, kPzt,
        ERR_INVALID_PARAM, 0, "Error: invalid fringesPerFrame 0 in ramp data file \"r\"\n"},
       {"CAN takes a UZ1 ramp", [](rr_ramp_hdr_t& h) { h.instrBdType = BD_SABLE; }, BD_CAN, kPifoc, kPzt, 0, 0.25f, ""},
@@ -367,6 +372,15 @@ TEST_F(RampUse, TheThirteenthRampEvictsTheOneUsedLongestAgo) {
   EXPECT_EQ(std::count_if(info().ramps.table.begin(), info().ramps.table.end(),
                           [](const rr_ramp_info_t& e) { return e.slot == 0; }),
             1);
+}
+
+TEST_F(RampUse, RampsNotInTheBoardAreNotStartedAndId255IsReplaced) {
+  EXPECT_EQ(rr_ramp_start_index(&info(), 0), ERR_INVALID_PARAM);
+  EXPECT_EQ(board->runner.requests(), 0);
+  entry(0).header.rampID = 255;  // the empty-slot mark
+  ASSERT_EQ(rr_load_ramp(&info(), 0), 0);
+  EXPECT_NE(info().ramps.slotTable[entry(0).slot], RR_NO_SLOT);
+  EXPECT_EQ(entry(0).header.rampID, 0);
 }
 
 TEST_F(RampUse, StartWaitAndTimeOut) {
@@ -482,6 +496,15 @@ TEST_F(RampUse, SlopeChangesByBoardVersion) {
       EXPECT_EQ(board->model.slot(0).update_rate, 65486);
     }
   }
+  // The board lost the ramp: the entry gives up its slot, to load again.
+  make(BoardKind::uz1, 1);
+  info().boardVersion = 12;
+  ASSERT_EQ(rr_load_ramp(&info(), 0), 0);
+  ASSERT_EQ(uz_ramp_delete(&info(), entry(0).slot), 0);
+  EXPECT_EQ(rr_adjust_ramp_slope(&info(), 0, 2), ERR_INVALID_RAMP_INDEX);
+  EXPECT_EQ(entry(0).slot, RR_NO_SLOT);
+  EXPECT_EQ(info().ramps.slotTable[0], RR_NO_SLOT);
+
   LogCapture log;
   EXPECT_EQ(rr_adjust_ramp_slope(&info(), 0, 0), ERR_INVALID_PARAM);
   EXPECT_EQ(rr_adjust_ramp_slope(&info(), 0, 1000), ERR_INVALID_PARAM);
@@ -736,19 +759,31 @@ TEST(RampDerive, RefusalsLeaveNoPoints) {
     const char* name;
     std::function<void(rr_ramp_info_t&, rr_ramp_spec_t&)> spoil;
     int rc;
+    std::string log;
   };
   const Case cases[] = {
-      {"longer scan", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.scanLen = 21; }, ERR_PARAM_OUT_OF_RANGE},
-      {"fringes 0.3", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.fringesPerFrame = 0.3f; }, ERR_INVALID_PARAM},
+      {"longer scan", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.scanLen = 21; }, ERR_PARAM_OUT_OF_RANGE,
+       "Error: derived ramp must have smaller scan length\n"},
+      {"negative scan", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.scanLen = -1; }, ERR_INVALID_PARAM, ""},
+      {"scan of minus infinity",
+       [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.scanLen = -std::numeric_limits<float>::infinity(); },
+       ERR_INVALID_PARAM, ""},
+      {"fringes 0.3", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.fringesPerFrame = 0.3f; }, ERR_INVALID_PARAM,
+       "Error: fringesPerFrame = 0.3 is invalid for derived ramp\n"},
       {"BTW without magnification", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.type = RR_TYPE_BTW; },
-       ERR_INVALID_PARAM},
-      {"PMI", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.type = RR_TYPE_PMI; }, ERR_INVALID_PARAM},
+       ERR_INVALID_PARAM, "Error: BTW ramp must specify an objective mag\n"},
+      {"PMI", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.type = RR_TYPE_PMI; }, ERR_INVALID_PARAM,
+       "Error: derived ramp must be type SWLI or BTW\n"},
       {"trigger end beyond the points", [](rr_ramp_info_t& b, rr_ramp_spec_t&) { b.header.trigEndAddr = 1001; },
-       ERR_INVALID_PARAM},
+       ERR_INVALID_PARAM, ""},
       {"trigger start after its end", [](rr_ramp_info_t& b, rr_ramp_spec_t&) { b.header.trigStartAddr = 950; },
-       ERR_INVALID_PARAM},
-      {"slope 0", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.rampSlope = 0; }, ERR_INVALID_PARAM},
-      {"too slow a clock", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.rampSlope = 0.001f; }, ERR_INVALID_PARAM},
+       ERR_INVALID_PARAM, ""},
+      {"slope 0", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.rampSlope = 0; }, ERR_INVALID_PARAM, ""},
+      // 40 kHz, stretched by 1.8 for the shorter scan, times the speeds' ratio.
+      {"too slow a clock", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.rampSlope = 0.001f; }, ERR_INVALID_PARAM,
+       "Error: sampleClkFreq = 0.000888889 KHz is too low\n"},
+      {"too fast a clock", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.cameraRate = 1e6f; }, ERR_INVALID_PARAM,
+       "Error: sampleClkFreq = 2.88e+06 KHz is too high\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -759,6 +794,7 @@ TEST(RampDerive, RefusalsLeaveNoPoints) {
     LogCapture log;
     EXPECT_EQ(rr_derive_ramp(&base, &out, &spec), c.rc);
     EXPECT_EQ(out.points, nullptr);
+    EXPECT_EQ(log.str(), c.log);
   }
 }
 

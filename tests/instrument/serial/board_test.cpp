@@ -79,8 +79,12 @@ TEST(BoardExchange, EachShapeOnEachBoard) {
        [&](const Board&) { EXPECT_EQ(value, 13u); }},
       {"write I/O", BoardKind::lumen, [](sysInfo_t* s) { return uz_write_io(s, 6143, 0x5A); },
        packet(26, {0x17, 0xFF, 0x5A}), 0, [](const Board& b) { EXPECT_EQ(b.model.io(6143), 0x5A); }},
-      {"read I/O gives the third data byte", BoardKind::uz2, [&](sysInfo_t* s) { return uz_read_io(s, 4096, &byte); },
-       packet(52, {0x10, 0x00}), 0, [&](const Board&) { EXPECT_EQ(byte, 0); }},
+      {"read I/O gives the third data byte", BoardKind::uz2,
+       [&](sysInfo_t* s) {
+         byte = 0x11;
+         return uz_read_io(s, 4097, &byte);
+       },
+       packet(52, {0x10, 0x01}), 0, [&](const Board&) { EXPECT_EQ(byte, 0xA5); }},
       {"PZT set, three values", BoardKind::uz1, [](sysInfo_t* s) { return uz_pzt_set(s, 1, 0x0203, 0xFFFF); },
        packet(3, {0, 1, 2, 3, 0xFF, 0xFF}), 0, nullptr},
       {"PZT set on Iris sends the third", BoardKind::iris, [](sysInfo_t* s) { return uz_pzt_set(s, 1, 2, 0x0A0B); },
@@ -104,6 +108,7 @@ TEST(BoardExchange, EachShapeOnEachBoard) {
   for (const Exchange& c : cases) {
     SCOPED_TRACE(c.name);
     Board b(c.kind);
+    b.model.set_io(4097, 0xA5);
     b.script.add(sim::Turn{}.expect(c.sent));
     EXPECT_EQ(c.op(&b.info), c.rc) << b.log.str();
     EXPECT_TRUE(b.script.mismatches().empty()) << b.script.mismatches().front();
@@ -383,6 +388,7 @@ TEST(BoardRamp, AFailedPacketIsResentOnce) {
   b.script.add(sim::Turn{});  // RAMP_LOAD
   b.script.nak(3, kNak);      // the first packet fails ...
   EXPECT_EQ(ur_ramp_download(&b.info, 0, &r.header, r.points.data()), 0);  // ... and goes again
+  EXPECT_EQ(b.runner.requests(), 1 + 3 + 1 + 1 + 1);  // load, 3 tries, again, second packet, complete
   EXPECT_TRUE(b.model.slot(0).loaded);
   EXPECT_EQ(b.model.slot(0).points, r.points);
 }
