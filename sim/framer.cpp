@@ -281,6 +281,10 @@ std::string TemperatureFramer::address(const Frame& f) {
 }
 
 std::vector<uint8_t> TemperatureFramer::wrap(std::span<const uint8_t> payload) const {
+  // A controller's answer is short; the bound also keeps the size sums below
+  // from wrapping.
+  constexpr std::size_t kMaxAnswer = 4096;
+  if (payload.size() > kMaxAnswer) payload = payload.first(kMaxAnswer);
   std::vector<uint8_t> out(payload.size() + 3);
   out.front() = kTempStx;
   std::ranges::copy(payload, out.begin() + 1);

@@ -222,10 +222,12 @@ TEST(TempErrorQuery, LogsTheReportAndLeavesTheLineEmpty) {
 // ---- the Lumen start-up
 
 TEST(TempStartup, FourWritesThenFiveSecondsOrTheFirstRefusal) {
-  Controller t;
-  EXPECT_EQ(temp_lumen_startup(t.handle()), 0);
-  EXPECT_EQ(t.model.writes(), (std::vector<std::string>{"IM0002.", "QD0002.", "Q10000.", "IM0000."}));
-  EXPECT_EQ(t.clock.elapsed_ms(), 5000);
+  {
+    Controller t;
+    EXPECT_EQ(temp_lumen_startup(t.handle()), 0);
+    EXPECT_EQ(t.model.writes(), (std::vector<std::string>{"IM0002.", "QD0002.", "Q10000.", "IM0000."}));
+    EXPECT_EQ(t.clock.elapsed_ms(), 5000);
+  }
 
   Controller refused;
   refused.script.add(sim::Turn{});
