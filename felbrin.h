@@ -3,6 +3,7 @@
 
 #include "common/dirs.h"
 #include "common/errors.h"
+#include "common/event.h"
 #include "common/hooks.h"
 #include "common/host.h"
 #include "common/host_utils.h"
@@ -18,6 +19,8 @@
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/sys_info.h"
+#include "instrument/can/can_abi.h"
+#include "instrument/can/can_api.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/ramps/ramp_table.h"

@@ -107,3 +107,4 @@ felbrin::Hook<u_ticks_hook> u_ticks_fn{host_ticks};
 u_sleep_hook u_set_sleep_fn(u_sleep_hook fn) { return u_sleep_fn.exchange(or_default(fn, &host_sleep)); }
 u_ticks_hook u_set_ticks_fn(u_ticks_hook fn) { return u_ticks_fn.exchange(or_default(fn, &host_ticks)); }
 int64_t u_ticks_ms() { return u_ticks_fn(); }
+bool u_ticks_is_host_clock() { return u_ticks_fn.get() == &host_ticks; }

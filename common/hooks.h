@@ -114,3 +114,6 @@ u_sleep_hook u_set_sleep_fn(u_sleep_hook fn);
 u_ticks_hook u_set_ticks_fn(u_ticks_hook fn);
 // Milliseconds of the monotonic clock (for timeouts).
 int64_t u_ticks_ms();
+// True while the host's own clock is installed: waits may then sleep to a
+// deadline; on any other clock they have to watch it move.
+bool u_ticks_is_host_clock();

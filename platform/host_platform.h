@@ -62,8 +62,19 @@ bool file_internal_name(const char* path, std::string& out);
 bool file_fixed_version(const char* path, std::int32_t v[4]);
 // The module's exported DllGetVersion; v[3] is -1 without a packed version.
 bool dll_get_version(void* module, std::int32_t v[4]);
+// Major, minor, build and revision of the file's product version: on Win32
+// the product version of its fixed version information; on POSIX the
+// ".so.X.Y.Z.W" suffix, as above, of the file's real path (symbolic links
+// followed), since a library is loaded through its unversioned link.
+bool file_product_version(const char* path, std::int32_t v[4]);
 void* load_library(const char* path);
 void free_library(void* module);
+// The address of a function or object exported by a loaded module; null
+// when the module has no such name.
+void* find_symbol(void* module, const char* name);
+// The path of the file a loaded module was loaded from; a null module
+// stands for the running program.
+bool loaded_module_path(void* module, std::string& out);
 
 // ---- modules loaded into the process
 struct Module {

@@ -19,6 +19,16 @@ inline constexpr char kSep = '\\';
 inline constexpr char kSep = '/';
 #endif
 
+// How the platform names a shared library file: prefix + base + suffix
+// ("TrelCANopen.dll", "libTrelCANopen.so").
+#ifdef _WIN32
+inline constexpr std::string_view kSharedLibraryPrefix = "";
+inline constexpr std::string_view kSharedLibrarySuffix = ".dll";
+#else
+inline constexpr std::string_view kSharedLibraryPrefix = "lib";
+inline constexpr std::string_view kSharedLibrarySuffix = ".so";
+#endif
+
 // The platform's text line end, written by the text writers themselves
 // (files are opened in binary mode, which is byte-identical and faster).
 #ifdef _WIN32

@@ -2,69 +2,23 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "common/errors.h"
+#include "common/event.h"
 #include "common/hooks.h"
 #include "instrument/serial/serial_port.h"
 
 namespace {
 
-// A manual-reset event. Private to this process: events named in the
-// session would let two programs using the library wake each other's
-// workers. `close` latches it signalled so that nobody can block on it
-// while the table is being shut down.
-class Event {
- public:
-  void set() {
-    {
-      std::lock_guard lock(mutex_);
-      set_ = true;
-    }
-    cv_.notify_all();
-  }
-  void reset() {
-    std::lock_guard lock(mutex_);
-    if (!closed_) set_ = false;
-  }
-  bool is_set() {
-    std::lock_guard lock(mutex_);
-    return set_;
-  }
-  void wait() {
-    std::unique_lock lock(mutex_);
-    cv_.wait(lock, [this] { return set_; });
-  }
-  // True when the event was (or became) signalled within `ms`.
-  bool wait_for(int ms) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return set_; });
-  }
-  void close() {
-    {
-      std::lock_guard lock(mutex_);
-      closed_ = true;
-      set_ = true;
-    }
-    cv_.notify_all();
-  }
-  void reopen() {
-    std::lock_guard lock(mutex_);
-    closed_ = false;
-    set_ = false;
-  }
+using felbrin::Event;
+using felbrin::WaitClock;
 
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool set_ = false;
-  bool closed_ = false;
-};
-
+// The worker's pause between rounds and a requester's wait for a round
+// pace the polling of devices that run on their own time: they stay on the
+// host clock when a test installs a virtual one.
 constexpr int kRoundPauseMs = 50;
 constexpr int kRequestWaitMs = 100;
 
@@ -192,7 +146,7 @@ void poll_devices() {
       polled = 0;
       pause = kRoundPauseMs;
     }
-    const bool stopped = pause == 0 ? g_stop.is_set() : g_stop.wait_for(pause);
+    const bool stopped = pause == 0 ? g_stop.is_set() : g_stop.wait_for(pause, WaitClock::host);
     if (stopped) return;
   }
 }
@@ -418,7 +372,7 @@ int dev_data_read(int type_mask, dev_info_t* result, uint8_t wait) {
       g_stop.reset();
       g_single_pass = wait == 0;
       g_start.set();
-      done1 = g_done1.wait_for(kRequestWaitMs);
+      done1 = g_done1.wait_for(kRequestWaitMs, WaitClock::host);
       g_stop.set();
       g_done2.wait();
       // Closed meanwhile: the events are latched and the worker is gone.

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -219,6 +220,13 @@ bool file_fixed_version(const char* path, std::int32_t v[4]) {
   return true;
 }
 
+bool file_product_version(const char* path, std::int32_t v[4]) {
+  if (path == nullptr) return false;
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(native(path).c_str(), nullptr),
+                                                   &std::free);
+  return real != nullptr && file_fixed_version(real.get(), v);
+}
+
 bool dll_get_version(void*, std::int32_t[4]) { return false; }
 
 void* load_library(const char* path) {
@@ -227,6 +235,22 @@ void* load_library(const char* path) {
 
 void free_library(void* module) {
   if (module != nullptr) ::dlclose(module);
+}
+
+void* find_symbol(void* module, const char* name) {
+  if (module == nullptr || name == nullptr) return nullptr;
+  return ::dlsym(module, name);
+}
+
+bool loaded_module_path(void* module, std::string& out) {
+  if (module == nullptr) return plat::module_path(out);
+  link_map* map = nullptr;
+  if (::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
+    return false;
+  // The program's own entry has no name of its own.
+  if (map->l_name[0] == '\0') return plat::module_path(out);
+  out = map->l_name;
+  return true;
 }
 
 ModuleScan loaded_modules(std::vector<Module>& out, int max) {

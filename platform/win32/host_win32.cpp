@@ -270,7 +270,10 @@ bool file_internal_name(const char* path, std::string& out) {
   return true;
 }
 
-bool file_fixed_version(const char* path, std::int32_t v[4]) {
+namespace {
+
+// The fixed version information of the file, or false.
+bool fixed_file_info(const char* path, VS_FIXEDFILEINFO& out) {
   if (path == nullptr) return false;
   std::vector<char> data = version_resource(path);
   if (data.empty()) return false;
@@ -279,10 +282,30 @@ bool file_fixed_version(const char* path, std::int32_t v[4]) {
   if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &len) ||
       info == nullptr || len < sizeof *info || info->dwSignature != 0xFEEF04BD)
     return false;
-  v[0] = HIWORD(info->dwFileVersionMS);
-  v[1] = LOWORD(info->dwFileVersionMS);
-  v[2] = HIWORD(info->dwFileVersionLS);
-  v[3] = LOWORD(info->dwFileVersionLS);
+  out = *info;
+  return true;
+}
+
+void split_version(DWORD ms, DWORD ls, std::int32_t v[4]) {
+  v[0] = HIWORD(ms);
+  v[1] = LOWORD(ms);
+  v[2] = HIWORD(ls);
+  v[3] = LOWORD(ls);
+}
+
+}  // namespace
+
+bool file_fixed_version(const char* path, std::int32_t v[4]) {
+  VS_FIXEDFILEINFO info{};
+  if (!fixed_file_info(path, info)) return false;
+  split_version(info.dwFileVersionMS, info.dwFileVersionLS, v);
+  return true;
+}
+
+bool file_product_version(const char* path, std::int32_t v[4]) {
+  VS_FIXEDFILEINFO info{};
+  if (!fixed_file_info(path, info)) return false;
+  split_version(info.dwProductVersionMS, info.dwProductVersionLS, v);
   return true;
 }
 
@@ -319,6 +342,22 @@ void* load_library(const char* path) {
 
 void free_library(void* module) {
   if (module != nullptr) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+void* find_symbol(void* module, const char* name) {
+  if (module == nullptr || name == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+bool loaded_module_path(void* module, std::string& out) {
+  // Room for the longest path, so that a long path is not taken for a
+  // missing one.
+  std::wstring buf(32768, L'\0');
+  const DWORD n =
+      GetModuleFileNameW(static_cast<HMODULE>(module), buf.data(), static_cast<DWORD>(buf.size()));
+  if (n == 0 || n >= buf.size()) return false;
+  const std::u16string units(buf.begin(), buf.begin() + n);
+  return wide_to_narrow(units, out);
 }
 
 ModuleScan loaded_modules(std::vector<Module>& out, int max) {

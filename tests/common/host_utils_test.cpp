@@ -21,6 +21,7 @@
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 #include "support/alloc_hooks.h"
+#include "support/loaded_library.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 
@@ -28,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using felbrin::test::FailingAllocator;
+using felbrin::test::LoadedLibrary;
 using felbrin::test::LogCapture;
 using felbrin::test::TempDir;
 using ::testing::HasSubstr;
@@ -257,22 +259,6 @@ TEST(Registry, ReadsOnlyTextValuesThatFit) {
   EXPECT_EQ(u_read_registry_string(u_reg_root_t::local_machine, key, "SystemRoot", nullptr, 0),
             1);
 }
-
-// A library of our own, loaded for the length of a test.
-class LoadedLibrary {
- public:
-  explicit LoadedLibrary(const std::string& path)
-      : path_(path), handle_(plat::host::load_library(path.c_str())) {}
-  ~LoadedLibrary() { plat::host::free_library(handle_); }
-  LoadedLibrary(const LoadedLibrary&) = delete;
-  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-  void* handle() const { return handle_; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  void* handle_;
-};
 
 // The test libraries are built next to the test program.
 std::string beside_program(const char* name) {

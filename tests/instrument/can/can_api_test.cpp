@@ -1,0 +1,145 @@
+// The bridge-library binding: a table put in place by a test, the library
+// absent, and test libraries with and without every operation, loaded from
+// next to the test program.
+#include "instrument/can/can_api.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "instrument/can/can_api_internal.h"
+#include "platform/host_platform.h"
+#include "platform/platform.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+using felbrin::test::LogCapture;
+
+std::string beside_program(std::string_view base) {
+  std::string program;
+  EXPECT_TRUE(plat::host::loaded_module_path(nullptr, program));
+  return program.substr(0, program.find_last_of(plat::kSep) + 1) +
+         std::string(plat::kSharedLibraryPrefix) + std::string(base) +
+         std::string(plat::kSharedLibrarySuffix);
+}
+
+// Every test starts and ends with nothing bound and nothing looked for.
+class CanApi : public ::testing::Test {
+ protected:
+  void SetUp() override { felbrin::can::forget_binding(); }
+  void TearDown() override { felbrin::can::forget_binding(); }
+  LogCapture log;
+};
+
+// What the fake table saw.
+std::vector<std::uint32_t> g_connects;
+
+std::int32_t fake_connect(std::uint32_t ip) {
+  g_connects.push_back(ip);
+  return CAN_ERR_NOT_CONNECTED;
+}
+
+std::int32_t fake_firmware(std::uint8_t* major, std::uint8_t* minor) {
+  *major = 7;
+  *minor = 3;
+  return CAN_OK;
+}
+
+TEST_F(CanApi, InstalledTableIsCalled) {
+  can_api_t table{};
+  table.connect = &fake_connect;
+  table.get_firmware_version = &fake_firmware;
+  g_connects.clear();
+  can_api_install(&table);
+  EXPECT_TRUE(can_api_loaded());
+  EXPECT_EQ(can_api_load(), 0);
+
+  std::int32_t status = 99;
+  EXPECT_EQ(can_api_call(&can_api_t::connect, &status, std::uint32_t{0x0401A8C0}), 0);
+  EXPECT_EQ(status, CAN_ERR_NOT_CONNECTED);
+  EXPECT_EQ(g_connects, (std::vector<std::uint32_t>{0x0401A8C0}));
+  std::uint8_t major = 0, minor = 0;
+  EXPECT_EQ(can_api_call(&can_api_t::get_firmware_version, &status, &major, &minor), 0);
+  EXPECT_EQ(status, CAN_OK);
+  EXPECT_EQ(major, 7);
+  EXPECT_EQ(minor, 3);
+  // An entry the table leaves empty is as good as no library.
+  status = 99;
+  EXPECT_EQ(can_api_call(&can_api_t::reset_bridge, &status), ERR_CAN_NOT_AVAIL);
+  EXPECT_EQ(status, 99);
+
+  can_api_install(nullptr);
+  EXPECT_FALSE(can_api_loaded());
+  EXPECT_EQ(log.str(), "");
+}
+
+// No library of that name exists beside the test program or on the search
+// path: every operation answers 77 and leaves its status alone, and the
+// library is looked for only once.
+TEST_F(CanApi, AbsentLibraryGivesNotAvailable) {
+  EXPECT_FALSE(can_api_loaded());
+  std::int32_t status = 99;
+  EXPECT_EQ(can_api_call(&can_api_t::connect, &status, std::uint32_t{1}), ERR_CAN_NOT_AVAIL);
+  EXPECT_EQ(can_api_call(&can_api_t::disconnect, &status), ERR_CAN_NOT_AVAIL);
+  can_transfer_result_t result{};
+  std::uint8_t data[4] = {};
+  EXPECT_EQ(can_api_call(&can_api_t::sdo_read, &status, std::uint8_t{61}, std::uint16_t{0x1018},
+                         std::uint8_t{2}, data, std::uint32_t{4}, &result),
+            ERR_CAN_NOT_AVAIL);
+  EXPECT_EQ(status, 99);
+  EXPECT_EQ(can_api_load(), ERR_CAN_NOT_AVAIL);
+  EXPECT_EQ(can_api(), nullptr);
+  EXPECT_FALSE(can_api_loaded());
+  EXPECT_EQ(log.str(), "");
+}
+
+// The names the library must export, transcribed here on their own so that
+// a slip in the binding's table fails.
+TEST_F(CanApi, BindsTheSeventeenNamesInTableOrder) {
+  const std::vector<std::string> expected = {
+      "CAN_EnumerateBridges",       "CAN_Connect",            "CAN_Disconnect",
+      "CAN_GetFirmwareVersion",     "CAN_GetBridgeConfiguration",
+      "CAN_SetBridgeConfiguration", "CAN_GetLastBridgeError", "CAN_ResetBridge",
+      "CAN_EnumerateNodes",         "CAN_FindNode",           "CAN_GetNodeState",
+      "CAN_SDORead",                "CAN_SDOWrite",           "CAN_RegisterPDO",
+      "CAN_RegisterEvents",         "CAN_GetPDO",             "CAN_UnregisterPDOs"};
+  int count = 0;
+  const char* const* names = felbrin::can::exported_names(&count);
+  EXPECT_EQ(std::vector<std::string>(names, names + count), expected);
+}
+
+TEST_F(CanApi, LibraryWithEveryNameIsBound) {
+  ASSERT_EQ(felbrin::can::bind_library(beside_program("felbrin_testcan_full").c_str()), 0)
+      << log.str();
+  EXPECT_TRUE(can_api_loaded());
+  std::int32_t status = 0;
+  EXPECT_EQ(can_api_call(&can_api_t::connect, &status, std::uint32_t{0x0100000A}), 0);
+  EXPECT_EQ(status, CAN_OK);
+  std::uint8_t major = 0, minor = 0;
+  EXPECT_EQ(can_api_call(&can_api_t::get_firmware_version, &status, &major, &minor), 0);
+  EXPECT_EQ(major, 10);
+  EXPECT_EQ(minor, 9);
+  can_pdo_record_t pdo{};
+  EXPECT_EQ(can_api_call(&can_api_t::get_pdo, &status, &pdo), 0);
+  EXPECT_EQ(status, CAN_ERR_NO_PDO);
+  EXPECT_EQ(log.str(), "");
+}
+
+TEST_F(CanApi, LibraryLackingANameIsNotUsed) {
+  const std::string path = beside_program("felbrin_testcan_partial");
+  EXPECT_EQ(felbrin::can::bind_library(path.c_str()), ERR_CAN_NOT_AVAIL);
+  EXPECT_EQ(log.str(), "can_api_load: " + path + " has no CAN_GetPDO\n");
+  EXPECT_FALSE(can_api_loaded());
+  // Refused once is refused: the operations answer 77 without looking again.
+  std::int32_t status = 99;
+  EXPECT_EQ(can_api_call(&can_api_t::connect, &status, std::uint32_t{0x0100000A}),
+            ERR_CAN_NOT_AVAIL);
+  EXPECT_EQ(status, 99);
+  EXPECT_EQ(log.str(), "can_api_load: " + path + " has no CAN_GetPDO\n");
+}
+
+}  // namespace
