@@ -105,6 +105,7 @@ fuzz_smoke() {
     "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l -A "$dir/corpus-ascii/long-buckets.asc" &&
     "$gen" -w 11 -h 1 -i 0 -A "$dir/corpus-ascii/one-row.asc" || return 1
   cp examples/sample.dat fuzz/corpus/binary_reader/* "$dir/corpus/"
+  cp fuzz/corpus/ascii_reader/* "$dir/corpus-ascii/"
   # Calibration seeds: whole files as the writer writes them, and the kept
   # corpus of earlier long runs (inputs that once failed among them).
   cp examples/calibration/*.cal fuzz/corpus/calibration_reader/* "$dir/corpus-cal/"
