@@ -195,6 +195,14 @@ TEST_F(RampTable, ConfigurationModeKeepsTheFileOrderAndDerivesRamps) {
   EXPECT_EQ(rr_save_ramp_config(&info(), nullptr), ERR_INVALID_PARAM);
 }
 
+// A UZ2 board has 4 slots: only those are emptied.
+TEST_F(RampTable, OnlyTheBoardsOwnSlotsAreEmptied) {
+  prepare(BoardKind::uz2);
+  write("d10s81c25.b12345", swli_header());
+  ASSERT_EQ(rr_get_ramp_info(&info()), 0) << log();
+  EXPECT_EQ(board->runner.requests(), 4);
+}
+
 TEST_F(RampTable, BoardKeepsItsRampsWithTheEnvironmentVariable) {
   rr_ramp_hdr_t h = swli_header();
   const std::vector<uint16_t> p = rising(h.nPoints);
