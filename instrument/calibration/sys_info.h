@@ -116,6 +116,8 @@ struct sb_pifoc_t {
   int32_t type = 0;  // PI scanner model 0..2, 0 none
   double beta = 0;
   double scale = 0;
+  // When the last PIFOC offset was written (seconds, u_time_now); 0 never.
+  double offsetTime = 0;
 };
 inline constexpr double SB_PIFOC_SCALE = 0.928655;
 inline constexpr double SB_PIFOC_BETA = 0.0144;
@@ -170,9 +172,39 @@ struct sb_lumen_info_t {
   }
 };
 
-// The CAN bridge record; the CAN subsystem adds its connection state.
+// The CAN bridge record. The defaults are its values when created, so that
+// the calibration reader and the CAN bring-up create the same record: 0xFF
+// first bytes mean "not known" / "not configured", -2 an unknown zoom
+// position, -1 an unread product ID.
+inline constexpr int32_t CAN_ZOOM_POSITIONS = 7;
+inline constexpr int32_t CAN_ZOOM_UNKNOWN = -2;
 struct can_info_t {
-  uint8_t mac[6] = {};
+  uint8_t ip[4] = {0xFF, 0, 0, 0};
+  uint8_t mac[6] = {0xFF, 0, 0, 0, 0, 0};
+  uint8_t fwMajor = 0, fwMinor = 0;
+  int32_t zoomPos[CAN_ZOOM_POSITIONS] = {CAN_ZOOM_UNKNOWN, CAN_ZOOM_UNKNOWN, CAN_ZOOM_UNKNOWN,
+                                         CAN_ZOOM_UNKNOWN, CAN_ZOOM_UNKNOWN, CAN_ZOOM_UNKNOWN,
+                                         CAN_ZOOM_UNKNOWN};
+  int32_t ledProductId = -1;
+  int32_t brushProductId = -1;
+  uint8_t keypadRingSpot = 0, keypadZoom = 0, keypadFocus = 0;
+};
+
+// What the CAN layer knows of its nodes while an instrument is on. Only the
+// bring-up sets the present flags; the node operations read them. Nothing
+// here belongs to the calibration file; a new read starts it afresh, as it
+// does the bridge record.
+struct sb_can_state_t {
+  uint8_t pztPresent = 0, lapsPresent = 0, wandPresent = 0, wand2Present = 0;
+  uint8_t zoomDdPresent = 0, rsDdPresent = 0, focusNdwPresent = 0, auxMotorPresent = 0;
+  uint8_t brushMotorPresent = 0;
+  uint8_t pztChannel = 0;   // selected PZT channel
+  uint8_t scannerMode = 0;
+  float syncGen = 0;        // 0 until the acquisition start-up sets it
+  int32_t zoomPositions = 0;    // from the brush motor's configuration
+  int32_t turretPositions = 0;
+  uint8_t lastTurret = 0;
+  float zoomDdTargetVel = 0;
 };
 
 // C1..C6 and D1, D2 of one SdcCal index.
@@ -357,6 +389,7 @@ struct sysInfo_t {
   sb_wave_monitor_t waveMonitor;
   // The ramp table; freed when the record is read again.
   sb_ramp_state_t ramps;
+  sb_can_state_t can;
   // Set by the stage code; 0 until then.
   uint8_t largeApSelected = 0;  // the large-aperture scanner is in use
   uint8_t largeApFitted = 0;    // a large-aperture scanner is fitted
