@@ -21,6 +21,8 @@
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_abi.h"
 #include "instrument/can/can_api.h"
+#include "instrument/can/can_events.h"
+#include "instrument/control/sleep_mode.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/ramps/ramp_table.h"
