@@ -63,8 +63,9 @@ struct dev_mc_hooks_t {
   dev_poll_fn has_event_mwi = nullptr;
 };
 dev_mc_hooks_t dev_set_mc_hooks(const dev_mc_hooks_t& hooks);
-// CAN network: takes the CAN event lock, brings the event queues up to date
-// and gives non-zero when the PDO or the emergency queue holds an event.
+// CAN network: the poll returns can_process_events(owner), which takes the
+// CAN event lock by itself, drains the PDO and emergency queues, and gives
+// non-zero when the CAN event or node event queue holds an event.
 // Called with the device-table lock held, so the CAN layer must never
 // register or remove a device while holding its event lock. Returns the
 // hook replaced; null unregisters.

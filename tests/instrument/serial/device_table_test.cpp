@@ -15,26 +15,14 @@
 #include "common/errors.h"
 #include "instrument/serial/serial_port.h"
 #include "sim/memory_serial.h"
+#include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
 
 namespace {
 
+using felbrin::test::eventually;
 using felbrin::test::LogCapture;
 using sim::SerialOp;
-
-// Only a bound for a failing test: nothing here waits this long when the
-// code works.
-constexpr auto kFailAfter = std::chrono::seconds(30);
-
-// Waits until `ready` holds, polling; false when the bound passed.
-bool eventually(const std::function<bool()>& ready) {
-  const auto give_up = std::chrono::steady_clock::now() + kFailAfter;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // A motion controller record as the hooks see it.
 struct FakeController {
