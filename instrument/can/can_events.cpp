@@ -1,4 +1,5 @@
 #include "instrument/can/can_events.h"
+#include "instrument/can/can_state.h"
 
 #include <atomic>
 #include <cstring>
@@ -41,13 +42,6 @@ void append(std::deque<T>& queue, const T& record) {
   queue.push_back(record);
 }
 
-std::atomic<uint8_t> g_ndw_home{0};
-std::atomic<uint8_t> g_ndw_moving{0};
-std::atomic<bool> g_ndw_was_moving{false};
-std::atomic<int> g_brush_wait{0};
-std::atomic<int> g_last_zoom{CAN_LAST_ZOOM_NONE};
-std::atomic<uint8_t> g_last_turret{0};
-std::atomic<int32_t> g_brush_product{-1};
 
 std::mutex g_ndw_stopped_mutex;
 std::weak_ptr<felbrin::Event> g_ndw_stopped;
@@ -161,11 +155,11 @@ void decode_focus(const can_pdo_record_t& p, Codes& out) {
 
 void decode_nd_wheel(const can_pdo_record_t& p) {
   if (node_of(p) != kNodeFocusNdw || function_of(p) != kSecondPdo) return;
-  g_ndw_home = static_cast<uint8_t>(p.data[0] & 0x18);
-  g_ndw_moving = static_cast<uint8_t>(p.data[0] & 0x02);
+  felbrin::can::ndw_home_state() = p.data[0] & 0x18;
+  felbrin::can::ndw_moving_state() = p.data[0] & 0x02;
   if ((p.data[0] & 0x02) != 0) {
-    g_ndw_was_moving = true;
-  } else if (g_ndw_was_moving.exchange(false)) {
+    felbrin::can::ndw_was_moving() = true;
+  } else if (felbrin::can::ndw_was_moving().exchange(false)) {
     if (auto stopped = can_ndwheel_stopped_open()) stopped->set();
   }
 }
@@ -175,31 +169,31 @@ void decode_brush(const can_pdo_record_t& p, Codes& out) {
   const uint32_t which = (p.cob_id >> 7) & 0xF;
   if (which == 3) {
     // The record's turret type is checked by the caller, which has it.
-    if (p.data[0] != g_last_turret.load()) {
+    if (p.data[0] != felbrin::can::last_turret_byte().load()) {
       out.add(CAN_NODE_EVENT_TURRET);
-      g_last_turret = p.data[0];
+      felbrin::can::last_turret_byte() = p.data[0];
     }
     return;
   }
   if (which != 5) return;
   const uint8_t status = p.data[0];
-  const int wait = g_brush_wait.load();
+  const int wait = felbrin::can::brush_wait_state().load();
   if (wait == 2 && (status & 0x20) == 0) {
     out.add(CAN_NODE_EVENT_BRUSH_STOPPED);
-    g_brush_wait = 0;
+    felbrin::can::brush_wait_state() = 0;
   } else if (wait == 1) {
-    g_brush_wait = (status & 0x08) != 0 ? 1 : 2;
+    felbrin::can::brush_wait_state() = (status & 0x08) != 0 ? 1 : 2;
   }
   if ((status & 0x08) != 0) {
     out.add(CAN_NODE_EVENT_BRUSH_MOVING);
-    g_brush_wait = 1;
+    felbrin::can::brush_wait_state() = 1;
   }
   // A position outside the table is no position: the last one stands.
   if (p.data[1] < std::size(kZoomTable)) {
     const int zoom = kZoomTable[p.data[1]];
-    if (zoom != g_last_zoom.load()) {
+    if (zoom != felbrin::can::last_zoom().load()) {
       out.add(CAN_NODE_EVENT_ZOOM);
-      g_last_zoom = zoom;
+      felbrin::can::last_zoom() = zoom;
     }
   }
 }
@@ -243,16 +237,6 @@ void clear_event_queues() {
   }
   q.can_events.clear();
   q.node_events.clear();
-}
-
-void reset_decoder_state() {
-  g_ndw_home = 0;
-  g_ndw_moving = 0;
-  g_ndw_was_moving = false;
-  g_brush_wait = 0;
-  g_last_zoom = CAN_LAST_ZOOM_NONE;
-  g_last_turret = 0;
-  g_brush_product = -1;
 }
 
 }  // namespace felbrin::can
@@ -443,17 +427,19 @@ std::shared_ptr<felbrin::Event> can_ndwheel_stopped_open() {
   return g_ndw_stopped.lock();
 }
 
-uint8_t can_ndw_home_state() { return g_ndw_home.load(); }
-void can_set_ndw_home_state(uint8_t state) { g_ndw_home = state; }
-uint8_t can_ndw_moving_state() { return g_ndw_moving.load(); }
-void can_set_ndw_moving_state(uint8_t state) { g_ndw_moving = state; }
-bool can_ndw_was_moving() { return g_ndw_was_moving.load(); }
-void can_set_ndw_was_moving(bool moving) { g_ndw_was_moving = moving; }
-int can_brush_wait_state() { return g_brush_wait.load(); }
-void can_set_brush_wait_state(int state) { g_brush_wait = state; }
-int can_last_zoom() { return g_last_zoom.load(); }
-void can_set_last_zoom(int zoom) { g_last_zoom = zoom; }
-uint8_t can_last_turret_byte() { return g_last_turret.load(); }
-void can_set_last_turret_byte(uint8_t position) { g_last_turret = position; }
-int32_t can_brush_product_id() { return g_brush_product.load(); }
-void can_set_brush_product_id(int32_t id) { g_brush_product = id; }
+// The state itself lives with the node operations, which read it too.
+namespace state = felbrin::can;
+uint8_t can_ndw_home_state() { return static_cast<uint8_t>(state::ndw_home_state().load()); }
+void can_set_ndw_home_state(uint8_t v) { state::ndw_home_state() = v; }
+uint8_t can_ndw_moving_state() { return static_cast<uint8_t>(state::ndw_moving_state().load()); }
+void can_set_ndw_moving_state(uint8_t v) { state::ndw_moving_state() = v; }
+bool can_ndw_was_moving() { return state::ndw_was_moving().load(); }
+void can_set_ndw_was_moving(bool moving) { state::ndw_was_moving() = moving; }
+int can_brush_wait_state() { return state::brush_wait_state().load(); }
+void can_set_brush_wait_state(int v) { state::brush_wait_state() = v; }
+int can_last_zoom() { return state::last_zoom().load(); }
+void can_set_last_zoom(int zoom) { state::last_zoom() = zoom; }
+uint8_t can_last_turret_byte() { return state::last_turret_byte().load(); }
+void can_set_last_turret_byte(uint8_t position) { state::last_turret_byte() = position; }
+int32_t can_brush_product_id() { return state::brush_product_id().load(); }
+void can_set_brush_product_id(int32_t id) { state::brush_product_id() = id; }

@@ -29,12 +29,23 @@ std::atomic<int32_t>& last_zoom() {
   return v;
 }
 
+std::atomic<uint8_t>& last_turret_byte() {
+  static std::atomic<uint8_t> v{0};
+  return v;
+}
+std::atomic<int32_t>& brush_product_id() {
+  static std::atomic<int32_t> v{-1};
+  return v;
+}
+
 void reset_decoder_state() {
   ndw_home_state() = 0;
   ndw_moving_state() = 0;
   ndw_was_moving() = false;
   brush_wait_state() = 0;
   last_zoom() = kLastZoomUnknown;
+  last_turret_byte() = 0;
+  brush_product_id() = -1;
 }
 
 void set_activity_fn(ActivityFn fn) { g_activity = fn; }
