@@ -246,9 +246,38 @@ int can_create_sync_objects() {
   return 0;
 }
 
+namespace {
+
+// Node operations drain the queues while they wait (their decoders update
+// the state a wait looks at); they do it for the record that registered.
+std::atomic<const sysInfo_t*> g_registered{nullptr};
+
+void drain_for_node_access() { can_process_events(g_registered.load()); }
+
+void ndw_stopped_for_node_access(bool set) {
+  if (auto stopped = can_ndwheel_stopped_open()) {
+    if (set) {
+      stopped->set();
+    } else {
+      stopped->reset();
+    }
+  }
+}
+
+}  // namespace
+
+void felbrin::can::forget_registration() {
+  g_registered = nullptr;
+  set_process_events_fn(nullptr);
+  set_ndw_stopped_fn(nullptr);
+}
+
 int can_register_events(const sysInfo_t* record, bool on) {
   int32_t status = CAN_OK;
   int err = 0;
+  g_registered = on ? record : nullptr;
+  felbrin::can::set_process_events_fn(on ? &drain_for_node_access : nullptr);
+  felbrin::can::set_ndw_stopped_fn(on ? &ndw_stopped_for_node_access : nullptr);
   if (on) {
     can_create_sync_objects();
     err = can_api_call(&can_api_t::register_events, &status, &can_receive_pdo, &can_receive_emcy);

@@ -10,5 +10,7 @@ namespace felbrin::can {
 void fail_queue_appends(int count);
 // Empties all four queues.
 void clear_event_queues();
+// Forgets the registered record and unwires node access from the queues.
+void forget_registration();
 
 }  // namespace felbrin::can

@@ -13,6 +13,7 @@
 #include "common/hooks.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_events.h"
+#include "instrument/can/can_state.h"
 #include "instrument/control/sleep_mode_internal.h"
 
 namespace {
@@ -128,6 +129,8 @@ bool sleep_mode_applies(const sysInfo_t* record) {
 
 void sleep_mode_start(const sysInfo_t* record) {
   if (record == nullptr) return;
+  // Every node access counts as activity; with no run it is a no-op.
+  felbrin::can::set_activity_fn(&sleep_mode_activity);
   std::lock_guard lock(g_slot_mutex);
   if (g_run) return;
   try {

@@ -1,4 +1,5 @@
 #include "instrument/can/can_events.h"
+#include "instrument/can/can_state.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,7 @@ class CanEvents : public ::testing::Test {
     felbrin::can::reset_decoder_state();
   }
   void TearDown() override {
+    felbrin::can::forget_registration();
     felbrin::can::fail_queue_appends(0);
     felbrin::can::clear_event_queues();
     felbrin::can::forget_binding();
@@ -205,6 +207,28 @@ TEST_F(CanEvents, NdWheelStopSetsTheStoppedEventOnlyWhileItExists) {
   EXPECT_EQ(can_ndw_moving_state(), 0);
   stopped.reset();
   EXPECT_EQ(can_ndwheel_stopped_open(), nullptr);
+}
+
+// Node operations drain through the record that registered, and reach the
+// stopped event only while someone holds it.
+TEST_F(CanEvents, NodeAccessDrainsForTheRegisteredRecord) {
+  const sysInfo_t kite = family(SYS_KITE2CAN);
+  ASSERT_EQ(can_register_events(&kite, true), 0);
+  {
+    std::lock_guard lock(fake_.mutex);
+    fake_.pdos.push_back(pdo(0x2C0, 0x0A));
+  }
+  can_receive_pdo(1, 0, 0, 0);
+  felbrin::can::process_events();
+  EXPECT_EQ(can_ndw_moving_state(), 0x02);
+  auto stopped = can_ndwheel_stopped_create();
+  felbrin::can::ndw_stopped(true);
+  EXPECT_TRUE(stopped->is_set());
+  felbrin::can::ndw_stopped(false);
+  EXPECT_FALSE(stopped->is_set());
+  ASSERT_EQ(can_register_events(&kite, false), 0);
+  felbrin::can::ndw_stopped(true);  // no longer wired
+  EXPECT_FALSE(stopped->is_set());
 }
 
 TEST_F(CanEvents, RecordsKeepTheirSourcesLayout) {
