@@ -37,22 +37,22 @@ int keep_details(const char* format, ...) {
 }
 
 struct Specs {
-  rr_ramp_spec_t* specs = nullptr;
+  rr_ramp_line_t* cfgs = nullptr;
   int count = 0;
-  ~Specs() { rr_release_ramp_specs(&specs); }
+  ~Specs() { rr_release_ramp_lines(&cfgs); }
 };
 
 int read(const std::string& text, Specs& s) {
   std::FILE* f = plat::open_memory(text.data(), text.size());
   if (f == nullptr) return -1;
-  const int rc = felbrin::read_ramp_config_stream(f, "fuzz", &s.specs, &s.count);
+  const int rc = felbrin::read_ramp_config_stream(f, "fuzz", &s.cfgs, &s.count);
   std::fclose(f);
   return rc;
 }
 
-std::string written(const rr_ramp_spec_t* specs, int count) {
+std::string written(const rr_ramp_line_t* cfgs, int count) {
   StringSink sink;
-  if (felbrin::write_ramp_config(sink, specs, count) != 0) std::abort();
+  if (felbrin::write_ramp_config(sink, cfgs, count) != 0) std::abort();
   return sink.text;
 }
 
@@ -63,7 +63,7 @@ bool refused_a_real(const std::string& log) {
   return false;
 }
 
-bool same_words(const rr_ramp_spec_t& a, const rr_ramp_spec_t& b) {
+bool same_words(const rr_ramp_line_t& a, const rr_ramp_line_t& b) {
   return a.type == b.type && a.wavelenIndex == b.wavelenIndex &&
          std::strcmp(a.fileName, b.fileName) == 0 && a.cameraInterlace == b.cameraInterlace &&
          a.grabSkip == b.grabSkip && a.hide == b.hide;
@@ -82,26 +82,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Specs first;
   log_text().clear();
   if (read(std::string(reinterpret_cast<const char*>(data), size), first) != 0) {
-    if (first.specs != nullptr || first.count != 0) std::abort();  // a failed read hands nothing over
+    if (first.cfgs != nullptr || first.count != 0) std::abort();  // a failed read hands nothing over
     return 0;
   }
-  if (first.count <= 0 || first.specs == nullptr) std::abort();
+  if (first.count <= 0 || first.cfgs == nullptr) std::abort();
   for (int i = 0; i < first.count; ++i) {
-    const rr_ramp_spec_t& spec = first.specs[i];
-    if (std::memchr(spec.fileName, '\0', sizeof spec.fileName) == nullptr) std::abort();
-    const std::string line = written(&spec, 1);
+    const rr_ramp_line_t& cfg = first.cfgs[i];
+    if (std::memchr(cfg.fileName, '\0', sizeof cfg.fileName) == nullptr) std::abort();
+    const std::string line = written(&cfg, 1);
     Specs again;
     log_text().clear();
     if (read(line, again) != 0) {
       if (!refused_a_real(log_text())) std::abort();  // the reader refuses what the writer wrote
       continue;
     }
-    if (again.count != 1 || !same_words(spec, again.specs[0])) std::abort();
-    if (written(again.specs, 1) != line) std::abort();  // a value changed on the way
+    if (again.count != 1 || !same_words(cfg, again.cfgs[0])) std::abort();
+    if (written(again.cfgs, 1) != line) std::abort();  // a value changed on the way
   }
   // The whole file writes in one piece and reads back, lines refused for
   // rounding aside.
-  const std::string all = written(first.specs, first.count);
+  const std::string all = written(first.cfgs, first.count);
   Specs whole;
   log_text().clear();
   if (read(all, whole) != 0 && !refused_a_real(log_text())) std::abort();

@@ -30,7 +30,7 @@ namespace {
 constexpr int kLineLimit = 201;
 constexpr int kMaxBadLines = 20;
 constexpr int kGrowBy = 5;
-constexpr std::size_t kFileNameMax = sizeof(rr_ramp_spec_t::fileName) - 1;
+constexpr std::size_t kFileNameMax = sizeof(rr_ramp_line_t::fileName) - 1;
 constexpr int kFirstWavelength = 1;
 constexpr int kLastWavelength = 4;
 
@@ -90,8 +90,8 @@ struct Column {
   Kind kind;
   Bounds bounds;
   TypeRule rule;
-  float rr_ramp_spec_t::* real;
-  int32_t rr_ramp_spec_t::* integer;
+  float rr_ramp_line_t::* real;
+  int32_t rr_ramp_line_t::* integer;
   const char* detail;  // for a value that breaks the rules
   const char* help;    // the name, then help_numbers
   std::array<double, 2> help_numbers;
@@ -109,38 +109,38 @@ constexpr Column kColumns[] = {
      {kFirstWavelength, kLastWavelength}, 2, 4, 0},
     {"FileName", Kind::kFileName, {}, TypeRule::kNone, nullptr, nullptr, kTooLong,
      "The %s may be up to %d characters\n", {kFileNameMax}, 1, 22, 0},
-    {"ScanLen", Kind::kReal, {0, 1000, false, true}, TypeRule::kZeroForPmi, &rr_ramp_spec_t::scanLen,
+    {"ScanLen", Kind::kReal, {0, 1000, false, true}, TypeRule::kZeroForPmi, &rr_ramp_line_t::scanLen,
      nullptr, kInvalidReal,
      "For PMI ramps, the %s value must be 0\n"
      "For SWLI or BTW ramps, it must be greater than %g and less than %g (um)\n",
      {0, 1000}, 2, 6, 2},
-    {"CameraRate", Kind::kReal, {0, 50000, true, false}, TypeRule::kNone, &rr_ramp_spec_t::cameraRate,
+    {"CameraRate", Kind::kReal, {0, 50000, true, false}, TypeRule::kNone, &rr_ramp_line_t::cameraRate,
      nullptr, kInvalidReal, "The %s value must be greater than 0 and less than %g (Hz)\n", {50000}, 1,
      6, 2},
     {"CameraInterlace", Kind::kInteger, {0, 1}, TypeRule::kNone, nullptr,
-     &rr_ramp_spec_t::cameraInterlace, kInvalidInteger, "The %s value must be 0 or 1\n", {}, 0, 2, 0},
+     &rr_ramp_line_t::cameraInterlace, kInvalidInteger, "The %s value must be 0 or 1\n", {}, 0, 2, 0},
     {"GrabSkip", Kind::kInteger, {0, 100, false, true}, TypeRule::kNone, nullptr,
-     &rr_ramp_spec_t::grabSkip, kInvalidInteger,
+     &rr_ramp_line_t::grabSkip, kInvalidInteger,
      "The %s value must be greater than or equal to %d and less than %d\n", {0, 100}, 2, 2, 0},
     {"FringesPerFrame", Kind::kReal, {0, 10, true, true}, TypeRule::kNone,
-     &rr_ramp_spec_t::fringesPerFrame, nullptr, kInvalidReal,
+     &rr_ramp_line_t::fringesPerFrame, nullptr, kInvalidReal,
      "The %s value must be greater than %g and less than %g\n", {0, 10}, 2, 5, 3},
     {"RampSlope", Kind::kReal, {0, 4000, false, true}, TypeRule::kNotZeroForScanning,
-     &rr_ramp_spec_t::rampSlope, nullptr, kInvalidReal,
+     &rr_ramp_line_t::rampSlope, nullptr, kInvalidReal,
      "For PMI ramps, the %s value may be 0\n"
      "For SWLI or BTW ramps, it must be greater than %g and less than %g (nm/frm)\n",
      {0, 4000}, 2, 8, 4},
-    {"ObjMag", Kind::kReal, {0, 1000, false, true}, TypeRule::kNotZeroForBtw, &rr_ramp_spec_t::objMag,
+    {"ObjMag", Kind::kReal, {0, 1000, false, true}, TypeRule::kNotZeroForBtw, &rr_ramp_line_t::objMag,
      nullptr, kInvalidReal,
      "For PMI or SWLI ramps, the %s value may be 0\n"
      "For BTW ramps, it must be greater than %g and less than %g\n",
      {0, 1000}, 2, 6, 2},
     {"ScanCal", Kind::kReal, {0.5, 1.5, true, true}, TypeRule::kZeroForPmiElseBounds,
-     &rr_ramp_spec_t::scanCal, nullptr, kInvalidReal,
+     &rr_ramp_line_t::scanCal, nullptr, kInvalidReal,
      "For PMI ramps, the %s value must be 0\n"
      "For SWLI or BTW ramps, it must be greater than %g and less than %g\n",
      {0.5, 1.5}, 2, 7, 5},
-    {"Hide", Kind::kHide, {0, 1}, TypeRule::kNone, nullptr, &rr_ramp_spec_t::hide, kInvalidInteger,
+    {"Hide", Kind::kHide, {0, 1}, TypeRule::kNone, nullptr, &rr_ramp_line_t::hide, kInvalidInteger,
      "The %s value must be blank, 0 or 1\n", {}, 0, 1, 0},
 };
 constexpr std::size_t kColumnCount = std::size(kColumns);
@@ -222,14 +222,14 @@ bool suits(const Column& c, double v, int32_t type) {
 }
 
 // Judged on the first four characters, as files have always been read.
-std::optional<Fault> take_type(const Column& c, int field, const char* token, rr_ramp_spec_t& spec) {
+std::optional<Fault> take_type(const Column& c, int field, const char* token, rr_ramp_line_t& cfg) {
   const std::string_view t = std::string_view(token).substr(0, 4);
   if (t == "SWLI") {
-    spec.type = RR_TYPE_SWLI;
+    cfg.type = RR_TYPE_SWLI;
   } else if (t == "PMI") {
-    spec.type = RR_TYPE_PMI;
+    cfg.type = RR_TYPE_PMI;
   } else if (t.starts_with("BTW")) {
-    spec.type = RR_TYPE_BTW;
+    cfg.type = RR_TYPE_BTW;
     if (t.size() == 4) {
       const int index = t[3] - '0';
       if (!(kFirstWavelength <= index && index <= kLastWavelength)) {
@@ -237,7 +237,7 @@ std::optional<Fault> take_type(const Column& c, int field, const char* token, rr
         const double range[] = {kFirstWavelength, kLastWavelength};
         return Fault{fill(kBadWavelength, {}, field_number), fill(kBadWavelengthHelp, {}, range)};
       }
-      spec.wavelenIndex = index;
+      cfg.wavelenIndex = index;
     }
   } else {
     const double field_number[] = {static_cast<double>(field)};
@@ -253,8 +253,8 @@ float to_float(double v) {
   return static_cast<float>(v);
 }
 
-// Reads one column's token into the specification.
-std::optional<Fault> take(const Column& c, int field, const char* token, rr_ramp_spec_t& spec) {
+// Reads one column's token into the configuration line.
+std::optional<Fault> take(const Column& c, int field, const char* token, rr_ramp_line_t& cfg) {
   const double field_number[] = {static_cast<double>(field)};
   const auto fault = [&](const char* detail) {
     return Fault{fill(detail, c.name, field_number), column_help(c)};
@@ -268,19 +268,19 @@ std::optional<Fault> take(const Column& c, int field, const char* token, rr_ramp
     return fault(kMissing);
   }
   switch (c.kind) {
-    case Kind::kType: return take_type(c, field, token, spec);
+    case Kind::kType: return take_type(c, field, token, cfg);
     case Kind::kFileName: {
       const std::size_t length = std::strlen(token);
       if (length > kFileNameMax) return fault(c.detail);
-      std::memcpy(spec.fileName, token, length);
+      std::memcpy(cfg.fileName, token, length);
       return std::nullopt;
     }
     case Kind::kReal: {
       const ParsedReal r = parse_c_double(token);
       if (!r.found) return fault(kInvalid);
       const float v = to_float(r.value);
-      if (!suits(c, v, spec.type)) return bad_value(v);
-      spec.*c.real = v;
+      if (!suits(c, v, cfg.type)) return bad_value(v);
+      cfg.*c.real = v;
       return std::nullopt;
     }
     case Kind::kInteger:
@@ -289,8 +289,8 @@ std::optional<Fault> take(const Column& c, int field, const char* token, rr_ramp
       if (!r.found) return fault(kInvalid);
       const bool negative = token[0] == '-';
       const int32_t v = r.fits ? r.value : (negative ? INT32_MIN : INT32_MAX);
-      if (!suits(c, v, spec.type)) return bad_value(v);
-      spec.*c.integer = v;
+      if (!suits(c, v, cfg.type)) return bad_value(v);
+      cfg.*c.integer = v;
       return std::nullopt;
     }
   }
@@ -358,12 +358,12 @@ class ConfigReader {
   ConfigReader& operator=(const ConfigReader&) = delete;
   ~ConfigReader() { u_free_fn(specs_); }
 
-  int run(rr_ramp_spec_t** specs, int* count);
+  int run(rr_ramp_line_t** cfgs, int* count);
 
  private:
-  // Parses a specification line; false when it is rejected (reported).
-  bool parse(rr_ramp_spec_t& spec);
-  bool append(const rr_ramp_spec_t& spec);
+  // Parses a configuration line line; false when it is rejected (reported).
+  bool parse(rr_ramp_line_t& cfg);
+  bool append(const rr_ramp_line_t& cfg);
   void report(const std::string& detail, const std::string& help, bool with_text);
 
   std::FILE* f_;
@@ -373,7 +373,7 @@ class ConfigReader {
   std::array<char, kLineLimit + 1> shown_{};
   int line_number_ = 0;
   int errors_ = 0;
-  rr_ramp_spec_t* specs_ = nullptr;
+  rr_ramp_line_t* specs_ = nullptr;
   int count_ = 0;
   int capacity_ = 0;
 };
@@ -388,11 +388,11 @@ void ConfigReader::report(const std::string& detail, const std::string& help, bo
   if (!help.empty()) u_log_fn("%s", help.c_str());
 }
 
-bool ConfigReader::parse(rr_ramp_spec_t& spec) {
+bool ConfigReader::parse(rr_ramp_line_t& cfg) {
   std::array<const char*, kColumnCount> words{};
   split(line_.text.data(), words);
   for (std::size_t i = 0; i < kColumnCount; ++i) {
-    if (auto fault = take(kColumns[i], static_cast<int>(i) + 1, words[i], spec)) {
+    if (auto fault = take(kColumns[i], static_cast<int>(i) + 1, words[i], cfg)) {
       report(fault->detail, fault->help, true);
       return false;
     }
@@ -400,20 +400,20 @@ bool ConfigReader::parse(rr_ramp_spec_t& spec) {
   return true;
 }
 
-bool ConfigReader::append(const rr_ramp_spec_t& spec) {
+bool ConfigReader::append(const rr_ramp_line_t& cfg) {
   if (count_ == capacity_) {
     const int grown = capacity_ + kGrowBy;
-    void* p = u_realloc_fn(specs_, static_cast<std::size_t>(grown) * sizeof(rr_ramp_spec_t));
+    void* p = u_realloc_fn(specs_, static_cast<std::size_t>(grown) * sizeof(rr_ramp_line_t));
     if (p == nullptr) return false;
-    specs_ = static_cast<rr_ramp_spec_t*>(p);
-    std::fill(specs_ + capacity_, specs_ + grown, rr_ramp_spec_t{});
+    specs_ = static_cast<rr_ramp_line_t*>(p);
+    std::fill(specs_ + capacity_, specs_ + grown, rr_ramp_line_t{});
     capacity_ = grown;
   }
-  specs_[count_++] = spec;
+  specs_[count_++] = cfg;
   return true;
 }
 
-int ConfigReader::run(rr_ramp_spec_t** specs, int* count) {
+int ConfigReader::run(rr_ramp_line_t** cfgs, int* count) {
   int rc = 0;
   int spec_lines = 0;
   while (rc == 0 && read_line(f_, line_)) {
@@ -430,9 +430,9 @@ int ConfigReader::run(rr_ramp_spec_t** specs, int* count) {
     while (is_separator(*first)) ++first;
     if (*first == '\0' || *first == '#') continue;
     ++spec_lines;
-    rr_ramp_spec_t spec{};
-    if (parse(spec)) {
-      if (!append(spec)) {
+    rr_ramp_line_t cfg{};
+    if (parse(cfg)) {
+      if (!append(cfg)) {
         report("Out of memory", {}, true);
         rc = ERR_NO_MEM;
       }
@@ -451,7 +451,7 @@ int ConfigReader::run(rr_ramp_spec_t** specs, int* count) {
     u_log_fn("Accepted %d of %d ramp specs in ramp config file \"%s\"\n", count_, spec_lines, name_);
   }
   if (rc != 0) return rc;
-  *specs = specs_;
+  *cfgs = specs_;
   *count = count_;
   specs_ = nullptr;
   return 0;
@@ -483,7 +483,7 @@ char* put_left(char* p, std::string_view text, int width) {
 }
 
 // The type word: SWLI, PMI, BTW with its wavelength index, or XXX.
-std::string_view type_word(const rr_ramp_spec_t& s, std::array<char, 5>& buffer) {
+std::string_view type_word(const rr_ramp_line_t& s, std::array<char, 5>& buffer) {
   if (s.type == RR_TYPE_SWLI) return "SWLI";
   if (is_pmi(s.type)) return "PMI";
   if (s.type != RR_TYPE_BTW) return "XXX";
@@ -492,12 +492,12 @@ std::string_view type_word(const rr_ramp_spec_t& s, std::array<char, 5>& buffer)
   return {buffer.data(), 4};
 }
 
-std::string_view file_name(const rr_ramp_spec_t& s) {
+std::string_view file_name(const rr_ramp_line_t& s) {
   const char* end = std::find(std::begin(s.fileName), std::end(s.fileName), '\0');
   return {s.fileName, static_cast<std::size_t>(end - s.fileName)};
 }
 
-char* put_column(char* p, const Column& c, const rr_ramp_spec_t& s) {
+char* put_column(char* p, const Column& c, const rr_ramp_line_t& s) {
   char text[64];
   switch (c.kind) {
     case Kind::kType: {
@@ -518,7 +518,7 @@ char* put_column(char* p, const Column& c, const rr_ramp_spec_t& s) {
 }
 
 // An empty line goes before a change of type, file or camera rate.
-bool starts_group(const rr_ramp_spec_t& before, const rr_ramp_spec_t& s) {
+bool starts_group(const rr_ramp_line_t& before, const rr_ramp_line_t& s) {
   return before.type != s.type || file_name(before) != file_name(s) ||
          std::fabs(static_cast<double>(before.cameraRate) - s.cameraRate) > 1.0;
 }
@@ -528,14 +528,14 @@ bool starts_group(const rr_ramp_spec_t& before, const rr_ramp_spec_t& s) {
 std::string_view ramp_config_description() { return kDescription; }
 std::string_view ramp_config_sample_line() { return kSampleLine; }
 
-int read_ramp_config_stream(std::FILE* f, const char* name, rr_ramp_spec_t** specs, int* count) {
-  if (f == nullptr || specs == nullptr || count == nullptr || *specs != nullptr) return ERR_INVALID_PARAM;
+int read_ramp_config_stream(std::FILE* f, const char* name, rr_ramp_line_t** cfgs, int* count) {
+  if (f == nullptr || cfgs == nullptr || count == nullptr || *cfgs != nullptr) return ERR_INVALID_PARAM;
   *count = 0;
   ConfigReader reader(f, name);
-  return reader.run(specs, count);
+  return reader.run(cfgs, count);
 }
 
-int write_ramp_config(ByteSink& sink, const rr_ramp_spec_t* specs, int count) {
+int write_ramp_config(ByteSink& sink, const rr_ramp_line_t* cfgs, int count) {
   SinkBuffer out(sink);
   const char* const limit = out.limit(kMaxWrittenLine);
   char* p = put(out.begin(), kTitle);
@@ -550,8 +550,8 @@ int write_ramp_config(ByteSink& sink, const rr_ramp_spec_t* specs, int count) {
   p = put(p, plat::kLineEnd);
   for (int i = 0; i < count; ++i) {
     if (p > limit) p = out.flush(p);
-    const rr_ramp_spec_t& s = specs[i];
-    if (i == 0 || starts_group(specs[i - 1], s)) p = put(p, plat::kLineEnd);
+    const rr_ramp_line_t& s = cfgs[i];
+    if (i == 0 || starts_group(cfgs[i - 1], s)) p = put(p, plat::kLineEnd);
     for (const Column& c : kColumns) {
       *p++ = ' ';
       p = put_column(p, c, s);
@@ -564,8 +564,8 @@ int write_ramp_config(ByteSink& sink, const rr_ramp_spec_t* specs, int count) {
 
 }  // namespace felbrin
 
-int rr_read_ramp_config(const char* path, rr_ramp_spec_t** specs, int* count) {
-  if (path == nullptr || specs == nullptr || count == nullptr || *specs != nullptr) return ERR_INVALID_PARAM;
+int rr_read_ramp_config(const char* path, rr_ramp_line_t** cfgs, int* count) {
+  if (path == nullptr || cfgs == nullptr || count == nullptr || *cfgs != nullptr) return ERR_INVALID_PARAM;
   *count = 0;
   // Binary: line ends are the reader's business, the same on every platform.
   std::FILE* f = plat::open_file(path, "rb");
@@ -573,21 +573,21 @@ int rr_read_ramp_config(const char* path, rr_ramp_spec_t** specs, int* count) {
     u_log_fn("Cannot open ramp config file \"%s\"\n", path);
     return ERR_CANT_OPEN_FILE;
   }
-  const int rc = felbrin::read_ramp_config_stream(f, path, specs, count);
+  const int rc = felbrin::read_ramp_config_stream(f, path, cfgs, count);
   std::fclose(f);
   return rc;
 }
 
-int rr_write_ramp_config(const char* path, const rr_ramp_spec_t* specs, int count) {
-  if (path == nullptr || specs == nullptr || count < 0) return ERR_INVALID_PARAM;
+int rr_write_ramp_config(const char* path, const rr_ramp_line_t* cfgs, int count) {
+  if (path == nullptr || cfgs == nullptr || count < 0) return ERR_INVALID_PARAM;
   std::FILE* f = plat::open_file(path, "wb");
   if (f == nullptr) return ERR_CANT_OPEN_FILE;
   felbrin::StreamSink sink(f);
-  return felbrin::close_written(f, felbrin::write_ramp_config(sink, specs, count), ERR_CANT_WRITE_FILE);
+  return felbrin::close_written(f, felbrin::write_ramp_config(sink, cfgs, count), ERR_CANT_WRITE_FILE);
 }
 
-void rr_release_ramp_specs(rr_ramp_spec_t** specs) {
-  if (specs == nullptr || *specs == nullptr) return;
-  u_free_fn(*specs);
-  *specs = nullptr;
+void rr_release_ramp_lines(rr_ramp_line_t** cfgs) {
+  if (cfgs == nullptr || *cfgs == nullptr) return;
+  u_free_fn(*cfgs);
+  *cfgs = nullptr;
 }

@@ -11,12 +11,12 @@
 namespace felbrin {
 
 // rr_read_ramp_config on an open stream, read from its current position;
-// `name` is the file name used in the messages. *specs must be null.
-int read_ramp_config_stream(std::FILE* f, const char* name, rr_ramp_spec_t** specs, int* count);
+// `name` is the file name used in the messages. *cfgs must be null.
+int read_ramp_config_stream(std::FILE* f, const char* name, rr_ramp_line_t** cfgs, int* count);
 
 // The text of rr_write_ramp_config. The arguments are checked by the
 // caller. 0 or ERR_CANT_WRITE_FILE.
-int write_ramp_config(ByteSink& sink, const rr_ramp_spec_t* specs, int count);
+int write_ramp_config(ByteSink& sink, const rr_ramp_line_t* cfgs, int count);
 
 // The format description (the comment lines the writer puts first, without
 // the title line, joined by "\n") and the sample line, both shown when a

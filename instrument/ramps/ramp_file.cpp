@@ -361,25 +361,25 @@ int rr_get_std_ramp_filename(const rr_ramp_hdr_t* hdr, const char** name) {
   return 0;
 }
 
-int rr_check_ramp_spec(const rr_ramp_spec_t* spec, const rr_ramp_hdr_t* hdr) {
-  if (spec == nullptr || hdr == nullptr) return ERR_INVALID_PARAM;
+int rr_check_ramp_spec(const rr_ramp_line_t* cfg, const rr_ramp_hdr_t* hdr) {
+  if (cfg == nullptr || hdr == nullptr) return ERR_INVALID_PARAM;
   const auto mismatch = [](const char* message) {
     u_log_fn("%s", message);
     return ERR_INVALID_PARAM;
   };
   const int32_t type = hdr->rampType;
   const bool pmi = felbrin::is_pmi(type);
-  const bool type_ok = pmi ? (spec->type == RR_TYPE_PMI || spec->type == type) : spec->type == type;
+  const bool type_ok = pmi ? (cfg->type == RR_TYPE_PMI || cfg->type == type) : cfg->type == type;
   if (!type_ok) return mismatch("Error: mismatched rampType\n");
   // Written so that a NaN on either side never matches.
-  if (!(std::fabs(static_cast<double>(hdr->cameraRate) - spec->cameraRate) <= 0.1))
+  if (!(std::fabs(static_cast<double>(hdr->cameraRate) - cfg->cameraRate) <= 0.1))
     return mismatch("Error: mismatched cameraRate\n");
-  if (hdr->cameraInterlace != spec->cameraInterlace) return mismatch("Error: mismatched cameraInterlace\n");
-  if (hdr->grabSkip != spec->grabSkip) return mismatch("Error: mismatched grabSkip\n");
-  if (!(hdr->fringesPerFrame == spec->fringesPerFrame))
+  if (hdr->cameraInterlace != cfg->cameraInterlace) return mismatch("Error: mismatched cameraInterlace\n");
+  if (hdr->grabSkip != cfg->grabSkip) return mismatch("Error: mismatched grabSkip\n");
+  if (!(hdr->fringesPerFrame == cfg->fringesPerFrame))
     return mismatch("Error: mismatched fringesPerFrame\n");
   if (pmi) return 0;
-  if (!(hdr->scanLen == spec->scanLen)) return mismatch("Error: mismatched scanLen\n");
-  if (!(hdr->rampSlope == spec->rampSlope)) return mismatch("Error: mismatched rampSlope\n");
+  if (!(hdr->scanLen == cfg->scanLen)) return mismatch("Error: mismatched scanLen\n");
+  if (!(hdr->rampSlope == cfg->rampSlope)) return mismatch("Error: mismatched rampSlope\n");
   return 0;
 }

@@ -86,7 +86,7 @@ static_assert(offsetof(rr_ramp_hdr_t, spare) == 196);
 
 // One line of the ramp configuration file: which ramp file to use and the
 // acquisition settings it must have been made for.
-struct rr_ramp_spec_t {
+struct rr_ramp_line_t {
   int32_t type;          // RR_TYPE_SWLI, RR_TYPE_PMI or RR_TYPE_BTW
   int32_t wavelenIndex;  // 1..4 for BTW ramps, else 0
   char fileName[81];     // "+" for a ramp derived from the previous one
@@ -140,4 +140,4 @@ int rr_get_std_ramp_filename(const rr_ramp_hdr_t* hdr, const char** name);
 // 0 when the ramp header was made for the configuration line, else logs the
 // first mismatch and returns ERR_INVALID_PARAM. A PMI line accepts every PMI
 // variant, and PMI ramps are not compared on scan length and slope.
-int rr_check_ramp_spec(const rr_ramp_spec_t* spec, const rr_ramp_hdr_t* hdr);
+int rr_check_ramp_spec(const rr_ramp_line_t* cfg, const rr_ramp_hdr_t* hdr);

@@ -553,33 +553,33 @@ int resample(const rr_ramp_info_t& base, rr_ramp_info_t& out, double new_len) {
   return 0;
 }
 
-int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_spec_t* spec) {
-  if (base == nullptr || derived == nullptr || spec == nullptr || base->points == nullptr ||
+int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_line_t* cfg) {
+  if (base == nullptr || derived == nullptr || cfg == nullptr || base->points == nullptr ||
       derived->points != nullptr || base->header.rampType != RR_TYPE_SWLI || base->header.nPoints <= 0) {
     return ERR_INVALID_PARAM;
   }
-  if (!is_scan(spec->type)) {
+  if (!is_scan(cfg->type)) {
     u_log_fn("Error: derived ramp must be type SWLI or BTW\n");
     return ERR_INVALID_PARAM;
   }
-  if (!(std::isfinite(spec->scanLen) && spec->scanLen > 0)) return ERR_INVALID_PARAM;
-  if (!(spec->scanLen <= base->header.scanLen)) {
+  if (!(std::isfinite(cfg->scanLen) && cfg->scanLen > 0)) return ERR_INVALID_PARAM;
+  if (!(cfg->scanLen <= base->header.scanLen)) {
     u_log_fn("Error: derived ramp must have smaller scan length\n");
     return ERR_PARAM_OUT_OF_RANGE;
   }
-  const double f = spec->fringesPerFrame;
+  const double f = cfg->fringesPerFrame;
   const double up = f / 0.25, down = 0.25 / f;
   if (!(f > 0 && (up == std::floor(up) || down == std::floor(down)))) {
     u_log_fn("Error: fringesPerFrame = %s is invalid for derived ramp\n", g_text(f).c_str());
     return ERR_INVALID_PARAM;
   }
-  if (spec->type == RR_TYPE_BTW && !(spec->objMag > 0)) {
+  if (cfg->type == RR_TYPE_BTW && !(cfg->objMag > 0)) {
     u_log_fn("Error: BTW ramp must specify an objective mag\n");
     return ERR_INVALID_PARAM;
   }
   const rr_ramp_hdr_t& b = base->header;
   const double base_speed = b.rampSlope * static_cast<double>(b.cameraRate) / (b.grabSkip + 1.0);
-  const double speed = spec->rampSlope * static_cast<double>(spec->cameraRate) / (spec->grabSkip + 1.0);
+  const double speed = cfg->rampSlope * static_cast<double>(cfg->cameraRate) / (cfg->grabSkip + 1.0);
   const double r = speed / base_speed;
   if (!(std::isfinite(r) && r > 0)) return ERR_INVALID_PARAM;
 
@@ -599,20 +599,20 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_sp
   out.gain = base->gain;
   out.hide = base->hide;
   rr_ramp_hdr_t& h = out.header;
-  h.rampType = spec->type;
-  h.cameraRate = spec->cameraRate;
-  h.cameraInterlace = spec->cameraInterlace;
-  h.grabSkip = spec->grabSkip;
-  h.fringesPerFrame = spec->fringesPerFrame;
-  h.rampSlope = spec->rampSlope;
-  h.objMag = spec->objMag;
-  h.scanCal = spec->scanCal;
-  h.wavelenSelect = spec->wavelenIndex;
-  if (spec->scanLen != b.scanLen) {
-    if (const int rc = resample(*base, out, spec->scanLen); rc != 0) return rc;
+  h.rampType = cfg->type;
+  h.cameraRate = cfg->cameraRate;
+  h.cameraInterlace = cfg->cameraInterlace;
+  h.grabSkip = cfg->grabSkip;
+  h.fringesPerFrame = cfg->fringesPerFrame;
+  h.rampSlope = cfg->rampSlope;
+  h.objMag = cfg->objMag;
+  h.scanCal = cfg->scanCal;
+  h.wavelenSelect = cfg->wavelenIndex;
+  if (cfg->scanLen != b.scanLen) {
+    if (const int rc = resample(*base, out, cfg->scanLen); rc != 0) return rc;
   } else {
     std::copy_n(base->points, n, points);
-    h.scanLen = spec->scanLen;
+    h.scanLen = cfg->scanLen;
   }
   const double clock = h.sampleClkFreq * r;
   int32_t rate = 0;
@@ -631,8 +631,8 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_sp
 
 }  // namespace
 
-int rr_derive_ramp(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_spec_t* spec) {
-  return derive(base, derived, spec);
+int rr_derive_ramp(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_line_t* cfg) {
+  return derive(base, derived, cfg);
 }
 
 // ---- offset crossing

@@ -293,8 +293,8 @@ std::string with_serial(std::string name, int32_t type, const Scanners& s) {
 
 // extprofile<N>.<p><d>: the board's profile N, polarity p, direction d
 // (n: reversed).
-int external_profile(const sysInfo_t& info, const rr_ramp_spec_t& spec, rr_ramp_info_t& e, std::string& why) {
-  const std::string_view name = spec.fileName;
+int external_profile(const sysInfo_t& info, const rr_ramp_line_t& cfg, rr_ramp_info_t& e, std::string& why) {
+  const std::string_view name = cfg.fileName;
   const std::size_t at = name.find("extprofile");
   const std::size_t dot = name.find('.', at);
   const std::string_view digits = name.substr(at + 10, dot == std::string_view::npos ? 0 : dot - at - 10);
@@ -314,23 +314,23 @@ int external_profile(const sysInfo_t& info, const rr_ramp_spec_t& spec, rr_ramp_
   rr_ramp_hdr_t& h = e.header;
   h = rr_ramp_hdr_t{};
   h.magicNumber = RR_MAGIC;
-  h.rampType = spec.type;
-  h.cameraRate = spec.cameraRate;
-  h.cameraInterlace = spec.cameraInterlace;
-  h.grabSkip = spec.grabSkip;
-  h.fringesPerFrame = spec.fringesPerFrame;
-  h.rampSlope = spec.rampSlope;
-  h.scanLen = spec.scanLen;
-  h.objMag = spec.objMag;
-  h.scanCal = spec.scanCal;
-  h.wavelenSelect = spec.wavelenIndex;
+  h.rampType = cfg.type;
+  h.cameraRate = cfg.cameraRate;
+  h.cameraInterlace = cfg.cameraInterlace;
+  h.grabSkip = cfg.grabSkip;
+  h.fringesPerFrame = cfg.fringesPerFrame;
+  h.rampSlope = cfg.rampSlope;
+  h.scanLen = cfg.scanLen;
+  h.objMag = cfg.objMag;
+  h.scanCal = cfg.scanCal;
+  h.wavelenSelect = cfg.wavelenIndex;
   h.sampleClkFreq = 5;
   h.offset = 0x8000;
   h.polar = static_cast<unsigned char>(name[dot + 1]);
   h.dirFlag = name[dot + 2] == 'n' ? 0 : 1;
-  const double buckets = spec.rampSlope > 0 ? std::ceil(spec.scanLen * 1000.0 / spec.rampSlope) : 0;
+  const double buckets = cfg.rampSlope > 0 ? std::ceil(cfg.scanLen * 1000.0 / cfg.rampSlope) : 0;
   h.nBuckets = u_saturated_int(buckets);
-  h.nPoints = spec.cameraRate > 0 ? u_saturated_int(buckets / spec.cameraRate * 5000) : 0;
+  h.nPoints = cfg.cameraRate > 0 ? u_saturated_int(buckets / cfg.cameraRate * 5000) : 0;
   e.slot = static_cast<uint8_t>(index);
   return 0;
 }
@@ -340,8 +340,8 @@ struct Counts {
   int derived = 0;
 };
 
-// One entry per accepted specification, in file order.
-int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_spec_t* specs, int count, const Scanners& s,
+// One entry per accepted configuration line, in file order.
+int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_line_t* cfgs, int count, const Scanners& s,
                 std::vector<rr_ramp_info_t>& out, Counts& counts) {
   int base = -1;  // the last entry read from a file
   for (int k = 0; k < count; ++k) {
@@ -350,30 +350,30 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_spec_t* s
       u_log_fn("Ramp config warning: too many ramp config entries, ignoring entries %d to %d\n", line, count);
       break;
     }
-    const rr_ramp_spec_t& spec = specs[k];
-    if (spec.type == RR_TYPE_PMI) {
+    const rr_ramp_line_t& cfg = cfgs[k];
+    if (cfg.type == RR_TYPE_PMI) {
       if (s.pzt == -1) {
         u_log_fn("Ramp config error: ramp %d can only be used with a PZT\n", line);
         continue;
       }
-    } else if (is_scan(spec.type)) {
+    } else if (is_scan(cfg.type)) {
       if (s.pifoc == -1) {
         u_log_fn("Ramp config error: ramp %d can only be used with a PIFOC\n", line);
         continue;
       }
     } else {
-      u_log_fn("Ramp config error: ramp %d is of unknown type %d\n", line, spec.type);
+      u_log_fn("Ramp config error: ramp %d is of unknown type %d\n", line, cfg.type);
       continue;
     }
     rr_ramp_info_t e;
-    const std::string name = spec.fileName;
+    const std::string name = cfg.fileName;
     if (name.find("extprofile") != std::string::npos) {
       if (!felbrin::ramps::external_profiles(&info)) {
         u_log_fn("Ramp config error: ramp %d \"%s\" is invalid for this instrument\n", line, name.c_str());
         continue;
       }
       std::string why;
-      if (external_profile(info, spec, e, why) != 0) {
+      if (external_profile(info, cfg, e, why) != 0) {
         u_log_fn("Ramp config error: ramp %d: %s\n", line, why.c_str());
         continue;
       }
@@ -384,7 +384,7 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_spec_t* s
         continue;
       }
       const rr_ramp_info_t& from = out[static_cast<std::size_t>(base)];
-      if (rr_derive_ramp(&from, &e, &spec) != 0) {
+      if (rr_derive_ramp(&from, &e, &cfg) != 0) {
         u_log_fn("Ramp config error: cannot derive config ramp %d from ramp data file \"%s\"\n", line,
                  from.name.c_str());
         continue;
@@ -392,14 +392,14 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_spec_t* s
       e.name = "+" + from.name;
       ++counts.derived;
     } else {
-      const std::string file = with_serial(name, spec.type, s);
+      const std::string file = with_serial(name, cfg.type, s);
       const std::string path = u_path_join(dir, file);
       if (const int rc = read_entry(path, e); rc != 0) {
         u_log_fn("Ramp config error reading ramp data file \"%s\": %s\n", path.c_str(), err_name(rc));
         continue;
       }
       if (rr_check_ramp_compat(&e.header, file.c_str(), info.instrBdType, s.pifoc, s.pzt) != 0) continue;
-      if (rr_check_ramp_spec(&spec, &e.header) != 0) {
+      if (rr_check_ramp_spec(&cfg, &e.header) != 0) {
         u_log_fn("Ramp config error: values not consistent with ramp data file \"%s\"\n", path.c_str());
         continue;
       }
@@ -408,7 +408,7 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_spec_t* s
       ++counts.loaded;
       base = static_cast<int>(out.size());
     }
-    e.hide = spec.hide;
+    e.hide = cfg.hide;
     out.push_back(std::move(e));
   }
   info.ramps.configMode = 1;
@@ -609,15 +609,15 @@ int build_table(sysInfo_t* info) {
       u_log_fn("Cannot access ramp config file \"%s\"\n", path.c_str());
     } else {
       u_log_fn("Reading ramp config file \"%s\"\n", path.c_str());
-      rr_ramp_spec_t* specs = nullptr;
+      rr_ramp_line_t* cfgs = nullptr;
       int count = 0;
-      if (const int rc = rr_read_ramp_config(path.c_str(), &specs, &count); rc != 0) return rc;
+      if (const int rc = rr_read_ramp_config(path.c_str(), &cfgs, &count); rc != 0) return rc;
       if (count == 0) {
-        rr_release_ramp_specs(&specs);
+        rr_release_ramp_lines(&cfgs);
         return ERR_NO_RAMP_INFO;
       }
-      from_config(*info, dir, specs, count, s, entries, counts);
-      rr_release_ramp_specs(&specs);
+      from_config(*info, dir, cfgs, count, s, entries, counts);
+      rr_release_ramp_lines(&cfgs);
       from_dir = false;
     }
   }
@@ -667,11 +667,11 @@ int rr_save_ramp_config(sysInfo_t* info, const char* path) {
   if (table.empty()) return ERR_NO_RAMP_INFO;
   if (!(1 <= table.size() && table.size() <= RR_MAX_RAMPS)) return ERR_INVALID_RAMP_INDEX;
   if (path == nullptr) return ERR_INVALID_PARAM;
-  std::vector<rr_ramp_spec_t> specs(static_cast<std::size_t>(table.size()));
+  std::vector<rr_ramp_line_t> cfgs(static_cast<std::size_t>(table.size()));
   for (int i = 0; i < table.size(); ++i) {
     const rr_ramp_info_t& e = table[i];
     const rr_ramp_hdr_t& h = e.header;
-    rr_ramp_spec_t& s = specs[static_cast<std::size_t>(i)];
+    rr_ramp_line_t& s = cfgs[static_cast<std::size_t>(i)];
     s.type = is_pmi(h.rampType) ? RR_TYPE_PMI : h.rampType;
     s.wavelenIndex = h.rampType == RR_TYPE_BTW ? h.wavelenSelect : 0;
     const std::string name = !e.name.empty() && e.name[0] == '+' ? std::string("+") : e.name;
@@ -691,5 +691,5 @@ int rr_save_ramp_config(sysInfo_t* info, const char* path) {
     // the saved file would lose the line when read again.
     if (s.type == RR_TYPE_PMI) s.scanLen = s.scanCal = 0;
   }
-  return rr_write_ramp_config(path, specs.data(), static_cast<int>(specs.size()));
+  return rr_write_ramp_config(path, cfgs.data(), static_cast<int>(cfgs.size()));
 }

@@ -135,5 +135,5 @@ int rr_wait_ramp_idle(sysInfo_t* info, int seconds);
 int rr_setRampGain(sysInfo_t* info, int gain);
 int rr_adjust_ramp_slope(sysInfo_t* info, int index, double factor);
 int rr_assign_ramp_id(sysInfo_t* info, int index);
-int rr_derive_ramp(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_spec_t* spec);
+int rr_derive_ramp(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_line_t* cfg);
 int rr_calc_time_til_offset_crossing(rr_ramp_info_t* entry, double sample_clock_khz);

@@ -46,7 +46,7 @@ constexpr const char* kDescription =
 // The result of one read from text.
 struct Read {
   int rc = -1;
-  std::vector<rr_ramp_spec_t> specs;
+  std::vector<rr_ramp_line_t> cfgs;
   std::string log;
 };
 
@@ -55,25 +55,25 @@ Read read_text(const std::string& text) {
   Read r;
   std::FILE* f = plat::open_memory(text.data(), text.size());
   EXPECT_NE(f, nullptr);
-  rr_ramp_spec_t* specs = nullptr;
+  rr_ramp_line_t* cfgs = nullptr;
   int count = -1;
-  r.rc = felbrin::read_ramp_config_stream(f, "cfg", &specs, &count);
+  r.rc = felbrin::read_ramp_config_stream(f, "cfg", &cfgs, &count);
   std::fclose(f);
   if (r.rc == 0) {
-    r.specs.assign(specs, specs + count);
+    r.cfgs.assign(cfgs, cfgs + count);
   } else {
-    EXPECT_EQ(specs, nullptr);
+    EXPECT_EQ(cfgs, nullptr);
     EXPECT_EQ(count, 0);
   }
-  rr_release_ramp_specs(&specs);
+  rr_release_ramp_lines(&cfgs);
   r.log = log.str();
   return r;
 }
 
-rr_ramp_spec_t spec(int32_t type, int32_t index, const char* name, float scan, float rate,
+rr_ramp_line_t cfg(int32_t type, int32_t index, const char* name, float scan, float rate,
                     int32_t interlace, int32_t skip, float fpf, float slope, float mag, float cal,
                     int32_t hide) {
-  rr_ramp_spec_t s{};
+  rr_ramp_line_t s{};
   s.type = type;
   s.wavelenIndex = index;
   std::strncpy(s.fileName, name, sizeof s.fileName - 1);
@@ -89,24 +89,24 @@ rr_ramp_spec_t spec(int32_t type, int32_t index, const char* name, float scan, f
   return s;
 }
 
-// A specification as the writer shows it, every column at its precision.
-std::string line_of(const rr_ramp_spec_t& s) {
+// A configuration line as the writer shows it, every column at its precision.
+std::string line_of(const rr_ramp_line_t& s) {
   StringSink sink;
   EXPECT_EQ(felbrin::write_ramp_config(sink, &s, 1), 0);
   return sink.text.substr(sink.text.rfind(plat::kLineEnd, sink.text.size() - plat::kLineEnd.size() - 1));
 }
 
 // Lines of the writer's test, in the order written.
-std::vector<rr_ramp_spec_t> written_specs() {
+std::vector<rr_ramp_line_t> written_specs() {
   return {
-      spec(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 10.2f, 25, 0, 0, 0.25f, 81, 0, 1, 0),
-      spec(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 20, 25.5f, 0, 1, 0.75f, 243, 0, 0.99f, 1),
-      spec(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 20, 30, 0, 1, 0.75f, 243, 0, 0.99f, 1),
-      spec(RR_TYPE_PMI, 0, "p5c25.p7", 0, 25, 1, 0, 0.25f, 0, 0, 0, 0),
-      spec(RR_TYPE_BTW, 3, "d5s81c25m50.b9", 5, 25, 0, 0, 0.25f, 81, 50, 1.00001f, 0),
-      spec(RR_TYPE_BTW, 7, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1.00001f, 0),
-      spec(99, 0, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1.00001f, 0),
-      spec(5, 0, "+", 0, 25, 0, 0, 0.125f, 0, 0, 0, 0),
+      cfg(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 10.2f, 25, 0, 0, 0.25f, 81, 0, 1, 0),
+      cfg(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 20, 25.5f, 0, 1, 0.75f, 243, 0, 0.99f, 1),
+      cfg(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 20, 30, 0, 1, 0.75f, 243, 0, 0.99f, 1),
+      cfg(RR_TYPE_PMI, 0, "p5c25.p7", 0, 25, 1, 0, 0.25f, 0, 0, 0, 0),
+      cfg(RR_TYPE_BTW, 3, "d5s81c25m50.b9", 5, 25, 0, 0, 0.25f, 81, 50, 1.00001f, 0),
+      cfg(RR_TYPE_BTW, 7, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1.00001f, 0),
+      cfg(99, 0, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1.00001f, 0),
+      cfg(5, 0, "+", 0, 25, 0, 0, 0.125f, 0, 0, 0, 0),
   };
 }
 
@@ -174,7 +174,7 @@ TEST(RampConfig, BadLinesAreReportedWholeAndSkipped) {
     SCOPED_TRACE(c.line);
     const Read r = read_text(std::string("# comment\n\n") + kSample + "\n" + c.line + "\n");
     ASSERT_EQ(r.rc, 0);
-    ASSERT_EQ(r.specs.size(), 1u);
+    ASSERT_EQ(r.cfgs.size(), 1u);
     // Messages cut short above are compared up to where they stop.
     const std::string message = c.message;
     const std::size_t detail_end = message.find('\n');
@@ -189,26 +189,26 @@ TEST(RampConfig, BadLinesAreReportedWholeAndSkipped) {
 TEST(RampConfig, AcceptedLinesFollowTheColumnRules) {
   struct Good {
     const char* line;
-    rr_ramp_spec_t expected;
+    rr_ramp_line_t expected;
   };
   const Good cases[] = {
-      {kSample, spec(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 10.2f, 25, 0, 0, 0.25f, 81, 0, 1, 0)},
-      {"BTW12 + 5 25 0 0 0.25 81 50 1", spec(RR_TYPE_BTW, 1, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1, 0)},
+      {kSample, cfg(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 10.2f, 25, 0, 0, 0.25f, 81, 0, 1, 0)},
+      {"BTW12 + 5 25 0 0 0.25 81 50 1", cfg(RR_TYPE_BTW, 1, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1, 0)},
       {"SWLIxyz a 10um 25Hz 0 0 0.25 81 0 1 # hidden",
-       spec(RR_TYPE_SWLI, 0, "a", 10, 25, 0, 0, 0.25f, 81, 0, 1, 0)},
+       cfg(RR_TYPE_SWLI, 0, "a", 10, 25, 0, 0, 0.25f, 81, 0, 1, 0)},
       {"\tPMI\tp 0 50000 1 99 0.125 0 999.5 0 1",
-       spec(RR_TYPE_PMI, 0, "p", 0, 50000, 1, 99, 0.125f, 0, 999.5f, 0, 1)},
+       cfg(RR_TYPE_PMI, 0, "p", 0, 50000, 1, 99, 0.125f, 0, 999.5f, 0, 1)},
       {"SWLI a +10 25 0.9 1.7 0.25 81 0 1 1 extra words",
-       spec(RR_TYPE_SWLI, 0, "a", 10, 25, 0, 1, 0.25f, 81, 0, 1, 1)},
+       cfg(RR_TYPE_SWLI, 0, "a", 10, 25, 0, 1, 0.25f, 81, 0, 1, 1)},
   };
   for (const Good& c : cases) {
     SCOPED_TRACE(c.line);
     const Read r = read_text(std::string(c.line) + "\n");
     ASSERT_EQ(r.rc, 0) << r.log;
     EXPECT_EQ(r.log, "");
-    ASSERT_EQ(r.specs.size(), 1u);
-    EXPECT_EQ(r.specs[0].wavelenIndex, c.expected.wavelenIndex);
-    EXPECT_EQ(line_of(r.specs[0]), line_of(c.expected));
+    ASSERT_EQ(r.cfgs.size(), 1u);
+    EXPECT_EQ(r.cfgs[0].wavelenIndex, c.expected.wavelenIndex);
+    EXPECT_EQ(line_of(r.cfgs[0]), line_of(c.expected));
   }
 }
 
@@ -217,7 +217,7 @@ TEST(RampConfig, TwentyBadLinesAreToleratedAndTheTwentyFirstEndsTheRead) {
   for (int i = 0; i < 20; ++i) text += "SWLI x 0 25 0 0 0.25 81 0 1\n";
   const Read tolerated = read_text(text + kSample + "\n");
   EXPECT_EQ(tolerated.rc, 0);
-  EXPECT_EQ(tolerated.specs.size(), 2u);
+  EXPECT_EQ(tolerated.cfgs.size(), 2u);
 
   const Read ended = read_text(text + "FOO\n" + kSample + "\n");
   EXPECT_EQ(ended.rc, ERR_CORRUPT_RAMP_CFG_FILE);
@@ -251,7 +251,7 @@ TEST(RampConfig, ALineOf201CharactersEndsTheReadCountingTheLineEndAsOne) {
     const Read r = read_text(std::string(kSample) + "\n" + c.text);
     if (!c.ends) {
       EXPECT_EQ(r.rc, 0) << r.log;
-      EXPECT_EQ(r.specs.size(), 1u);
+      EXPECT_EQ(r.cfgs.size(), 1u);
       continue;
     }
     EXPECT_EQ(r.rc, ERR_CORRUPT_RAMP_CFG_FILE);
@@ -265,8 +265,8 @@ TEST(RampConfig, CrLfLinesReadAsLfLines) {
   const Read r = read_text(std::string("# heading\r\n\r\n") + kSample + "\r\n" +
                            "PMI p 0 25 0 0 0.25 0 0 0 1\r\nBAD\r\n");
   ASSERT_EQ(r.rc, 0);
-  ASSERT_EQ(r.specs.size(), 2u);
-  EXPECT_EQ(r.specs[1].hide, 1);
+  ASSERT_EQ(r.cfgs.size(), 2u);
+  EXPECT_EQ(r.cfgs[1].hide, 1);
   // The CR is not part of the text shown.
   EXPECT_NE(r.log.find("in line 5:\n  BAD\nAllowed"), std::string::npos) << r.log;
 }
@@ -290,7 +290,7 @@ TEST(RampConfig, EveryAllocationMayFail) {
   const int allocations = felbrin::test::fail_each_allocation([&](FailingAllocator&) {
     const Read r = read_text(text);
     if (r.rc == 0) {
-      EXPECT_EQ(r.specs.size(), 7u);
+      EXPECT_EQ(r.cfgs.size(), 7u);
       return true;
     }
     EXPECT_EQ(r.rc, ERR_NO_MEM);
@@ -301,58 +301,58 @@ TEST(RampConfig, EveryAllocationMayFail) {
 }
 
 TEST(RampConfig, WriterTextIsTheFormatThenGroupedLines) {
-  const std::vector<rr_ramp_spec_t> specs = written_specs();
+  const std::vector<rr_ramp_line_t> cfgs = written_specs();
   StringSink sink;
-  ASSERT_EQ(felbrin::write_ramp_config(sink, specs.data(), static_cast<int>(specs.size())), 0);
+  ASSERT_EQ(felbrin::write_ramp_config(sink, cfgs.data(), static_cast<int>(cfgs.size())), 0);
   EXPECT_EQ(sink.text, felbrin::test::native_lines(written_text()));
 }
 
 TEST(RampConfig, FailedWritesGiveCantWriteFile) {
-  const std::vector<rr_ramp_spec_t> specs = written_specs();
+  const std::vector<rr_ramp_line_t> cfgs = written_specs();
   const std::size_t size = felbrin::test::native_lines(written_text()).size();
   for (const std::size_t limit : {std::size_t{0}, std::size_t{1}, size / 2, size - 1}) {
     SCOPED_TRACE(limit);
     StringSink sink(limit);
-    EXPECT_EQ(felbrin::write_ramp_config(sink, specs.data(), static_cast<int>(specs.size())),
+    EXPECT_EQ(felbrin::write_ramp_config(sink, cfgs.data(), static_cast<int>(cfgs.size())),
               ERR_CANT_WRITE_FILE);
   }
   StringSink exact(size);
-  EXPECT_EQ(felbrin::write_ramp_config(exact, specs.data(), static_cast<int>(specs.size())), 0);
+  EXPECT_EQ(felbrin::write_ramp_config(exact, cfgs.data(), static_cast<int>(cfgs.size())), 0);
 }
 
 TEST(RampConfig, FilesRoundTripThroughTheWriterAndReader) {
-  std::vector<rr_ramp_spec_t> specs = written_specs();
-  specs.resize(5);  // those the reader takes back as they are
+  std::vector<rr_ramp_line_t> cfgs = written_specs();
+  cfgs.resize(5);  // those the reader takes back as they are
   TempDir dir;
   const std::string path = dir.file("rampcfg.txt");
-  ASSERT_EQ(rr_write_ramp_config(path.c_str(), specs.data(), static_cast<int>(specs.size())), 0);
-  rr_ramp_spec_t* read = nullptr;
+  ASSERT_EQ(rr_write_ramp_config(path.c_str(), cfgs.data(), static_cast<int>(cfgs.size())), 0);
+  rr_ramp_line_t* read = nullptr;
   int count = 0;
   LogCapture log;
   ASSERT_EQ(rr_read_ramp_config(path.c_str(), &read, &count), 0) << log.str();
   EXPECT_EQ(log.str(), "");
   ASSERT_EQ(count, 5);
-  for (int i = 0; i < count; ++i) EXPECT_EQ(line_of(read[i]), line_of(specs[static_cast<std::size_t>(i)]));
+  for (int i = 0; i < count; ++i) EXPECT_EQ(line_of(read[i]), line_of(cfgs[static_cast<std::size_t>(i)]));
 
   // Written again, the file is the same.
   const std::string first = felbrin::test::read_file(path);
   ASSERT_EQ(rr_write_ramp_config(path.c_str(), read, count), 0);
   EXPECT_EQ(felbrin::test::read_file(path), first);
-  rr_release_ramp_specs(&read);
+  rr_release_ramp_lines(&read);
   EXPECT_EQ(read, nullptr);
 }
 
 TEST(RampConfig, PathFunctionsCheckTheirArguments) {
   TempDir dir;
   const std::string missing = dir.file("none.txt");
-  rr_ramp_spec_t one{};
-  rr_ramp_spec_t* specs = &one;  // must be empty
+  rr_ramp_line_t one{};
+  rr_ramp_line_t* cfgs = &one;  // must be empty
   int count = 0;
-  EXPECT_EQ(rr_read_ramp_config(missing.c_str(), &specs, &count), ERR_INVALID_PARAM);
-  specs = nullptr;
+  EXPECT_EQ(rr_read_ramp_config(missing.c_str(), &cfgs, &count), ERR_INVALID_PARAM);
+  cfgs = nullptr;
   {
     LogCapture log;
-    EXPECT_EQ(rr_read_ramp_config(missing.c_str(), &specs, &count), ERR_CANT_OPEN_FILE);
+    EXPECT_EQ(rr_read_ramp_config(missing.c_str(), &cfgs, &count), ERR_CANT_OPEN_FILE);
     EXPECT_EQ(log.str(), "Cannot open ramp config file \"" + missing + "\"\n");
   }
   EXPECT_EQ(rr_write_ramp_config(missing.c_str(), nullptr, 1), ERR_INVALID_PARAM);

@@ -388,16 +388,16 @@ TEST(RampFile, CheckAgainstAConfigurationLine) {
     SCOPED_TRACE(c.name);
     rr_ramp_hdr_t h = swli_header(0);
     h.rampType = c.hdr_type;
-    rr_ramp_spec_t spec{};
-    spec.type = c.spec_type;
-    spec.cameraRate = c.spec_rate;
-    spec.cameraInterlace = c.interlace;
-    spec.grabSkip = c.grab_skip;
-    spec.fringesPerFrame = c.fringes;
-    spec.scanLen = c.scan_len;
-    spec.rampSlope = c.slope;
+    rr_ramp_line_t cfg{};
+    cfg.type = c.spec_type;
+    cfg.cameraRate = c.spec_rate;
+    cfg.cameraInterlace = c.interlace;
+    cfg.grabSkip = c.grab_skip;
+    cfg.fringesPerFrame = c.fringes;
+    cfg.scanLen = c.scan_len;
+    cfg.rampSlope = c.slope;
     LogCapture log;
-    EXPECT_EQ(rr_check_ramp_spec(&spec, &h), *c.log == '\0' ? 0 : ERR_INVALID_PARAM);
+    EXPECT_EQ(rr_check_ramp_spec(&cfg, &h), *c.log == '\0' ? 0 : ERR_INVALID_PARAM);
     EXPECT_EQ(log.str(), c.log);
   }
 }

@@ -179,19 +179,19 @@ TEST_F(RampTable, ConfigurationModeKeepsTheFileOrderAndDerivesRamps) {
     EXPECT_NE(log().find(line), std::string::npos) << line << "\nin\n" << log();
   }
 
-  // Written back, the table reads as the same specifications, "+" for the
+  // Written back, the table reads as the same configuration lines, "+" for the
   // derived one.
   const std::string saved = dir.file("saved.txt");
   ASSERT_EQ(rr_save_ramp_config(&info(), saved.c_str()), 0);
-  rr_ramp_spec_t* specs = nullptr;
+  rr_ramp_line_t* cfgs = nullptr;
   int count = 0;
-  ASSERT_EQ(rr_read_ramp_config(saved.c_str(), &specs, &count), 0);
+  ASSERT_EQ(rr_read_ramp_config(saved.c_str(), &cfgs, &count), 0);
   ASSERT_EQ(count, 3);
-  EXPECT_STREQ(specs[0].fileName, "d10s81c25.b12345");
-  EXPECT_STREQ(specs[1].fileName, "+");
-  EXPECT_EQ(specs[1].hide, 1);
-  EXPECT_EQ(specs[2].type, RR_TYPE_PMI);
-  rr_release_ramp_specs(&specs);
+  EXPECT_STREQ(cfgs[0].fileName, "d10s81c25.b12345");
+  EXPECT_STREQ(cfgs[1].fileName, "+");
+  EXPECT_EQ(cfgs[1].hide, 1);
+  EXPECT_EQ(cfgs[2].type, RR_TYPE_PMI);
+  rr_release_ramp_lines(&cfgs);
   EXPECT_EQ(rr_save_ramp_config(&info(), nullptr), ERR_INVALID_PARAM);
 }
 
@@ -729,8 +729,8 @@ rr_ramp_info_t base_entry(int n = 1000) {
   return e;
 }
 
-rr_ramp_spec_t spec_for(float scan_len, float slope = 81) {
-  rr_ramp_spec_t s{};
+rr_ramp_line_t line_for(float scan_len, float slope = 81) {
+  rr_ramp_line_t s{};
   s.type = RR_TYPE_SWLI;
   s.scanLen = scan_len;
   s.cameraRate = 25;
@@ -745,8 +745,8 @@ TEST(RampDerive, ShorterScanKeepsThePointCountAndStaysMonotonic) {
     SCOPED_TRACE(len);
     const rr_ramp_info_t base = base_entry();
     rr_ramp_info_t out;
-    const rr_ramp_spec_t spec = spec_for(len);
-    ASSERT_EQ(rr_derive_ramp(&base, &out, &spec), 0);
+    const rr_ramp_line_t cfg = line_for(len);
+    ASSERT_EQ(rr_derive_ramp(&base, &out, &cfg), 0);
     ASSERT_NE(out.points, nullptr);
     EXPECT_EQ(out.header.nPoints, 1000);
     EXPECT_EQ(out.header.scanLen, len);
@@ -765,42 +765,42 @@ TEST(RampDerive, ShorterScanKeepsThePointCountAndStaysMonotonic) {
 TEST(RampDerive, RefusalsLeaveNoPoints) {
   struct Case {
     const char* name;
-    std::function<void(rr_ramp_info_t&, rr_ramp_spec_t&)> spoil;
+    std::function<void(rr_ramp_info_t&, rr_ramp_line_t&)> spoil;
     int rc;
     std::string log;
   };
   const Case cases[] = {
-      {"longer scan", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.scanLen = 21; }, ERR_PARAM_OUT_OF_RANGE,
+      {"longer scan", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.scanLen = 21; }, ERR_PARAM_OUT_OF_RANGE,
        "Error: derived ramp must have smaller scan length\n"},
-      {"negative scan", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.scanLen = -1; }, ERR_INVALID_PARAM, ""},
+      {"negative scan", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.scanLen = -1; }, ERR_INVALID_PARAM, ""},
       {"scan of minus infinity",
-       [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.scanLen = -std::numeric_limits<float>::infinity(); },
+       [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.scanLen = -std::numeric_limits<float>::infinity(); },
        ERR_INVALID_PARAM, ""},
-      {"fringes 0.3", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.fringesPerFrame = 0.3f; }, ERR_INVALID_PARAM,
+      {"fringes 0.3", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.fringesPerFrame = 0.3f; }, ERR_INVALID_PARAM,
        "Error: fringesPerFrame = 0.3 is invalid for derived ramp\n"},
-      {"BTW without magnification", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.type = RR_TYPE_BTW; },
+      {"BTW without magnification", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.type = RR_TYPE_BTW; },
        ERR_INVALID_PARAM, "Error: BTW ramp must specify an objective mag\n"},
-      {"PMI", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.type = RR_TYPE_PMI; }, ERR_INVALID_PARAM,
+      {"PMI", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.type = RR_TYPE_PMI; }, ERR_INVALID_PARAM,
        "Error: derived ramp must be type SWLI or BTW\n"},
-      {"trigger end beyond the points", [](rr_ramp_info_t& b, rr_ramp_spec_t&) { b.header.trigEndAddr = 1001; },
+      {"trigger end beyond the points", [](rr_ramp_info_t& b, rr_ramp_line_t&) { b.header.trigEndAddr = 1001; },
        ERR_INVALID_PARAM, ""},
-      {"trigger start after its end", [](rr_ramp_info_t& b, rr_ramp_spec_t&) { b.header.trigStartAddr = 950; },
+      {"trigger start after its end", [](rr_ramp_info_t& b, rr_ramp_line_t&) { b.header.trigStartAddr = 950; },
        ERR_INVALID_PARAM, ""},
-      {"slope 0", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.rampSlope = 0; }, ERR_INVALID_PARAM, ""},
+      {"slope 0", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.rampSlope = 0; }, ERR_INVALID_PARAM, ""},
       // 40 kHz, stretched by 1.8 for the shorter scan, times the speeds' ratio.
-      {"too slow a clock", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.rampSlope = 0.001f; }, ERR_INVALID_PARAM,
+      {"too slow a clock", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.rampSlope = 0.001f; }, ERR_INVALID_PARAM,
        "Error: sampleClkFreq = 0.000888889 KHz is too low\n"},
-      {"too fast a clock", [](rr_ramp_info_t&, rr_ramp_spec_t& s) { s.cameraRate = 1e6f; }, ERR_INVALID_PARAM,
+      {"too fast a clock", [](rr_ramp_info_t&, rr_ramp_line_t& s) { s.cameraRate = 1e6f; }, ERR_INVALID_PARAM,
        "Error: sampleClkFreq = 2.88e+06 KHz is too high\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     rr_ramp_info_t base = base_entry();
-    rr_ramp_spec_t spec = spec_for(10);
-    c.spoil(base, spec);
+    rr_ramp_line_t cfg = line_for(10);
+    c.spoil(base, cfg);
     rr_ramp_info_t out;
     LogCapture log;
-    EXPECT_EQ(rr_derive_ramp(&base, &out, &spec), c.rc);
+    EXPECT_EQ(rr_derive_ramp(&base, &out, &cfg), c.rc);
     EXPECT_EQ(out.points, nullptr);
     EXPECT_EQ(log.str(), c.log);
   }
