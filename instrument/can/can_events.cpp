@@ -1,4 +1,5 @@
 #include "instrument/can/can_events.h"
+#include "instrument/can/can_nodes.h"
 #include "instrument/can/can_state.h"
 
 #include <atomic>
@@ -77,19 +78,6 @@ Family family_of(const sysInfo_t* record) {
     case SYS_ALDER4: return Family::alder;
     case SYS_GLENCAN: return Family::type26;
     default: return Family::none;
-  }
-}
-
-int status_error(int32_t status) {
-  switch (status) {
-    case CAN_OK: return 0;
-    case CAN_ERR_GENERAL: return ERR_CAN_ERROR;
-    case CAN_ERR_NOT_CONNECTED: return ERR_CAN_NOT_CONNECTED;
-    case CAN_ERR_TIMEOUT: return ERR_CAN_TIMEOUT;
-    case CAN_ERR_LINK_LOST: return ERR_CAN_TCP_TRANSMISSION_ERROR;
-    case CAN_ERR_BUFFER_TOO_SMALL: return ERR_CAN_BUFFER_TOO_SMALL;
-    case CAN_ERR_NO_PDO: return ERR_CAN_NO_PDO;
-    default: return ERR_UNKNOWN;
   }
 }
 
@@ -289,7 +277,7 @@ int can_register_events(const sysInfo_t* record, bool on) {
   if (err != 0) return err;
   if (status != CAN_OK) {
     u_log_fn("can_register_events canErr = %d\n", static_cast<int>(status));
-    return status_error(status);
+    return can_status_to_error(status);
   }
   if (on && record != nullptr) register_family_pdos(*record);
   return 0;
