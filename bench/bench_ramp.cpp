@@ -82,20 +82,38 @@ void BM_FreadBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_FreadBaseline);
 
-void BM_DownloadToSimulatedBoard(benchmark::State& state) {
+// A UZ1 board on the in-memory link, answering inside the library's
+// writes; the record in sysInfo[0] names its line.
+struct SimulatedBoard {
+  SimulatedBoard() : saved(sio_set_backend(&backend)) {
+    peer.on_write([this] { runner.step(0); });
+    dev_init_cntrl(1);
+    info = sysInfo_t{};
+    info.instrBdType = BD_SABLE;
+    info.instrComm = "COMB";
+  }
+  ~SimulatedBoard() {
+    ur_closeUZ(&info.boardLink.port);
+    dev_close_cntrl();
+    sio_set_backend(saved);
+    info = sysInfo_t{};
+  }
+  SimulatedBoard(const SimulatedBoard&) = delete;
+  SimulatedBoard& operator=(const SimulatedBoard&) = delete;
+
   sim::MemorySerial backend;
   sim::MemorySerialPort& peer = backend.add_port("COMB");
   sim::MemoryTransport line{peer, "COMB"};
   sim::Script script;
-  sim::InstrumentBoard board{sim::BoardKind::uz1};
-  sim::Runner runner{line, board.framer(), script, board};
-  peer.on_write([&runner] { runner.step(0); });
-  plat::SerialBackend* saved = sio_set_backend(&backend);
-  dev_init_cntrl(1);
+  sim::InstrumentBoard model{sim::BoardKind::uz1};
+  sim::Runner runner{line, model.framer(), script, model};
+  plat::SerialBackend* saved;
   sysInfo_t& info = sysInfo[0];
-  info = sysInfo_t{};
-  info.instrBdType = BD_SABLE;
-  info.instrComm = "COMB";
+};
+
+void BM_DownloadToSimulatedBoard(benchmark::State& state) {
+  SimulatedBoard board;
+  sysInfo_t& info = board.info;
   if (ur_initUZ(&info) != 0) state.SkipWithError("init failed");
 
   rr_ramp_hdr_t h{};
@@ -116,10 +134,6 @@ void BM_DownloadToSimulatedBoard(benchmark::State& state) {
   }
   state.counters["line_s"] = line_seconds;
   state.counters["ratio_to_line"] = spent / static_cast<double>(state.iterations()) / line_seconds;
-  ur_closeUZ(&info.boardLink.port);
-  dev_close_cntrl();
-  sio_set_backend(saved);
-  info = sysInfo_t{};
 }
 BENCHMARK(BM_DownloadToSimulatedBoard)->Unit(benchmark::kMillisecond);
 
@@ -168,19 +182,8 @@ void BM_RampTableFromDirectory(benchmark::State& state) {
   setenv("FB_RAMPS_DIR", dir.c_str(), 1);
 #endif
   u_dirs_reset();
-  sim::MemorySerial backend;
-  sim::MemorySerialPort& peer = backend.add_port("COMR");
-  sim::MemoryTransport line{peer, "COMR"};
-  sim::Script script;
-  sim::InstrumentBoard board{sim::BoardKind::uz1};
-  sim::Runner runner{line, board.framer(), script, board};
-  peer.on_write([&runner] { runner.step(0); });
-  plat::SerialBackend* saved = sio_set_backend(&backend);
-  dev_init_cntrl(1);
-  sysInfo_t& info = sysInfo[0];
-  info = sysInfo_t{};
-  info.instrBdType = BD_SABLE;
-  info.instrComm = "COMR";
+  SimulatedBoard board;
+  sysInfo_t& info = board.info;
   info.acqFlag = 1;
   info.pifoc = felbrin::make_hooked<sb_pifoc_t>();
   info.pifoc->value = 12345;
@@ -191,10 +194,6 @@ void BM_RampTableFromDirectory(benchmark::State& state) {
     if (rr_get_ramp_info(&info) != 0 || info.ramps.table.size() != kDirFiles) state.SkipWithError("table failed");
   }
   u_set_log_fn(quiet);
-  ur_closeUZ(&info.boardLink.port);
-  dev_close_cntrl();
-  sio_set_backend(saved);
-  info = sysInfo_t{};
 }
 BENCHMARK(BM_RampTableFromDirectory)->Unit(benchmark::kMillisecond);
 
