@@ -21,6 +21,7 @@
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_abi.h"
 #include "instrument/can/can_api.h"
+#include "instrument/can/can_bringup.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
 #include "instrument/can/can_state.h"

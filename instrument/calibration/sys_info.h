@@ -198,7 +198,7 @@ struct sb_can_state_t {
   uint8_t pztPresent = 0, lapsPresent = 0, wandPresent = 0, wand2Present = 0;
   uint8_t zoomDdPresent = 0, rsDdPresent = 0, focusNdwPresent = 0, auxMotorPresent = 0;
   uint8_t brushMotorPresent = 0;
-  uint8_t pztChannel = 0;   // selected PZT channel
+  int32_t pztChannel = 0;   // selected PZT channel, -1 none
   uint8_t scannerMode = 0;
   float syncGen = 0;        // 0 until the acquisition start-up sets it
   int32_t zoomPositions = 0;    // from the brush motor's configuration

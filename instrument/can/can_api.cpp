@@ -60,6 +60,7 @@ constexpr auto kNames = [] {
 std::mutex g_mutex;
 std::atomic<const can_api_t*> g_bound{nullptr};
 bool g_looked = false;  // the library was looked for; with g_mutex held
+std::string g_path;     // the bound library's file; empty for an installed table
 // Tables of bound libraries. Kept for the life of the process, like the
 // libraries, since a thread may still be in a call through one.
 std::vector<std::unique_ptr<const can_api_t>> g_tables;
@@ -79,6 +80,7 @@ int bind_module_locked(void* module, const std::string& path) {
   }
   g_tables.push_back(std::move(table));
   g_bound = g_tables.back().get();
+  if (!plat::host::loaded_module_path(module, g_path)) g_path = path;
   return 0;
 }
 
@@ -117,9 +119,15 @@ void can_api_install(const can_api_t* api) {
   std::lock_guard lock(g_mutex);
   g_bound = api;
   g_looked = api != nullptr;
+  g_path.clear();
 }
 
 bool can_api_loaded() { return g_bound.load() != nullptr; }
+
+std::string can_api_library_path() {
+  std::lock_guard lock(g_mutex);
+  return g_path;
+}
 
 const can_api_t* can_api() {
   if (const can_api_t* api = g_bound.load()) return api;
@@ -142,6 +150,7 @@ void forget_binding() {
   std::lock_guard lock(g_mutex);
   g_bound = nullptr;
   g_looked = false;
+  g_path.clear();
 }
 
 const char* const* exported_names(int* count) {

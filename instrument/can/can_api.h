@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/errors.h"
 #include "instrument/can/can_abi.h"
@@ -47,6 +48,10 @@ int can_api_load();
 // Binds `api` in place of the library; it must outlive its use. Null
 // unbinds, and the next need looks for the library again.
 void can_api_install(const can_api_t* api);
+
+// The file of the bound library; empty when none is bound or the table was
+// installed.
+std::string can_api_library_path();
 
 // True when a table is bound.
 bool can_api_loaded();

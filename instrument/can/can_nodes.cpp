@@ -34,6 +34,7 @@ enum class Obj : uint8_t {
   M1ControlRead, M1ControlWrite, M1Mode, M1TargetVel, M2Control, M2Status, M2LlcRead,
   M2LlcWrite, M2Current, M2MaxCurrent, KeypressRead, KeypressWrite, M2Position,
   PztStatus, LapsStatus,
+  EncZoomMode, EncZoomLowLimit, EncZoomHighLimit, EncZoomBacklash,
   Count
 };
 
@@ -58,6 +59,8 @@ constexpr uint8_t kBrush = CAN_NODE_ID_BRUSHMOTOR;
 constexpr int kRampErr = ERR_CAN_SDO_RAMP_ERROR;
 constexpr int kBridgeErr = ERR_CAN_SDO_BRIDGE_ERROR;
 constexpr int kDmdErr = ERR_CAN_SDO_DMD_ERROR;
+constexpr uint8_t kNdw = CAN_NODE_ID_FOCUS_NDW;
+constexpr int kEncZoomErr = ERR_CAN_SDO_ENC_ZOOM_ERROR;
 
 constexpr Entry kEntries[] = {
     {Obj::RampStart, kRamp, 0x2000, 0, 1, W, kRampErr, "can_ramp_start"},
@@ -117,6 +120,10 @@ constexpr Entry kEntries[] = {
      "can_read_pzt_status"},
     {Obj::LapsStatus, CAN_NODE_ID_LARGEAP, 0x2001, 0, 1, R, ERR_CAN_SDO_LAP_ERROR,
      "can_read_pzt_status"},
+    {Obj::EncZoomMode, kNdw, 0x2002, 0, 1, W, kEncZoomErr, "can_write_enc_zoom_motion_mode"},
+    {Obj::EncZoomLowLimit, kNdw, 0x607D, 1, 4, W, kEncZoomErr, "can_write_enc_zoom_soft_limits"},
+    {Obj::EncZoomHighLimit, kNdw, 0x607D, 2, 4, W, kEncZoomErr, "can_write_enc_zoom_soft_limits"},
+    {Obj::EncZoomBacklash, kNdw, 0x2019, 0, 4, W, kEncZoomErr, "can_write_enc_zoom_backlash"},
 };
 
 consteval bool rows_follow_ids() {
@@ -913,4 +920,21 @@ int can_home_ndw(sysInfo_t* s, int poll, int32_t limit_ms) {
   }
   u_log_fn("%s: timeout waiting for move to initial position, time=%d ms\n", name, elapsed());
   return ERR_CAN_NDW_HOME_ERROR;
+}
+
+// ---- node 64: the encoded zoom's motion entries
+int can_write_enc_zoom_motion_mode(sysInfo_t* s, uint8_t mode) {
+  if (const int err = board(s)) return err;
+  return write_value(Obj::EncZoomMode, mode);
+}
+
+int can_write_enc_zoom_soft_limits(sysInfo_t* s, int32_t low, int32_t high) {
+  if (const int err = board(s)) return err;
+  if (const int err = write_value(Obj::EncZoomLowLimit, static_cast<uint32_t>(low))) return err;
+  return write_value(Obj::EncZoomHighLimit, static_cast<uint32_t>(high));
+}
+
+int can_write_enc_zoom_backlash(sysInfo_t* s, int32_t backlash) {
+  if (const int err = board(s)) return err;
+  return write_value(Obj::EncZoomBacklash, static_cast<uint32_t>(backlash));
 }

@@ -153,3 +153,10 @@ int can_read_ndw_status(sysInfo_t* s, uint8_t* value);
 int can_home_ndw(sysInfo_t* s, int poll, int32_t limit_ms);
 int can_read_focus_keypress_mode(sysInfo_t* s, uint8_t* mode);
 int can_write_focus_keypress_mode(sysInfo_t* s, uint8_t mode);
+
+// ---- node 64: the encoded zoom's motion entries (soft limits and backlash
+// in encoder counts)
+int can_write_enc_zoom_motion_mode(sysInfo_t* s, uint8_t mode);
+// Low limit first; a refused low limit leaves the high one unsent.
+int can_write_enc_zoom_soft_limits(sysInfo_t* s, int32_t low, int32_t high);
+int can_write_enc_zoom_backlash(sysInfo_t* s, int32_t backlash);

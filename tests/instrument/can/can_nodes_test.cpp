@@ -223,6 +223,8 @@ TEST_F(CanNodes, EachOperationReachesItsObject) {
       {"pzt_status", [&](sysInfo_t* i, int64_t* o) { uint8_t v; int e = can_read_pzt_status(i, 62, &v); out(o, v); return e; }, {'R', 62, 0x2001, 0, {0x11}}, 0x11},
       {"laps_status", [&](sysInfo_t* i, int64_t* o) { uint8_t v; int e = can_read_pzt_status(i, 52, &v); out(o, v); return e; }, {'R', 52, 0x2001, 0, {0x22}}, 0x22},
       {"focus_keypress_r", [&](sysInfo_t* i, int64_t* o) { uint8_t v; int e = can_read_focus_keypress_mode(i, &v); out(o, v); return e; }, {'R', 64, 0x2044, 8, {2}}, 2},
+      {"enc_zoom_mode", [](sysInfo_t* i, int64_t*) { return can_write_enc_zoom_motion_mode(i, 3); }, {'W', 64, 0x2002, 0, {3}}, 0},
+      {"enc_zoom_backlash", [](sysInfo_t* i, int64_t*) { return can_write_enc_zoom_backlash(i, -2); }, {'W', 64, 0x2019, 0, {0xFE, 0xFF, 0xFF, 0xFF}}, 0},
   };
   for (const EntryCase& c : cases) {
     SCOPED_TRACE(c.name);
