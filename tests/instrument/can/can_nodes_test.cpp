@@ -666,3 +666,19 @@ TEST_F(CanNodes, Pi751TablesAreLoadedThenCounted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CanNodes, EncodedZoomLimitsGoLowThenHigh) {
+  EXPECT_EQ(can_write_enc_zoom_soft_limits(s.get(), -100, 70000), 0);
+  ASSERT_EQ(g.calls.size(), 2u);
+  EXPECT_EQ(g.calls[0], (Call{'W', 64, 0x607D, 1, {0x9C, 0xFF, 0xFF, 0xFF}}));
+  EXPECT_EQ(g.calls[1], (Call{'W', 64, 0x607D, 2, {0x70, 0x11, 0x01, 0x00}}));
+  // A refused low limit leaves the high one unsent, with the zoom's error.
+  g.calls.clear();
+  g.next_abort = 0x06010002;
+  EXPECT_EQ(can_write_enc_zoom_soft_limits(s.get(), 0, 1), ERR_CAN_SDO_ENC_ZOOM_ERROR);
+  EXPECT_EQ(g.calls.size(), 1u);
+}
+
+}  // namespace
