@@ -77,10 +77,12 @@ TEST_F(CanApi, InstalledTableIsCalled) {
   EXPECT_EQ(log.str(), "");
 }
 
-// No library of that name exists beside the test program or on the search
-// path: every operation answers 77 and leaves its status alone, and the
-// library is looked for only once.
+// A library that cannot be loaded (the simulated one sits beside the test
+// program, so the look-up is pointed elsewhere): every operation answers 77
+// and leaves its status alone, and the library is not looked for again.
 TEST_F(CanApi, AbsentLibraryGivesNotAvailable) {
+  EXPECT_EQ(felbrin::can::bind_library(beside_program("felbrin_no_such_library").c_str()),
+            ERR_CAN_NOT_AVAIL);
   EXPECT_FALSE(can_api_loaded());
   std::int32_t status = 99;
   EXPECT_EQ(can_api_call(&can_api_t::connect, &status, std::uint32_t{1}), ERR_CAN_NOT_AVAIL);
