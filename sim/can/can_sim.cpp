@@ -475,6 +475,7 @@ int32_t get_pdo(can_pdo_record_t* record) {
   if (auto st = call.injected()) return call.done(*st);
   if (record == nullptr) return call.done(CAN_ERR_GENERAL);
   if (!s->connected) return call.done(CAN_ERR_NOT_CONNECTED);
+  s->connected->step();  // what the nodes sent meanwhile
   auto& queue = s->connected->pdos;
   if (s->fail_get_pdo > 0 && --s->fail_get_pdo == 0) {
     if (!queue.empty()) queue.pop_front();
