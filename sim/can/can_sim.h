@@ -17,7 +17,30 @@
 //
 // Threads. Every function may be called from any thread. The library's
 // callback thread announces PDOs and delivers emergencies; it never holds
-// the simulation's lock while calling out.
+// the simulation's lock while calling out. A transfer that waits lets the
+// time pass without the lock: really on the real clock, through the
+// library's pause seam (u_sleep_fn) on any other, which moves a virtual
+// clock.
+//
+// What the bridges answer, beyond the statuses of can_abi.h:
+// - Bus off fails the operations that need the CAN bus (node enumeration,
+//   find node, node state, SDO transfers) with -1; the bridge-level ones
+//   (connect, firmware, configuration, error, reset) still work.
+//   CAN_ResetBridge clears the bus and the error and drops the connection,
+//   the PDO registrations and the queues: connect again after it.
+// - CAN_GetNodeState answers 2 operational, 1 pre-operational, 3 stopped,
+//   0 for a node that is absent or does not answer its guarding poll.
+//   Node presence (CAN_FindNode, CAN_EnumerateNodes) is what the bridge
+//   learnt from boot-up, heartbeat and guarding frames.
+// - A transfer that gets no reply within 1000 ms returns -3 (the result
+//   holds abort code 0x05040000); one whose object is larger than the
+//   caller's buffer returns -5. Both tell the node, which drops the
+//   transfer and any reply it still holds back.
+// - PDOs are kept, while connected, for registered COB-IDs only, in a
+//   queue of 256; one more sets the overrun flag of the next announcement.
+//   Emergencies are kept while an emergency callback is registered: from a
+//   node's frame, value1 is the COB-ID, value2 the error code, the block the
+//   frame's 8 bytes (then zeros), value3 the error register.
 #pragma once
 
 #include <cstddef>
@@ -71,7 +94,8 @@ bool add_node(uint8_t node, const char* kind, uint32_t product_id);
 // Takes the node off the bus: it no longer answers anything.
 void remove_node(uint8_t node);
 // The node reboots: a boot-up frame, pre-operational, its dictionary back
-// to its defaults; operational again after `polls` state polls (0: at once).
+// to its defaults; operational again after `polls` state polls (0: at once;
+// 2: the third poll answers operational).
 void reboot_node(uint8_t node, int polls);
 // CAN_GetNodeState answers operational only from the n-th poll on (n >= 1;
 // 0: never operational).
@@ -89,7 +113,8 @@ std::vector<uint8_t> value(uint8_t node, uint16_t index, uint8_t sub);
 //   68  "rs_move_ms"       ring/spot move time (status bit 1 held), then position 1 or 2
 bool set_option(uint8_t node, const char* name, int32_t value);
 // Moves the turret or zoom of the brush motor as a user would ("turret",
-// "zoom"), which sends the node's PDOs.
+// "zoom"), which sends the node's PDOs. Also: a focus key on 64 ("focus")
+// and a wand key on 72 or 73 ("key"), each the node's first PDO.
 void move(uint8_t node, const char* what, int position);
 
 // ---- faults
@@ -129,6 +154,15 @@ bool wait_delivered(int timeout_ms);
 // One line per operation call since reset, for example
 //   "CAN_SDOWrite 61 2001/00 00 01 -> 1"
 //   "CAN_Connect 0A64A8C0 -> 1"
+// The form is "<name>[ <arguments>] -> <status>[ <outcome>]": node numbers
+// decimal, everything else upper-case hex. Arguments: CAN_EnumerateBridges
+// the capacity; CAN_Connect the address value; CAN_SetBridgeConfiguration
+// "<a> <b>" (decimal); CAN_FindNode and CAN_GetNodeState the node;
+// CAN_SDORead "<node> <index>/<sub> <byte count>"; CAN_SDOWrite "<node>
+// <index>/<sub>" then the bytes, or "(<n> bytes)" above 8; CAN_RegisterPDO
+// the COB-ID; CAN_RegisterEvents "on" or "off". Outcomes: an SDO transfer
+// that was attempted and failed adds "abort <code>"; CAN_GetPDO that took
+// one adds its COB-ID.
 std::vector<std::string> call_log();
 void clear_call_log();
 int call_count(const char* operation);

@@ -13,6 +13,7 @@
 #include "instrument/can/can_api_internal.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
+#include "sim/can/can_sim_c.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -77,10 +78,12 @@ TEST_F(CanApi, InstalledTableIsCalled) {
   EXPECT_EQ(log.str(), "");
 }
 
-// No library of that name exists beside the test program or on the search
-// path: every operation answers 77 and leaves its status alone, and the
-// library is looked for only once.
+// A library that cannot be loaded (the simulated one sits beside the test
+// program, so the look-up is pointed elsewhere): every operation answers 77
+// and leaves its status alone, and the library is not looked for again.
 TEST_F(CanApi, AbsentLibraryGivesNotAvailable) {
+  EXPECT_EQ(felbrin::can::bind_library(beside_program("felbrin_no_such_library").c_str()),
+            ERR_CAN_NOT_AVAIL);
   EXPECT_FALSE(can_api_loaded());
   std::int32_t status = 99;
   EXPECT_EQ(can_api_call(&can_api_t::connect, &status, std::uint32_t{1}), ERR_CAN_NOT_AVAIL);
@@ -140,6 +143,68 @@ TEST_F(CanApi, LibraryLackingANameIsNotUsed) {
             ERR_CAN_NOT_AVAIL);
   EXPECT_EQ(status, 99);
   EXPECT_EQ(log.str(), "can_api_load: " + path + " has no CAN_GetPDO\n");
+}
+
+// The stand-in library as a host program meets it: bound by path with all
+// 17 names, driven through the table, set up through its own control
+// functions looked up by name, its version as the bring-up reads it.
+template <class Fn>
+Fn* control(void* module, const char* name) {
+  void* symbol = plat::host::find_symbol(module, name);
+  EXPECT_NE(symbol, nullptr) << name;
+  return reinterpret_cast<Fn*>(symbol);
+}
+
+TEST_F(CanApi, SimulatedLibraryIsBoundAndAnswers) {
+  const std::string path = beside_program("TrelCANopen");
+  ASSERT_EQ(felbrin::can::bind_library(path.c_str()), 0) << log.str();
+  void* module = plat::host::load_library(path.c_str());  // the same module, counted again
+  ASSERT_NE(module, nullptr);
+  control<decltype(cansim_reset)>(module, "cansim_reset")();
+  ASSERT_EQ(control<decltype(cansim_preset)>(module, "cansim_preset")("fjord:00-1A-2B-3C-4D-5E"), 1);
+
+  std::int32_t status = 0;
+  can_bridge_entry_t entries[CAN_MAX_BRIDGES] = {};
+  ASSERT_EQ(can_api_call(&can_api_t::enumerate_bridges, &status, entries, std::int32_t{CAN_MAX_BRIDGES}), 0);
+  EXPECT_EQ(status, 1);
+  std::uint32_t ip = 0;
+  for (int i = 3; i >= 0; --i) ip = ip << 8 | entries[0].ip[i];
+  EXPECT_EQ(can_api_call(&can_api_t::connect, &status, ip), 0);
+  EXPECT_EQ(status, CAN_OK);
+  std::uint8_t product[4] = {};
+  can_transfer_result_t result{};
+  EXPECT_EQ(can_api_call(&can_api_t::sdo_read, &status, std::uint8_t{61}, std::uint16_t{0x1018},
+                         std::uint8_t{2}, product, std::uint32_t{4}, &result),
+            0);
+  EXPECT_EQ(status, CAN_OK);
+  EXPECT_EQ(result.status, CAN_OK);
+  EXPECT_EQ(product[0] | product[1] << 8 | product[2] << 16 | static_cast<std::uint32_t>(product[3]) << 24,
+            0x2672137Du);
+  EXPECT_EQ(control<decltype(cansim_call_count)>(module, "cansim_call_count")("CAN_SDORead"), 1);
+  char line[64] = {};
+  EXPECT_GT(control<decltype(cansim_call_log_line)>(module, "cansim_call_log_line")(1, line, sizeof line), 0);
+  EXPECT_STREQ(line, "CAN_Connect 0A64A8C0 -> 1");
+  // Names of the simulation's insides stay inside.
+  EXPECT_EQ(plat::host::find_symbol(module, "_ZN6cansim5resetEv"), nullptr);
+
+  std::int32_t v[4] = {};
+  ASSERT_TRUE(plat::host::file_product_version(path.c_str(), v));
+  EXPECT_EQ(std::vector<std::int32_t>(v, v + 4), (std::vector<std::int32_t>{3, 1, 0, 0}));
+  control<decltype(cansim_reset)>(module, "cansim_reset")();
+  plat::host::free_library(module);
+  EXPECT_EQ(log.str(), "");
+}
+
+// The loader finds the stand-in beside the program. Without a binding
+// every operation answers 77 all the same, once the look-up has failed.
+TEST_F(CanApi, NothingBoundAfterAFailedBindGivesNotAvailable) {
+  ASSERT_EQ(can_api_load(), 0);
+  EXPECT_TRUE(can_api_loaded());
+  felbrin::can::forget_binding();
+  EXPECT_EQ(felbrin::can::bind_library("felbrin_no_such_library"), ERR_CAN_NOT_AVAIL);
+  std::int32_t status = 99;
+  EXPECT_EQ(can_api_call(&can_api_t::reset_bridge, &status), ERR_CAN_NOT_AVAIL);
+  EXPECT_EQ(status, 99);
 }
 
 }  // namespace

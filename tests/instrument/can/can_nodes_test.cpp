@@ -316,7 +316,10 @@ TEST_F(CanNodes, LibraryStatusesAreMappedAndLogged) {
     EXPECT_EQ(one.str(), std::string("can_sdo_write2 called by can_write_led_setup: err=") +
                              err_name(code) + "\n");
   }
+  // No library: the look-up is pointed at one that does not exist, since
+  // the simulated library sits beside the test program.
   felbrin::can::forget_binding();
+  EXPECT_EQ(felbrin::can::bind_library("felbrin_no_such_library"), ERR_CAN_NOT_AVAIL);
   LogCapture none;
   uint8_t v = 0;
   EXPECT_EQ(can_read_bridge_status(s.get(), &v), ERR_CAN_NOT_AVAIL);
