@@ -509,9 +509,12 @@ int kite_steps(sysInfo_t* s) {
 
   if (s->can.zoomDdPresent != 0) {
     if (const int err = can_write_zoom_dd_mode(s, 0)) return err;
-    double velocity = 0;
-    if (const int err = service(&CanInstServices::zoom_dd_velocity, s, &velocity)) return err;
-    if (const int err = can_write_zoom_dd_targetVel(s, velocity)) return err;
+    // Until the light control works a velocity out, the node keeps its own.
+    if (can_inst_services().zoom_dd_velocity != nullptr) {
+      double velocity = 0;
+      if (const int err = service(&CanInstServices::zoom_dd_velocity, s, &velocity)) return err;
+      if (const int err = can_write_zoom_dd_targetVel(s, velocity)) return err;
+    }
   }
   if (s->ringSpot != 0 && s->can.rsDdPresent != 0) {
     if (const int err = can_write_rs_dd_mode(s, 1)) return err;

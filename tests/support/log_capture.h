@@ -17,6 +17,7 @@ class LogCapture {
   LogCapture& operator=(const LogCapture&) = delete;
 
   const std::string& str() const { return text(); }
+  void clear() { text().clear(); }
 
  private:
   static std::string& text() {
