@@ -22,7 +22,9 @@
 #include "instrument/can/can_state.h"
 #include "instrument/control/sleep_mode.h"
 #include "instrument/serial/device_table.h"
+#include "platform/host_platform.h"
 #include "sim/can/can_sim.h"
+#include "sim/can/can_sim_c.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/virtual_clock.h"
 
@@ -420,6 +422,35 @@ TEST_F(CanBringup, PztWithoutAStatusByteSkipsItsChecks) {
   EXPECT_EQ(can_inst_on(&s), 0) << log_.str();
   EXPECT_NE(log_.str().find("can_power_check: node 62 has no status byte, its checks are skipped\n"),
             std::string::npos);
+}
+
+// ---- through the stand-in library, loaded as a host program loads it
+
+template <class Fn>
+Fn* exported(void* module, const char* name) {
+  return reinterpret_cast<Fn*>(plat::host::find_symbol(module, name));
+}
+
+TEST_F(CanBringup, TheLoadedLibraryBringsAnInstrumentUpAndTellsItsVersion) {
+  felbrin::can::forget_binding();
+  ASSERT_EQ(can_api_load(), 0);  // found beside the test program
+  const std::string path = can_api_library_path();
+  ASSERT_NE(path.find("TrelCANopen"), std::string::npos) << path;
+  void* module = plat::host::load_library(path.c_str());
+  ASSERT_NE(module, nullptr);
+  auto* reset = exported<decltype(cansim_reset)>(module, "cansim_reset");
+  auto* preset = exported<decltype(cansim_preset)>(module, "cansim_preset");
+  ASSERT_TRUE(reset != nullptr && preset != nullptr);
+  reset();
+  ASSERT_EQ(preset("fjord:00-1A-2B-3C-4D-5E"), 1);
+  sysInfo_t& s = record({"+Fjord1 5 23 12345", "+Version None 0 CAN", kMac});
+  EXPECT_EQ(can_inst_on(&s), 0) << log_.str();
+  // The product version of the resource, or of the .so suffix.
+  EXPECT_NE(log_.str().find("DLL version: major = 3, minor = 1\n"), std::string::npos)
+      << log_.str();
+  EXPECT_EQ(can_inst_off(&s), 0);
+  reset();
+  plat::host::free_library(module);
 }
 
 // ---- power-off
