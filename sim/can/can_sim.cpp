@@ -92,19 +92,31 @@ struct Sim {
   std::vector<std::string> log;
   std::map<std::string, int, std::less<>> counts;
   // the callback thread
-  std::thread thread;
+  std::unique_ptr<std::thread> thread;
   std::thread::id thread_id;
-  bool stop = false;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> ended{false};
   bool in_flight = false;
 
+  // The thread sees `stop` within one of its waits and ends. In a library
+  // unloaded at process exit, Windows has ended it already, without a word:
+  // then nothing of it may be touched (joining hangs), and it is let go.
+  // Neither the lock nor the condition is used here for that reason.
   ~Sim() {
-    {
-      std::lock_guard lock(mutex);
-      stop = true;
+    if (!thread) return;
+    stop = true;
+    const auto give_up = std::chrono::steady_clock::now() + kThreadEndWait;
+    while (!ended.load() && std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (ended.load()) {
+      thread->join();
+    } else {
+      static_cast<void>(thread.release());  // ended by the system; its object is left as it is
     }
-    cv.notify_all();
-    if (thread.joinable()) thread.join();
   }
+  static constexpr auto kThreadEndWait = std::chrono::milliseconds(500);
+  // The longest the thread sleeps before it looks at `stop` again.
+  static constexpr auto kIdleWait = std::chrono::milliseconds(50);
 
   void start_thread_locked();
   void run();
@@ -159,9 +171,12 @@ class Locked {
 };
 
 void Sim::start_thread_locked() {
-  if (thread.joinable()) return;
-  thread = std::thread([this] { run(); });
-  thread_id = thread.get_id();
+  if (thread) return;
+  thread = std::make_unique<std::thread>([this] {
+    run();
+    ended = true;
+  });
+  thread_id = thread->get_id();
 }
 
 void Sim::run() {
@@ -197,9 +212,10 @@ void Sim::run() {
       continue;
     }
     if (next == kNever) {
-      cv.wait(lock);
+      cv.wait_for(lock, kIdleWait);
     } else if (g_clock.load() == &steady_ms) {
-      cv.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(1, next - sim_now())));
+      cv.wait_for(lock, std::min<std::chrono::milliseconds>(
+                            kIdleWait, std::chrono::milliseconds(std::max<int64_t>(1, next - sim_now()))));
     } else {
       // Another clock moves only when someone pauses: look again shortly.
       cv.wait_for(lock, std::chrono::milliseconds(2));

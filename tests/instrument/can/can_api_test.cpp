@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -184,6 +185,21 @@ TEST_F(CanApi, SimulatedLibraryIsBoundAndAnswers) {
   char line[64] = {};
   EXPECT_GT(control<decltype(cansim_call_log_line)>(module, "cansim_call_log_line")(1, line, sizeof line), 0);
   EXPECT_STREQ(line, "CAN_Connect 0A64A8C0 -> 1");
+  // The library's own thread announces a PDO; it stays until the process ends.
+  static std::atomic<int> announced{0};
+  can_pdo_descriptor_t d{0x1BF, {}};
+  EXPECT_EQ(can_api_call(&can_api_t::register_pdo, &status, &d), 0);
+  EXPECT_EQ(can_api_call(&can_api_t::register_events, &status,
+                         +[](std::int32_t n, std::int32_t, std::int32_t, std::int32_t) { announced += n; },
+                         static_cast<can_emcy_callback_t>(nullptr)),
+            0);
+  const std::uint8_t key[1] = {1};
+  control<decltype(cansim_inject_pdo)>(module, "cansim_inject_pdo")(0x1BF, key, 1);
+  EXPECT_EQ(control<decltype(cansim_wait_delivered)>(module, "cansim_wait_delivered")(10000), 1);
+  EXPECT_EQ(announced.load(), 1);
+  EXPECT_EQ(can_api_call(&can_api_t::register_events, &status, static_cast<can_pdo_callback_t>(nullptr),
+                         static_cast<can_emcy_callback_t>(nullptr)),
+            0);
   // Names of the simulation's insides stay inside.
   EXPECT_EQ(plat::host::find_symbol(module, "_ZN6cansim5resetEv"), nullptr);
 
