@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 #include "sim/can/can_sim_c.h"
+#include "tests/support/environment.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -221,6 +223,41 @@ TEST_F(CanApi, NothingBoundAfterAFailedBindGivesNotAvailable) {
   std::int32_t status = 99;
   EXPECT_EQ(can_api_call(&can_api_t::reset_bridge, &status), ERR_CAN_NOT_AVAIL);
   EXPECT_EQ(status, 99);
+}
+
+// A host program that never calls a control function gets the preset the
+// environment names, or no bridge at all. Each case loads its own copy of
+// the library (a copy is a fresh instance, whatever this process did with
+// the library already), beside the program, kept after the test since a
+// bound library is never unloaded.
+TEST_F(CanApi, HostWithoutTheControlFunctionsGetsTheEnvironmentsPreset) {
+  struct Case {
+    const char* copy;
+    const char* variable;
+    int32_t bridges;
+  };
+  const Case cases[] = {
+      {"felbrin_cansim_env_kite", "kite:02-00-00-00-00-07", 1},
+      {"felbrin_cansim_env_none", nullptr, 0},
+      {"felbrin_cansim_env_bad", "lake:02-00-00-00-00-07", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.copy);
+    const std::string copy = beside_program(c.copy);
+    std::filesystem::copy_file(beside_program("TrelCANopen"), copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    felbrin::test::ScopedEnv env("FELBRIN_CANSIM", c.variable);
+    felbrin::can::forget_binding();
+    ASSERT_EQ(felbrin::can::bind_library(copy.c_str()), 0);
+    std::int32_t count = -9;
+    can_bridge_entry_t entries[CAN_MAX_BRIDGES] = {};
+    ASSERT_EQ(can_api_call(&can_api_t::enumerate_bridges, &count, entries, std::int32_t{CAN_MAX_BRIDGES}), 0);
+    EXPECT_EQ(count, c.bridges);
+    if (c.bridges == 1) {
+      EXPECT_EQ(entries[0].mac[0], 0x02);
+      EXPECT_EQ(entries[0].mac[5], 0x07);
+    }
+  }
 }
 
 }  // namespace
