@@ -6,24 +6,12 @@
 namespace cansim {
 namespace {
 
-constexpr uint16_t kSdoTx = 0x580;
-constexpr uint16_t kSdoRx = 0x600;
 constexpr uint16_t kNmtError = 0x700;
 constexpr uint16_t kEmcy = 0x080;
 constexpr uint16_t kPdoFirst = 0x180;
 constexpr uint16_t kPdoLast = 0x57F;
-constexpr std::size_t kSegmentBytes = 7;
-constexpr uint32_t kExpeditedMax = 4;
-
 Frame sdo_request(uint8_t node, uint8_t command, uint16_t index, uint8_t sub) {
-  Frame f;
-  f.cob_id = static_cast<uint16_t>(kSdoRx + node);
-  f.len = 8;
-  f.data[0] = command;
-  f.data[1] = static_cast<uint8_t>(index & 0xFF);
-  f.data[2] = static_cast<uint8_t>(index >> 8);
-  f.data[3] = sub;
-  return f;
+  return sdo_frame(static_cast<uint16_t>(kSdoRx + node), command, index, sub);
 }
 
 bool same_object(const Frame& f, uint16_t index, uint8_t sub) {

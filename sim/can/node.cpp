@@ -8,8 +8,6 @@ namespace {
 
 constexpr uint16_t kNmt = 0x000;
 constexpr uint16_t kEmcy = 0x080;
-constexpr uint16_t kSdoTx = 0x580;
-constexpr uint16_t kSdoRx = 0x600;
 constexpr uint16_t kNmtError = 0x700;
 constexpr uint16_t kPdo1 = 0x180;
 constexpr uint16_t kPdo2 = 0x280;
@@ -21,13 +19,11 @@ constexpr uint8_t kCcsInitiateUpload = 2;
 constexpr uint8_t kCcsSegmentUpload = 3;
 constexpr uint8_t kCcsAbort = 4;
 
-// Largest value an expedited transfer carries.
-constexpr uint32_t kExpeditedMax = 4;
-constexpr std::size_t kSegmentBytes = 7;
+}  // namespace
 
-Frame sdo_frame(uint8_t node, uint8_t command, uint16_t index, uint8_t sub) {
+Frame sdo_frame(uint16_t cob_id, uint8_t command, uint16_t index, uint8_t sub) {
   Frame f;
-  f.cob_id = static_cast<uint16_t>(kSdoTx + node);
+  f.cob_id = cob_id;
   f.len = 8;
   f.data[0] = command;
   f.data[1] = static_cast<uint8_t>(index & 0xFF);
@@ -35,8 +31,6 @@ Frame sdo_frame(uint8_t node, uint8_t command, uint16_t index, uint8_t sub) {
   f.data[3] = sub;
   return f;
 }
-
-}  // namespace
 
 std::vector<uint8_t> le_bytes(uint64_t value, std::size_t width) {
   std::vector<uint8_t> out(width, 0);
@@ -209,7 +203,7 @@ void Node::reply(const Frame& frame, int64_t delay_ms) { bus_.send(station_, fra
 
 void Node::abort(uint16_t index, uint8_t sub, uint32_t code, int64_t delay_ms) {
   transfer_ = Transfer{};
-  Frame f = sdo_frame(id_, 0x80, index, sub);
+  Frame f = sdo_frame(static_cast<uint16_t>(kSdoTx + id_), 0x80, index, sub);
   const std::vector<uint8_t> c = le_bytes(code, 4);
   std::copy(c.begin(), c.end(), f.data.begin() + 4);
   reply(f, delay_ms);
@@ -288,11 +282,11 @@ void Node::handle_sdo(const Frame& f) {
       if (const uint32_t code = on_read(*o, now())) return abort(index, sub, code, delay);
     }
     if (width <= kExpeditedMax) {
-      Frame r = sdo_frame(id_, static_cast<uint8_t>(0x43 | ((kExpeditedMax - width) << 2)), index, sub);
+      Frame r = sdo_frame(static_cast<uint16_t>(kSdoTx + id_), static_cast<uint8_t>(0x43 | ((kExpeditedMax - width) << 2)), index, sub);
       std::copy(o->value.begin(), o->value.end(), r.data.begin() + 4);
       return reply(r, delay);
     }
-    Frame r = sdo_frame(id_, 0x41, index, sub);
+    Frame r = sdo_frame(static_cast<uint16_t>(kSdoTx + id_), 0x41, index, sub);
     const std::vector<uint8_t> size = le_bytes(width, 4);
     std::copy(size.begin(), size.end(), r.data.begin() + 4);
     transfer_ = Transfer{true, true, o, o->value, 0, 0};
@@ -319,7 +313,7 @@ void Node::handle_sdo(const Frame& f) {
     transfer_ = Transfer{true, false, o, {}, 0, 0};
     transfer_.data.reserve(width);
   }
-  return reply(sdo_frame(id_, 0x60, index, sub), delay);
+  return reply(sdo_frame(static_cast<uint16_t>(kSdoTx + id_), 0x60, index, sub), delay);
 }
 
 void Node::send_pdo(int pdo, std::span<const uint8_t> data) {

@@ -18,6 +18,7 @@
 // Not thread-safe: the simulation's lock covers every node.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,15 @@ struct Object {
 
 // NMT states as heartbeats carry them.
 enum class NmtState : uint8_t { boot = 0x00, stopped = 0x04, operational = 0x05, pre_operational = 0x7F };
+
+// SDO framing, shared by the nodes' servers and the bridges' client:
+// requests go to 0x600 + node, replies come from 0x580 + node.
+inline constexpr uint16_t kSdoTx = 0x580;
+inline constexpr uint16_t kSdoRx = 0x600;
+inline constexpr uint32_t kExpeditedMax = 4;   // largest value an expedited transfer carries
+inline constexpr std::size_t kSegmentBytes = 7;
+// An 8-byte SDO frame with its command byte and multiplexer.
+Frame sdo_frame(uint16_t cob_id, uint8_t command, uint16_t index, uint8_t sub);
 
 // CiA 301 SDO abort codes.
 inline constexpr uint32_t kAbortToggle = 0x05030000;
