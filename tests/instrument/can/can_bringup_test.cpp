@@ -398,6 +398,15 @@ TEST_F(CanBringup, BridgeIsReconfiguredAndErrorsAreResetAway) {
   EXPECT_EQ(clock_.elapsed_ms() >= 6000, true);
 }
 
+TEST_F(CanBringup, AnErrorThatStaysGetsTenChecksAndTenResets) {
+  sysInfo_t& s = fjord();
+  cansim::script_bridge_errors({7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 0});  // clears after the tenth reset
+  EXPECT_EQ(can_inst_on(&s), ERR_CAN_BRIDGE_ERROR);
+  EXPECT_EQ(cansim::call_count("CAN_GetLastBridgeError"), 10);
+  EXPECT_EQ(cansim::call_count("CAN_ResetBridge"), 10);
+  EXPECT_EQ(clock_.elapsed_ms(), 10 * 2000);
+}
+
 TEST_F(CanBringup, ANodeUpOnTheTenthPollIsOperational) {
   sysInfo_t& s = fjord();
   healthy_power();
