@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "sim/framer.h"
@@ -17,6 +18,14 @@ class DeviceModel {
   // The answers to one request, each a complete frame, in the order they go
   // out; none for a request the instrument ignores.
   virtual std::vector<std::vector<uint8_t>> handle(const Frame& request) = 0;
+
+  // Instruments that speak unasked (reports, a key pressed, a reply that
+  // comes when a search ends): the frames due by now on the library's
+  // clock, taken away; and when the next one falls due (kNever: none
+  // planned), so that a line can wake the runner on time.
+  static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+  virtual std::vector<std::vector<uint8_t>> unasked() { return {}; }
+  virtual int64_t next_unasked_ms() const { return kNever; }
 };
 
 // The smallest useful instrument: answers every intact request with "ACK"

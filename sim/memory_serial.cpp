@@ -85,6 +85,7 @@ class MemorySerialLine final : public plat::SerialLine {
     return true;
   }
   bool purge(uint32_t flags) override {
+    look();
     return simple(SerialOp::purge, [&](MemorySerialPort& p) {
       p.deliver_due_locked(u_ticks_ms());
       if ((flags & SIO_PURGE_RXCLEAR) != 0) p.input_.clear();
@@ -92,6 +93,7 @@ class MemorySerialLine final : public plat::SerialLine {
     });
   }
   bool clear_error(sio_status_t& status) override {
+    look();
     return simple(SerialOp::clear_error, [&](MemorySerialPort& p) {
       p.deliver_due_locked(u_ticks_ms());
       status.errors = p.errors_;
@@ -123,6 +125,7 @@ class MemorySerialLine final : public plat::SerialLine {
     p.record_locked(SerialOp::read);
     p.read_timeouts_.push_back(p.timeouts_);
     if (p.fails_locked(SerialOp::read)) return false;
+    const std::function<int64_t()> look_hook = p.on_look_;
     const sio_timeouts_t t = p.timeouts_;
     const int64_t start = u_ticks_ms();
     const bool at_once = t.ReadIntervalTimeout == SIO_MAXDWORD &&
@@ -132,7 +135,16 @@ class MemorySerialLine final : public plat::SerialLine {
     const bool has_interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != SIO_MAXDWORD;
     int64_t last_byte = 0;
     for (;;) {
+      int64_t peer_next = kNever;
+      if (look_hook) {
+        lock.unlock();
+        peer_next = look_hook();
+        lock.lock();
+      }
       const int64_t now = u_ticks_ms();
+      // A peer that is late with what it meant to say is asked again soon,
+      // never in a loop without time passing.
+      if (peer_next <= now) peer_next = now + 1;
       p.deliver_due_locked(now);
       while (count < buffer.size() && !p.input_.empty()) {
         buffer[count++] = p.input_.front();
@@ -143,7 +155,7 @@ class MemorySerialLine final : public plat::SerialLine {
       int64_t end = total > 0 ? start + total : kNever;
       if (has_interval && count > 0) end = std::min(end, last_byte + t.ReadIntervalTimeout);
       if (end <= now) return true;
-      const int64_t next = p.next_arrival_locked();
+      const int64_t next = std::min(p.next_arrival_locked(), peer_next);
       if (end == kNever && next == kNever) {
         ++p.endless_reads_;
         return false;
@@ -163,6 +175,16 @@ class MemorySerialLine final : public plat::SerialLine {
     if (port_->fails_locked(op)) return false;
     action(*port_);
     return true;
+  }
+
+  // Lets the peer push what is due before the library looks at its input.
+  void look() {
+    std::function<int64_t()> hook;
+    {
+      std::lock_guard lock(port_->mutex_);
+      hook = port_->on_look_;
+    }
+    if (hook) hook();
   }
 
   std::shared_ptr<MemorySerialPort> port_;
@@ -216,6 +238,11 @@ void MemorySerialPort::hold_output(bool held) {
 void MemorySerialPort::on_write(std::function<void()> hook) {
   std::lock_guard lock(mutex_);
   on_write_ = std::move(hook);
+}
+
+void MemorySerialPort::on_look(std::function<int64_t()> hook) {
+  std::lock_guard lock(mutex_);
+  on_look_ = std::move(hook);
 }
 
 std::vector<uint8_t> MemorySerialPort::take_written() {

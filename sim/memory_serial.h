@@ -67,6 +67,14 @@ class MemorySerialPort {
   // peer, without the port's lock: a test steps its runner here, so a
   // device answers within the library call that asked (null: none).
   void on_write(std::function<void()> hook);
+  // Called on the library's thread, without the port's lock, whenever the
+  // library looks at its input (each read, before it starts and whenever
+  // it would wait; each error query and purge): a peer that speaks unasked
+  // pushes what is due by now. It answers when it next wants to be asked
+  // (on the library's clock; INT64_MAX: not before the library looks
+  // again), and a waiting read wakes then, so unasked lines arrive exactly
+  // on time (null: none).
+  void on_look(std::function<int64_t()> hook);
 
   // ---- the peer listens
   // Everything the library wrote (and that left the output queue), taken
@@ -121,6 +129,7 @@ class MemorySerialPort {
   uint32_t errors_ = 0;
   bool held_ = false;
   std::function<void()> on_write_;
+  std::function<int64_t()> on_look_;
   std::deque<uint8_t> input_;
   std::vector<Arrival> arrivals_;
   bool streaming_ = false;

@@ -15,9 +15,12 @@ void Runner::run_unasked() {
       line_.disconnect();
     }
   }
+  if (!line_.connected()) return;
+  for (const auto& frame : model_.unasked()) line_.send(frame);
 }
 
 int Runner::step(int wait_ms) {
+  std::lock_guard lock(step_mutex_);
   run_unasked();
   const std::vector<uint8_t> bytes = line_.receive(wait_ms);
   framing_.feed(bytes);

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <mutex>
 #include <thread>
 
 #include "sim/device_model.h"
@@ -21,8 +23,13 @@ class Runner {
 
   // Takes what the library wrote (waiting up to `wait_ms` for it) and
   // answers every complete request. Returns the number of requests handled.
+  // Also sends what the model has to say unasked. Safe from several
+  // threads (a test's write hook and its read hook may run on two).
   int step(int wait_ms = 0);
   int requests() const { return requests_.load(); }
+  // When the model next speaks unasked, on the library's clock: an
+  // in-memory port's read hook returns it, so a waiting read wakes then.
+  int64_t next_due() const { return model_.next_unasked_ms(); }
 
  private:
   void answer(const Frame& request);
@@ -33,6 +40,7 @@ class Runner {
   Script& script_;
   DeviceModel& model_;
   std::atomic<int> requests_{0};
+  std::mutex step_mutex_;
 };
 
 // Steps a runner on a thread of its own until destroyed.
