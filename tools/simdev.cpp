@@ -2,7 +2,7 @@
 // host program at them without hardware, and so the Windows tests, run under
 // Wine, have COM ports to open.
 //
-//   simdev [options] [loopback|line|block|length|board...|temp|wavemon]...
+//   simdev [options] [loopback|line|block|length|board...|temp|wavemon|motion]...
 //
 // Starts one device per argument (one line device without arguments) and
 // prints one line per device (see below). Runs until standard input ends or
@@ -15,6 +15,8 @@
 //             a simulated instrument board
 //   temp      a temperature controller at address 0011
 //   wavemon   a simulated wave monitor (laser off, not calibrated)
+//   motion    a serial motion controller: six axes, not homed, firmware 2.3,
+//             homing at once
 //
 // Options:
 //   --wine-prefix DIR  also links DIR/dosdevices/comN to each device, N
@@ -53,6 +55,7 @@
 #include "sim/device_model.h"
 #include "sim/framer.h"
 #include "sim/instrument_board.h"
+#include "sim/motion_controller.h"
 #include "sim/pty_transport.h"
 #include "sim/runner.h"
 #include "sim/script.h"
@@ -121,6 +124,12 @@ bool make_model(Device& d) {
     d.model = std::move(monitor);
     return true;
   }
+  if (d.kind == "motion") {
+    auto controller = std::make_unique<sim::MotionController>();
+    d.framer = &controller->framer();
+    d.model = std::move(controller);
+    return true;
+  }
   if (d.kind == "loopback") {
     d.framing = std::make_unique<sim::RawFramer>();
     d.model = std::make_unique<sim::LoopbackDevice>();
@@ -146,7 +155,7 @@ int usage() {
                "usage: simdev [--wine-prefix DIR] [--first-com N] [--ready FILE] [--no-stdin]\n"
                "              [--lifetime SECONDS]\n"
                "              [loopback|line|block|length|board|board-uz1|board-uz2|board-iris|board-lumen|\n"
-               "               temp|wavemon]...\n");
+               "               temp|wavemon|motion]...\n");
   return 2;
 }
 
@@ -252,7 +261,7 @@ int main(int argc, char** argv) {
     auto d = std::make_unique<Device>();
     d->kind = kind;
     if (!make_model(*d)) {
-      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length, board[-uz1|-uz2|-iris|-lumen], temp or wavemon)\n",
+      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length, board[-uz1|-uz2|-iris|-lumen], temp, wavemon or motion)\n",
                    kind.c_str());
       cleanup();
       return 2;
