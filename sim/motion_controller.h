@@ -19,6 +19,17 @@
 // the controller's documentation apart from the library's tables. Faults of
 // the line (NAKs, silence, garbage, spoiled checksums) come from a script,
 // not from here.
+//
+// Replies: "RS" and "RE" the six axes' statuses or errors and the
+// controller's own, "RP" six positions (0xFFFFFFF for an axis that is not
+// there, or in a report for one whose reports are off), "RR major minor ",
+// "RC name n n ", "HS axis homed ", "GC axis value ", "ZH 0" once the Z axis
+// stands at its limit switch (it then counts from the reference given) and
+// "ZH 1" otherwise; a search ends with "FH axis found ". "GH" drives a homed
+// axis back to where its search left it; "JE 7" names no axis and does
+// nothing. A stopped search never answers. Under the emergency stop every
+// axis reports status 7 and error 21, and moves, searches and joysticks do
+// nothing until the button is released.
 #pragma once
 
 #include <array>
