@@ -980,7 +980,7 @@ int lcdmi(Reader& r, const Keyword& k) {
   return 0;
 }
 
-// A divisor: 0 is never meant.
+// The autofocus scalar divides: 0 is never meant.
 int non_zero(Reader& r, const Keyword& k) {
   Num v;
   const int rc = read_value(r, k, v);
