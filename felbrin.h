@@ -27,6 +27,7 @@
 #include "instrument/can/can_state.h"
 #include "instrument/control/sleep_mode.h"
 #include "instrument/motion/mc_config.h"
+#include "instrument/motion/mc_ctrl.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/ramps/ramp_table.h"

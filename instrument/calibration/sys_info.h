@@ -17,6 +17,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 #include <utility>
 
 #include "common/hooks.h"
@@ -110,6 +111,12 @@ Hooked<T> make_hooked() {
 }
 
 }  // namespace felbrin
+
+struct mc_ctrl_t;
+// Frees a motion controller record (instrument/motion/mc_ctrl.cpp).
+struct McCtrlDelete {
+  void operator()(mc_ctrl_t* c) const;
+};
 
 struct sb_pifoc_t {
   int32_t value = 0;
@@ -393,6 +400,13 @@ struct sysInfo_t {
   // Set by the stage code; 0 until then.
   uint8_t largeApSelected = 0;  // the large-aperture scanner is in use
   uint8_t largeApFitted = 0;    // a large-aperture scanner is fitted
+  // Motion: the controller once set up, and settings the host gives at run
+  // time (none of them in the calibration file).
+  std::unique_ptr<mc_ctrl_t, McCtrlDelete> motionCtrlInfo;
+  int32_t stageNumber = 0;          // 0: no stage class
+  uint8_t zExternalClosedLoop = 0;  // the Z axis supports external closed loop
+  std::optional<double> autofocus[2];
+  std::vector<std::string> fkeyLabels;  // function keys 1, 2, 3…; none by default
 };
 
 // The four slots.
