@@ -26,6 +26,7 @@
 #include "instrument/can/can_nodes.h"
 #include "instrument/can/can_state.h"
 #include "instrument/control/sleep_mode.h"
+#include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_config.h"
 #include "instrument/motion/mc_ctrl.h"
 #include "instrument/ramps/ramp_config.h"
