@@ -32,6 +32,16 @@ void mc_find_letter_axes(mc_ctrl_t& c);
 // No controller: ERR_MC_NOT_AVAIL; from firmware 2.3 on, a controller that
 // needs a reset, has its kill switch on, or is in another bad state.
 int mc_check_controller(const mc_ctrl_t* c);
+// Features that depend on the serial controller's firmware; the other
+// drivers have them all.
+enum class McFeature {
+  pos_report,       // PE and PD (0.4)
+  home_state,       // HS and ZH, read at start-up (2.0)
+  axis_pos_report,  // AP (2.1)
+  state_check,      // reset and emergency-stop states kept (2.3)
+  count
+};
+bool mc_firmware_has(const mc_ctrl_t& c, McFeature feature);
 
 // ---- conversions
 // Counts per user unit of the axis (steps per revolution x encoder steps x

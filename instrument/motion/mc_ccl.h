@@ -1,0 +1,26 @@
+// Operations on the amplifier of an axis under external closed loop: a
+// drive on the CAN network that closes the position loop on its own
+// encoder while the motion controller commands the moves.
+//
+// Every operation takes the controller record and an axis number and
+// returns an error code.
+#pragma once
+
+#include <cstdint>
+
+#include "instrument/motion/mc_ctrl.h"
+
+// Sets the axis's amplifier up at start-up.
+int mc_ccl_init(mc_ctrl_t& c, int axis);
+// 0 when the amplifier is enabled and free of faults; with `reset` a
+// faulted amplifier is reset first.
+int mc_ccl_amplifier_ready(mc_ctrl_t& c, int axis, int reset);
+int mc_ccl_get_closed_loop(mc_ctrl_t& c, int axis, int* on);
+int mc_ccl_set_closed_loop(mc_ctrl_t& c, int axis, int on);
+// The amplifier's status word and its maker's status bits.
+int mc_ccl_get_amplifier_status(mc_ctrl_t& c, int axis, uint32_t* status, uint32_t* manufacturer);
+// Whether the amplifier holds a found home.
+int mc_ccl_get_home_ok(mc_ctrl_t& c, int axis, int* ok);
+int mc_ccl_set_home_ok(mc_ctrl_t& c, int axis, int ok);
+// Whether the axis has settled in position (1) or not yet (0).
+int mc_ccl_in_position(mc_ctrl_t& c, int axis, int* in_position);
