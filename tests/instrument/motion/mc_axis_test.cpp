@@ -17,6 +17,12 @@
 #include "common/hooks.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/serial/device_table.h"
+#include "instrument/serial/serial_port.h"
+#include "sim/memory_serial.h"
+#include "sim/motion_controller.h"
+#include "sim/runner.h"
+#include "sim/script.h"
+#include "sim/transport.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_clock.h"
@@ -359,6 +365,66 @@ TEST(McSetup, MissingNamesAndThePmacControllersMissingLibrary) {
   sysInfo[slot].calFilePath = "read";
   EXPECT_EQ(mc_setup(&info), ERR_MC_CONFIG);
   sysInfo[slot].calFilePath = saved;
+}
+
+// The whole set-up over the serial driver and the simulated controller on
+// the in-memory link, then a move waited for on the virtual clock.
+TEST(McSetup, SerialControllerComesUpAndMoves) {
+  felbrin::test::VirtualClock clock;
+  LogCapture log;
+  sim::MemorySerial backend;
+  plat::SerialBackend* const saved_backend = sio_set_backend(&backend);
+  sim::MemorySerialPort& peer = backend.add_port("COM9");
+  sim::MemoryTransport transport{peer, "COM9"};
+  sim::Script script;
+  sim::MotionController model;
+  sim::Runner runner{transport, model.framer(), script, model};
+  peer.on_write([&runner] { runner.step(0); });
+  peer.on_look([&runner] {
+    runner.step(0);
+    return runner.next_due();
+  });
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+
+  felbrin::test::TempDir dir;
+  felbrin::test::write_file(dir.path() / "nova.cfg",
+                            "AXIS 0\nCONFIG NOVA 1 0\nNAME X\nAXIS 2\nNAME Z\n");
+  sysInfo_t info;
+  info.motionCtrl[0] = (dir.path() / "nova.cfg").generic_string();
+  info.motionCtrl[1] = "COM9";
+  const int slot = sb_current_slot();
+  const std::string saved = sysInfo[slot].calFilePath;
+  sysInfo[slot].calFilePath = "read";
+  const int setup = mc_setup(&info);
+  sysInfo[slot].calFilePath = saved;
+  ASSERT_EQ(setup, 0) << log.str();
+  ASSERT_TRUE(info.motionCtrlInfo);
+  mc_ctrl_t& c = *info.motionCtrlInfo;
+  EXPECT_EQ(c.kind, MC_KIND_SERIAL);
+  EXPECT_EQ(c.xAxis, 0);
+  EXPECT_EQ(c.zAxis, 2);
+  EXPECT_EQ(c.axes[0].moveMode, MC_MODE_RELATIVE);
+  EXPECT_TRUE(dev_is_registered(c.port.handle));
+  EXPECT_NE(log.str().find("Motion Controller Firmware version: major = 2\tminor = 3\n"),
+            std::string::npos)
+      << log.str();
+
+  // A relative move needs no home but the joysticks off; the wait ends
+  // when the simulated axis arrives, in virtual time.
+  c.axes[0].stepsPerRev = 200;
+  c.axes[0].encSteps = 10;
+  c.axes[0].pitch = 1;
+  ASSERT_EQ(mc_push_joystick(c, 0), 0) << log.str();  // joysticks off for the move
+  EXPECT_EQ(mc_point(c, 0, 0.5), 0) << log.str();
+  EXPECT_EQ(model.last("MV"), "MV 0 1000");
+  EXPECT_EQ(mc_wait_for_stop(c, 0), 0) << log.str();
+  EXPECT_EQ(model.axis(0).position, 1000);
+
+  mc_close(c);
+  EXPECT_FALSE(dev_is_registered(c.port.handle));
+  info.motionCtrlInfo.reset();
+  dev_close_cntrl();
+  sio_set_backend(saved_backend);
 }
 
 }  // namespace
