@@ -551,7 +551,7 @@ int mc_disable_joy(mc_ctrl_t& c, int axis) {
   if (err != 0) return failed(op, err);
   for (int i = 0; i < kAxes; ++i)
     if (all || i == axis) c.axes[i].joyOn = 0;
-  c.joyMask = all ? 0 : static_cast<uint8_t>(c.joyMask & ~(1u << axis));
+  c.joyMask = all ? uint8_t{0} : static_cast<uint8_t>(c.joyMask & ~(1u << axis));
   return 0;
 }
 
