@@ -508,7 +508,7 @@ int mc_get_pos(mc_ctrl_t& c, int axis, double values[MC_AXES]) {
     std::fill(std::begin(counts), std::end(counts), MC_POS_UNKNOWN);
     if (const int err = c.driver->get_positions(c, axis, counts)) return err;
     for (int i = first; i <= last; ++i) {
-      const int32_t v = counts[i];
+      const int32_t v = axis == MC_ALL_AXES ? counts[i] : counts[0];
       if (c.axes[i].joyOn == 0) c.axes[i].target = v;
       values[i] = v == MC_POS_UNKNOWN ? MC_INVALID : mc_to_user(c, i, v);
     }

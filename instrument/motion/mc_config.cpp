@@ -52,6 +52,9 @@ using Store = void (*)(Ctrl& c, int axis, int index, Num v);
 // outside it is out of range, never cut to fit.
 struct Field {
   Store store = nullptr;
+  // Whether there is a store, for the compile-time checks: a sanitized
+  // build does not let a function address be compared there.
+  bool stored = false;
   int64_t min = 0, max = 0;
   double rmin = 0, rmax = 0;
   bool real = false;
@@ -100,6 +103,7 @@ template <class T>
 constexpr Field holding(Store store, bool per_axis) {
   Field f;
   f.store = store;
+  f.stored = true;  // always given one
   f.per_axis = per_axis;
   if constexpr (std::is_floating_point_v<T>) {
     f.real = true;
@@ -135,6 +139,7 @@ template <auto M, int Shift, int Width = 1>
 constexpr Field bits() {
   Field f;
   f.store = &put_bits<M, Shift, Width>;
+  f.stored = true;
   f.max = (int64_t{1} << Width) - 1;
   f.per_axis = kOnAxis<M>;
   return f;
@@ -219,6 +224,7 @@ struct Keyword {
   bool has_default = false;
   std::array<double, 4> def{};
   Rule rule = nullptr;
+  bool ruled = false;  // has a rule, for the compile-time checks
   Reset reset = nullptr;
 };
 
@@ -277,13 +283,15 @@ constexpr Keyword with_gain(Keyword k) {
 // A rule without a field stores what it reads itself, and has no default.
 constexpr Keyword with_rule(Keyword k, Rule rule) {
   k.rule = rule;
-  k.has_default = k.has_default && k.field.store != nullptr;
+  k.ruled = true;
+  k.has_default = k.has_default && k.field.stored;
   return k;
 }
 
 constexpr Keyword text(std::string_view name, Rule rule, Reset reset = nullptr) {
   Keyword k{name, Kind::kText};
   k.rule = rule;
+  k.ruled = true;
   k.reset = reset;
   return k;
 }
@@ -500,16 +508,16 @@ consteval bool rows_fit_their_fields() {
     if (k.kind == Kind::kIgnore) continue;
     if (k.count < 1 || k.count > 4) return false;
     if (k.kind == Kind::kText) {
-      if (k.rule == nullptr) return false;
-      if (k.field.store == nullptr) continue;
+      if (!k.ruled) return false;
+      if (!k.field.stored) continue;
     }
-    if (k.field.store == nullptr) {
-      if (k.rule == nullptr) return false;  // read, but stored by the rule
+    if (!k.field.stored) {
+      if (!k.ruled) return false;  // read, but stored by the rule
       continue;
     }
     if (k.gain && !k.field.per_axis) return false;
     if (k.kind == Kind::kReal && !k.field.real) return false;
-    if ((k.kind == Kind::kInt || k.kind == Kind::kFlag) && k.field.real && k.rule == nullptr) return false;
+    if ((k.kind == Kind::kInt || k.kind == Kind::kFlag) && k.field.real && !k.ruled) return false;
     if (!k.whole && k.kind == Kind::kInt && (k.lo > k.hi || !fits(k.field, static_cast<double>(k.lo)) ||
                                               !fits(k.field, static_cast<double>(k.hi)))) {
       return false;

@@ -115,8 +115,8 @@ class McDriver {
   // values[0].
   virtual int get_status(mc_ctrl_t& c, int axis, int32_t values[MC_AXES]);
   virtual int get_error(mc_ctrl_t& c, int axis, int32_t values[MC_AXES]);
-  // 17: positions in counts, each axis at its own index (MC_POS_UNKNOWN
-  // where not known).
+  // 17: positions in counts (MC_POS_UNKNOWN where not known), laid out as
+  // the statuses.
   virtual int get_positions(mc_ctrl_t& c, int axis, int32_t counts[MC_AXES]);
   // 18: stores the firmware version in the record.
   virtual int get_revision(mc_ctrl_t& c);

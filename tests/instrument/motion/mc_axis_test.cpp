@@ -75,6 +75,7 @@ class RecordingDriver final : public McDriver {
   int get_positions(mc_ctrl_t&, int axis, int32_t counts[MC_AXES]) override {
     calls.push_back("positions " + std::to_string(axis));
     for (int i = 0; i < MC_AXES; ++i) counts[i] = 1000 * (i + 1);
+    if (axis != MC_ALL_AXES) counts[0] = 1000 * (axis + 1);
     return 0;
   }
   int kind(const mc_ctrl_t&) const override { return MC_KIND_SERIAL; }
