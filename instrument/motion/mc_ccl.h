@@ -10,11 +10,18 @@
 
 #include "instrument/motion/mc_ctrl.h"
 
+struct sysInfo_t;
+
 // Sets the axis's amplifier up at start-up.
 int mc_ccl_init(mc_ctrl_t& c, int axis);
-// 0 when the amplifier is enabled and free of faults; with `reset` a
-// faulted amplifier is reset first.
+// 0 when the amplifier is free of faults, ERR_MC_CAN_AMPLIFIER_FAULT when
+// it is not; with `reset` a faulted amplifier is reset first.
 int mc_ccl_amplifier_ready(mc_ctrl_t& c, int axis, int reset);
+// Resets a faulted amplifier (a rising fault-reset bit) and zeroes its
+// position.
+int mc_ccl_reset_amplifier(mc_ctrl_t& c, int axis);
+// Switches the Z axis's closed loop of the record's controller.
+int mc_ccl_set_z_closed_loop(sysInfo_t* info, int on);
 int mc_ccl_get_closed_loop(mc_ctrl_t& c, int axis, int* on);
 int mc_ccl_set_closed_loop(mc_ctrl_t& c, int axis, int on);
 // The amplifier's status word and its maker's status bits.

@@ -73,6 +73,13 @@ struct mc_axis_t {
   uint8_t extClosedLoop = 0;
   uint8_t posReport = 0;
   int32_t accel = 0, velocity = 0;  // as last set
+  // External closed loop: the amplifier's last status word and maker's
+  // status with when they were read, whether it holds a found home, and
+  // when the current in-position wait began (-1: none).
+  uint32_t ampStatus = 0, ampManufacturer = 0;
+  int64_t ampStatusMs = 0;
+  uint8_t homeOk = 0;
+  int64_t inPosStartMs = -1;
   // Maps a position in user units through the axis's compensation table;
   // null when the axis has none. False when the value is outside the table.
   bool (*compensate)(const mc_ctrl_t& ctrl, int axis, double in, double* out) = nullptr;

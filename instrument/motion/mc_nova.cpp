@@ -622,6 +622,7 @@ int mc_move_nova(mc_ctrl_t& c, int axis, double value) {
   if (err == 0) err = transfer(c, kMV, nullptr, " %d %d", axis, static_cast<int>(counts));
   if (err != 0) return failed(op, err);
   a.moving = 1;
+  a.inPosStartMs = -1;  // every move gets its own settling time
   if (absolute) {
     a.target = counts;
   } else if (a.target != MC_POS_UNKNOWN) {

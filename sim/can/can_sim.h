@@ -87,9 +87,11 @@ void add_bridge(const BridgeSetup& setup);
 
 // Node kinds: "ramp" (127), "led" (61), "brush" (63), "pzt" (62, 52),
 // "dmd" (64, 66, 68, 70: dual motor drive, with the ND wheel and encoded
-// zoom on 64 and the ring/spot selector on 68), "wand" (72, 73). The node
-// joins the last bridge added, boots and is operational at once. False for
-// an unknown kind.
+// zoom on 64 and the ring/spot selector on 68), "wand" (72, 73),
+// "amplifier" (16-24: a stage axis's amplifier in external closed loop),
+// "position" (48: the position-measurement node the amplifiers close on).
+// The node joins the last bridge added, boots and is operational at once.
+// False for an unknown kind.
 bool add_node(uint8_t node, const char* kind, uint32_t product_id);
 // Takes the node off the bus: it no longer answers anything.
 void remove_node(uint8_t node);

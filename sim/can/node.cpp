@@ -348,6 +348,7 @@ std::unique_ptr<Node> make_node(std::string_view kind, const NodeSetup& setup, T
       {"ramp", make_ramp_node},          {"led", make_led_node},
       {"brush", make_brush_motor_node},  {"pzt", make_pzt_node},
       {"dmd", make_dual_motor_node},     {"wand", make_wand_node},
+      {"amplifier", make_amplifier_node}, {"position", make_position_node},
   };
   for (const Kind& k : kKinds)
     if (k.name == kind) return k.make(setup, bus, std::move(clock));

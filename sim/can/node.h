@@ -174,6 +174,8 @@ std::unique_ptr<Node> make_brush_motor_node(const NodeSetup&, Transport&, std::f
 std::unique_ptr<Node> make_dual_motor_node(const NodeSetup&, Transport&, std::function<int64_t()>);
 std::unique_ptr<Node> make_pzt_node(const NodeSetup&, Transport&, std::function<int64_t()>);
 std::unique_ptr<Node> make_wand_node(const NodeSetup&, Transport&, std::function<int64_t()>);
+std::unique_ptr<Node> make_amplifier_node(const NodeSetup&, Transport&, std::function<int64_t()>);
+std::unique_ptr<Node> make_position_node(const NodeSetup&, Transport&, std::function<int64_t()>);
 
 // Little-endian helpers for node kinds.
 std::vector<uint8_t> le_bytes(uint64_t value, std::size_t width);
