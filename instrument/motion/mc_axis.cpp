@@ -93,20 +93,6 @@ bool type_in(int32_t type, std::initializer_list<int32_t> types) {
   return std::find(types.begin(), types.end(), type) != types.end();
 }
 
-// Stage numbers whose Z axis is homed by a limit search.
-bool z_homing_class(int32_t stage) {
-  struct Range {
-    int32_t low, high;
-  };
-  static constexpr Range kRanges[] = {
-      {50000, 52999},   {501000, 529999}, {59000, 59999}, {591000, 599999},
-      {73000, 73999},   {731000, 739999}, {71000, 71999}, {65000, 65999},
-      {651000, 659999}, {680000, 689999},
-  };
-  return std::any_of(std::begin(kRanges), std::end(kRanges),
-                     [stage](const Range& r) { return stage >= r.low && stage <= r.high; });
-}
-
 int init_steps(mc_ctrl_t& c, const char* config_path, const char* device) {
   McDriver& d = *c.driver;
   int result = 0, done = 0;
@@ -349,7 +335,7 @@ int mc_setup(sysInfo_t* info) {
 
   int err = mc_init(c, path.c_str(), device.c_str());
   const bool skip_z = type_in(info->systemType, {5, 6, 7, 11, 12, 13, 22, 28, 29, 31, 34, 35}) &&
-                      z_homing_class(info->stageNumber);
+                      mc_stage_homes_z_at_limit(info->stageNumber);
   for (int i = 0; err == 0 && i < MC_AXES; ++i) {
     mc_axis_t& ax = c.axes[i];
     if (ax.active == 0) continue;

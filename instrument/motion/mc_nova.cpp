@@ -422,6 +422,8 @@ char mc_nova_checksum(std::string_view text) {
   return static_cast<char>((sum & 0x3Fu) | 0x40u);
 }
 
+bool mc_stage_homes_z_at_limit(int32_t stage) { return z_rule(stage) != nullptr; }
+
 const char* mc_nova_cmd_name(std::string_view code) {
   for (const CmdRow& r : kCmds)
     if (same_code(r.code, code)) return r.name;
