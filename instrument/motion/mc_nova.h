@@ -31,9 +31,9 @@ inline constexpr int64_t MC_NOVA_REPORT_SETTLE_MS = 3000;
 // The checksum character of a line's text.
 char mc_nova_checksum(std::string_view text);
 // The name a command code is logged under ("MC_INVALID_CMD" if unknown).
+const char* mc_nova_cmd_name(std::string_view code);
 // True for the stage numbers whose Z axis is homed by a limit search.
 bool mc_stage_homes_z_at_limit(int32_t stage);
-const char* mc_nova_cmd_name(std::string_view code);
 
 // ---- operations (entry numbers of the driver table in brackets)
 int mc_get_axis_config_nova(mc_ctrl_t& c, int axis, int32_t* value);  // 1
