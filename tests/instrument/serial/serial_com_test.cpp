@@ -58,6 +58,8 @@
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
 #include "tests/support/environment.h"
+#include "tests/support/temp_dir.h"
+#include "instrument/motion/mc_axis.h"
 #include "instrument/serial/wave_monitor.h"
 
 namespace {
@@ -464,6 +466,34 @@ TEST_F(SerialCom, WaveMonitorSwitchesTheLaserAndReportsItsStatus) {
   EXPECT_EQ(wm_set_laser(wm, 0), 0);
   EXPECT_EQ(wm_comm_close(wm), 0);
   info = sysInfo_t{};
+}
+
+TEST_F(SerialCom, MotionControllerIsSetUpOverItsPort) {
+  const std::string name = port_name(list, "motion");
+  ASSERT_FALSE(name.empty()) << list;
+  felbrin::test::TempDir dir;
+  felbrin::test::write_file(dir.path() / "nova.cfg",
+                            "AXIS 0\nCONFIG NOVA 1 0\nNAME X\nAXIS 2\nNAME Z\n");
+  sysInfo_t info;
+  info.motionCtrl[0] = (dir.path() / "nova.cfg").generic_string();
+  info.motionCtrl[1] = name;
+  // The calibration counts as read, so the configuration read does not look
+  // for one.
+  const int slot = sb_current_slot();
+  const std::string saved = sysInfo[slot].calFilePath;
+  sysInfo[slot].calFilePath = "read";
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  const int setup = mc_setup(&info);
+  sysInfo[slot].calFilePath = saved;
+  ASSERT_EQ(setup, 0);
+  ASSERT_TRUE(info.motionCtrlInfo);
+  mc_ctrl_t& c = *info.motionCtrlInfo;
+  int32_t status[MC_AXES] = {};
+  EXPECT_EQ(c.driver->get_status(c, MC_ALL_AXES, status), 0);
+  EXPECT_EQ(status[0], 6);  // under the joystick, as the set-up leaves it
+  EXPECT_EQ(mc_close(c), 0);
+  info.motionCtrlInfo.reset();
+  dev_close_cntrl();
 }
 
 }  // namespace
