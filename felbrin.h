@@ -29,6 +29,7 @@
 #include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_config.h"
 #include "instrument/motion/mc_ctrl.h"
+#include "instrument/motion/mc_fhx.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/ramps/ramp_table.h"
