@@ -30,6 +30,7 @@
 #include "instrument/motion/mc_ccl.h"
 #include "instrument/motion/mc_config.h"
 #include "instrument/motion/mc_ctrl.h"
+#include "instrument/motion/mc_fhx.h"
 #include "instrument/motion/mc_nova.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file.h"

@@ -72,6 +72,11 @@ void free_library(void* module);
 // The address of a function or object exported by a loaded module; null
 // when the module has no such name.
 void* find_symbol(void* module, const char* name);
+// The system error number of this thread's last failed load_library or
+// find_symbol, for log lines that read alike on every host: 126 when the
+// module could not be loaded, 127 when it lacks the name (on Win32 the
+// system's own number, which is one of these two for those causes).
+int library_error();
 // The path of the file a loaded module was loaded from; a null module
 // stands for the running program.
 bool loaded_module_path(void* module, std::string& out);

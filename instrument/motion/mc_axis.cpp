@@ -15,6 +15,7 @@
 #include "data/number_format.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/motion/mc_ccl.h"
+#include "instrument/motion/mc_fhx.h"
 #include "instrument/motion/mc_nova.h"
 #include "instrument/motion/mc_pmac.h"
 #include "instrument/serial/device_table.h"
@@ -44,20 +45,11 @@ std::unique_ptr<McDriver> make_driver(int32_t kind) {
   switch (kind) {
     case MC_KIND_SERIAL: return std::make_unique<NovaDriver>();
     case MC_KIND_PMAC: return std::make_unique<PmacDriver>();
-    // The motion wrapper library is not bound yet: its controller opens to
-    // ERR_MC_NOT_AVAIL through the reset table.
+    case MC_KIND_WRAPPER: return std::make_unique<WrapperDriver>();
     default: return std::make_unique<McDriver>();
   }
 }
 
-// The device table learns a controller's connection kind from its record.
-void register_device_hooks() {
-  dev_mc_hooks_t hooks;
-  hooks.connection_kind = [](const void* owner) -> int {
-    return owner != nullptr ? static_cast<const mc_ctrl_t*>(owner)->kind : 0;
-  };
-  dev_set_mc_hooks(hooks);
-}
 
 // The calibration's backlash of the X, Y and Z stages (microns).
 double calibration_backlash(const sysInfo_t* info, char letter) {
@@ -99,14 +91,16 @@ int init_steps(mc_ctrl_t& c, const char* config_path, const char* device) {
   if (c.kind == MC_KIND_WRAPPER) {
     if (const int err = d.open(c, config_path, 0, 0, &result, &done)) return err;
     if (const int err = dev_add_device(DEV_TYPE_MC, c.port.handle, &c)) return err;
+    c.devHandle = c.port.handle;
+    if (const int err = mc_read_config_fhx(c)) return err;
   } else {
     mc_config_defaults(&c.config);
     if (mc_read_config(config_path, &c.config) != 0) return ERR_MC_CONFIG;
     take_configuration(c);
     if (const int err = d.open(c, device, 0, 0, &result, &done)) return err;
     if (const int err = dev_add_device(DEV_TYPE_MC, c.port.handle, &c)) return err;
+    c.devHandle = c.port.handle;
   }
-  c.devHandle = c.port.handle;
 
   int32_t values[MC_AXES] = {};
   if (const int err = d.get_error(c, MC_CONTROLLER, values)) return err;
@@ -277,7 +271,9 @@ int mc_init(mc_ctrl_t& c, const char* config_path, const char* device) {
   mc_ctrl_reset(c);
   c.kind = mc_driver_kind_for(device);
   c.driver = make_driver(c.kind);
-  register_device_hooks();
+  // The device table learns a controller's connection kind, and the wrapper's
+  // events, from the record.
+  mc_fhx_register_hooks();
   const int err = init_steps(c, config_path, device);
   if (err != 0) {
     u_log_fn("mc_init failed: %s\n", err_name(err));

@@ -229,8 +229,16 @@ bool file_product_version(const char* path, std::int32_t v[4]) {
 
 bool dll_get_version(void*, std::int32_t[4]) { return false; }
 
+// dlopen and dlsym give text, not numbers: the Win32 numbers of the two
+// failures stand in, so that callers log the same lines on both hosts.
+constexpr int kModuleNotFound = 126;
+constexpr int kProcNotFound = 127;
+thread_local int t_library_error = 0;
+
 void* load_library(const char* path) {
-  return path != nullptr ? ::dlopen(native(path).c_str(), RTLD_NOW) : nullptr;
+  void* module = path != nullptr ? ::dlopen(native(path).c_str(), RTLD_NOW) : nullptr;
+  if (module == nullptr) t_library_error = kModuleNotFound;
+  return module;
 }
 
 void free_library(void* module) {
@@ -238,9 +246,12 @@ void free_library(void* module) {
 }
 
 void* find_symbol(void* module, const char* name) {
-  if (module == nullptr || name == nullptr) return nullptr;
-  return ::dlsym(module, name);
+  void* symbol = module != nullptr && name != nullptr ? ::dlsym(module, name) : nullptr;
+  if (symbol == nullptr) t_library_error = kProcNotFound;
+  return symbol;
 }
+
+int library_error() { return t_library_error; }
 
 bool loaded_module_path(void* module, std::string& out) {
   if (module == nullptr) return plat::module_path(out);

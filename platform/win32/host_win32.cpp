@@ -335,9 +335,19 @@ bool dll_get_version(void* module, std::int32_t v[4]) {
   return true;
 }
 
+// Kept at once, since whatever runs between the failure and the caller's
+// log line may change the thread's last error.
+thread_local int t_library_error = 0;
+
 void* load_library(const char* path) {
-  if (path == nullptr) return nullptr;
-  return is_wide_marked(path) ? LoadLibraryW(wide(wide_units(path)).c_str()) : LoadLibraryA(path);
+  if (path == nullptr) {
+    t_library_error = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
+  HMODULE module =
+      is_wide_marked(path) ? LoadLibraryW(wide(wide_units(path)).c_str()) : LoadLibraryA(path);
+  if (module == nullptr) t_library_error = static_cast<int>(GetLastError());
+  return module;
 }
 
 void free_library(void* module) {
@@ -345,9 +355,16 @@ void free_library(void* module) {
 }
 
 void* find_symbol(void* module, const char* name) {
-  if (module == nullptr || name == nullptr) return nullptr;
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+  if (module == nullptr || name == nullptr) {
+    t_library_error = ERROR_PROC_NOT_FOUND;
+    return nullptr;
+  }
+  void* symbol = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+  if (symbol == nullptr) t_library_error = static_cast<int>(GetLastError());
+  return symbol;
 }
+
+int library_error() { return t_library_error; }
 
 bool loaded_module_path(void* module, std::string& out) {
   // Room for the longest path, so that a long path is not taken for a

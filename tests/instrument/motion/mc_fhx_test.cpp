@@ -1,0 +1,352 @@
+// The wrapper driver against the stand-in wrapper library: binding by export
+// list, result codes, open and close, operations, and the stand-in's own
+// threads meeting the CAN event queues and the device table's worker.
+#include "instrument/motion/mc_fhx.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/hooks.h"
+#include "instrument/calibration/sys_info.h"
+#include "instrument/can/can_events.h"
+#include "instrument/motion/mc_fhx_internal.h"
+#include "platform/host_platform.h"
+#include "platform/platform.h"
+#include "sim/motion_wrapper/mwisim.h"
+#include "tests/support/eventually.h"
+#include "tests/support/loaded_library.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+using felbrin::test::LoadedLibrary;
+using felbrin::test::LogCapture;
+
+std::string beside_program(std::string_view base) {
+  std::string program;
+  EXPECT_TRUE(plat::host::loaded_module_path(nullptr, program));
+  return program.substr(0, program.find_last_of(plat::kSep) + 1) +
+         std::string(plat::kSharedLibraryPrefix) + std::string(base) +
+         std::string(plat::kSharedLibrarySuffix);
+}
+
+// The stand-in's control functions, from the same loaded module the
+// binding uses.
+struct Sim {
+  explicit Sim(const std::string& path) : lib(path) {}
+  template <class Fn>
+  Fn* fn(const char* name) const {
+    return reinterpret_cast<Fn*>(plat::host::find_symbol(lib.handle(), name));
+  }
+  void reset() const { fn<decltype(mwisim_reset)>("mwisim_reset")(); }
+  void fail_next(const char* f, int code, int n) const {
+    fn<decltype(mwisim_fail_next)>("mwisim_fail_next")(f, code, n);
+  }
+  std::vector<std::string> calls() const {
+    std::vector<std::string> out(static_cast<std::size_t>(
+        fn<decltype(mwisim_call_log_count)>("mwisim_call_log_count")()));
+    char line[96];
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      fn<decltype(mwisim_call_log_line)>("mwisim_call_log_line")(static_cast<int32_t>(i), line,
+                                                                 sizeof line);
+      out[i] = line;
+    }
+    fn<decltype(mwisim_clear_call_log)>("mwisim_clear_call_log")();
+    return out;
+  }
+  LoadedLibrary lib;
+};
+
+class McFhx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    felbrin::motion::unbind_wrapper();
+    felbrin::motion::set_wrapper_library(full_);
+    sim_.reset();
+    c_.kind = MC_KIND_WRAPPER;
+    c_.driver = std::make_unique<WrapperDriver>();
+  }
+  void TearDown() override {
+    mc_close_comm_fhx(c_);
+    sim_.reset();  // stops its thread before the library may go
+    felbrin::motion::unbind_wrapper();
+    felbrin::motion::set_wrapper_library("");
+  }
+  int open() { return c_.driver->open(c_, "stage.cfg", 0, 0, nullptr, nullptr); }
+  void open_configured() {
+    ASSERT_EQ(open(), 0);
+    ASSERT_EQ(mc_read_config_fhx(c_), 0);
+    c_.zAxis = 2;
+    sim_.calls();
+    log_.clear();
+  }
+
+  const std::string full_ = beside_program("felbrin_testmwi_full");
+  Sim sim_{full_};
+  mc_ctrl_t c_;
+  LogCapture log_;
+};
+
+TEST_F(McFhx, ExportListsDecideTheBinding) {
+  const auto path = [](const char* base) { return beside_program(base); };
+  struct Case {
+    std::string library;
+    int result;
+    std::string log;
+  } cases[] = {
+      {path("felbrin_testmwi_full"), 0, "  Effective motion config file: stage.cfg\n"},
+      {path("felbrin_testmwi_optional"), 0,
+       "Warning: Motion DLL does not support CAN event notification pass-through.\n"
+       "         Fathomix may not behave as expected if CAN events are used.\n"
+       "Info: Motion DLL does not support axis with external closed loop or DMI position "
+       "instrument\n"
+       "Info: Motion DLL does not support setting the align/view indicator on the pendent\n"
+       "Info: Motion DLL does not support getting the effective motion configuration file\n"
+       "  Effective motion config file: Unknown - Look in SystemInfo.config\n"},
+      {path("felbrin_testmwi_nopos"), ERR_FHX_FUNCTION_MAP,
+       "Error: missing GetPosition_MWI or (GetActualPosition_MWI and GetCommandedPosition_MWI) "
+       "functions from " + path("felbrin_testmwi_nopos") + ".\n"},
+      {path("felbrin_testmwi_norequired"), ERR_FHX_FUNCTION_MAP,
+       "Error: 127 in loading GetLabel_MWI from " + path("felbrin_testmwi_norequired") + ".\n" +
+           "Error: 127 in loading StopAxis_MWI from " + path("felbrin_testmwi_norequired") + ".\n"},
+      {"felbrin_no_such_wrapper", ERR_FHX_NO_DLL,
+       "Error: 126 in loading Fathomix 10 Motion library felbrin_no_such_wrapper.\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.library);
+    felbrin::motion::unbind_wrapper();
+    felbrin::motion::set_wrapper_library(k.library);
+    log_.clear();
+    int result = -1, done = 0;
+    EXPECT_EQ(mc_open_comm_fhx(c_, "stage.cfg", 0, 0, &result, &done), k.result);
+    EXPECT_EQ(result, k.result);
+    EXPECT_EQ(done, 1);
+    EXPECT_EQ(log_.str(), k.log);
+    EXPECT_EQ(mc_fhx_bound(), k.result == 0);
+    mc_close_comm_fhx(c_);
+  }
+}
+
+TEST_F(McFhx, TheRealNameIsFoundBesideTheProgram) {
+  felbrin::motion::set_wrapper_library("");
+  EXPECT_EQ(open(), 0);
+  EXPECT_NE(c_.port.handle, SIO_INVALID_HANDLE);
+}
+
+TEST_F(McFhx, WrapperCodesBecomeErrorCodes) {
+  const int cases[][2] = {{0, 0},       {12, 253},  {17, 279},  {18, 252},  {19, 252},
+                          {21, 273},    {22, 272},  {256, 264}, {267, 254}, {268, 265},
+                          {270, 265},   {271, 277}, {274, 277}, {275, 264}, {276, 76},
+                          {277, 268},   {278, 267}, {279, 266}, {1, 275},   {272, 275},
+                          {-1, 275}};
+  for (const auto& k : cases) EXPECT_EQ(mc_fhx_error(k[0]), k[1]) << k[0];
+}
+
+TEST_F(McFhx, FailedOpensKeepTheirCauseOrBecomeCommunicationErrors) {
+  const int cases[][3] = {// wrapper code, result, logged code
+                          {21, ERR_MC_KILL_SWITCH_DURING_INIT, ERR_MC_KILL_SWITCH},
+                          {279, ERR_MC_CONFIG_CORRUPT, ERR_MC_CONFIG_CORRUPT},
+                          {278, ERR_MC_CONFIG_MISSING, ERR_MC_CONFIG_MISSING},
+                          {277, ERR_MC_CONFIRM_INIT, ERR_MC_CONFIRM_INIT},
+                          {12, ERR_MC_COMM, ERR_MC_AXIS_BUSY}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k[0]);
+    sim_.fail_next("OpenComm_MWI", k[0], 1);
+    log_.clear();
+    EXPECT_EQ(open(), k[1]);
+    EXPECT_EQ(log_.str(), "mc_open_comm_fhx() error opening stage.cfg err=" + std::to_string(k[2]) +
+                              "\nmc_open_comm_fhx() error message\nOpenComm_MWI: injected failure\n");
+    EXPECT_EQ(c_.port.handle, SIO_INVALID_HANDLE);
+  }
+}
+
+TEST_F(McFhx, TheInterfaceIsInitialisedAgainAfterEachClose) {
+  const auto inits = sim_.fn<decltype(mwisim_init_count)>("mwisim_init_count");
+  ASSERT_EQ(open(), 0);
+  EXPECT_EQ(inits(), 1);
+  ASSERT_EQ(open(), 0);  // closes first
+  EXPECT_EQ(inits(), 2);
+  ASSERT_EQ(mc_close_comm_fhx(c_), 0);
+  EXPECT_EQ(mc_close_comm_fhx(c_), 0);
+  EXPECT_EQ(open(), 0);
+  EXPECT_EQ(inits(), 3);
+  c_.kind = MC_KIND_SERIAL;
+  EXPECT_EQ(mc_close_comm_fhx(c_), ERR_MC_WRONG_MC);
+  c_.kind = MC_KIND_WRAPPER;
+}
+
+TEST_F(McFhx, TheBridgeAddressIsPassedOnlyWhenThereIsABridgeRecord) {
+  const auto last_open = sim_.fn<decltype(mwisim_last_open)>("mwisim_last_open");
+  uint8_t mac[6] = {};
+  int32_t has_mac = -1;
+  sysInfo_t info;
+  c_.info = &info;
+  ASSERT_EQ(open(), 0);
+  last_open(nullptr, 0, mac, &has_mac, nullptr, nullptr);
+  EXPECT_EQ(has_mac, 0);
+  info.canInfo = felbrin::make_hooked<can_info_t>();
+  ASSERT_TRUE(info.canInfo);
+  const uint8_t wanted[6] = {0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+  std::copy(std::begin(wanted), std::end(wanted), info.canInfo->mac);
+  ASSERT_EQ(open(), 0);
+  last_open(nullptr, 0, mac, &has_mac, nullptr, nullptr);
+  EXPECT_EQ(has_mac, 1);
+  EXPECT_TRUE(std::equal(std::begin(mac), std::end(mac), std::begin(wanted)));
+  mc_close_comm_fhx(c_);
+  c_.info = nullptr;
+}
+
+TEST_F(McFhx, OperationsWithNothingBoundLogAnEmptyErrorText) {
+  int32_t status[MC_AXES] = {};
+  EXPECT_EQ(mc_stop_fhx(c_, MC_ALL_AXES), ERR_MC_NOT_AVAIL);
+  EXPECT_EQ(mc_get_status_fhx(c_, MC_CONTROLLER, status), ERR_MC_NOT_AVAIL);
+  EXPECT_EQ(log_.str(),
+            "mc_stop_fhx failed: ERR_MC_NOT_AVAIL; \nmc_get_status_fhx failed: ERR_MC_NOT_AVAIL; \n");
+}
+
+TEST_F(McFhx, ReadsTheAxesFromTheWrapper) {
+  open_configured();
+  EXPECT_EQ(c_.axes[0].letter, 'X');
+  EXPECT_EQ(c_.axes[2].letter, 'Z');
+  EXPECT_EQ(c_.axes[2].pitch, 50800);
+  EXPECT_EQ(c_.axes[1].travelMin, -4);
+  EXPECT_EQ(c_.axes[3].active, 0);
+}
+
+TEST_F(McFhx, OperationsCallTheirWrapperFunctions) {
+  open_configured();
+  int32_t values[MC_AXES] = {};
+  int yes = -1;
+  struct Case {
+    const char* name;
+    std::function<int()> op;
+    int result;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"stop all", [&] { return mc_stop_fhx(c_, MC_ALL_AXES); }, 0, {"Stop_MWI"}},
+      {"stop one", [&] { return mc_stop_fhx(c_, 2); }, 0, {"StopAxis_MWI 2"}},
+      {"axis 7", [&] { return mc_stop_fhx(c_, 7); }, ERR_MC_INVALID_AXIS, {"GetErrorString_MWI"}},
+      {"inactive", [&] { return mc_stop_fhx(c_, 4); }, ERR_MC_AXIS_INACTIVE, {"GetErrorString_MWI"}},
+      {"accel, each axis",
+       [&] { return mc_set_accel_fhx(c_, 6, 500); },
+       0,
+       {"SetAcceleration_MWI 0", "SetAcceleration_MWI 1", "SetAcceleration_MWI 2"}},
+      {"config without a call", [&] { return mc_get_axis_config_fhx(c_, 1, values); }, 0, {}},
+      {"z home", [&] { return mc_z_home_fhx(c_, 0); }, 0, {"FindHome_MWI 2"}},
+      {"closed loop without the flag",
+       [&] { return mc_get_ext_closed_loop_fhx(c_, 0, &yes); },
+       0,
+       {"GetExternalClosedLoopEnabled_MWI 0"}},
+      {"all statuses",
+       [&] { return mc_get_status_fhx(c_, MC_ALL_AXES, values); },
+       0,
+       {"GetAxisStatus_MWI 0", "GetAxisStatus_MWI 1", "GetAxisStatus_MWI 2"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    EXPECT_EQ(k.op(), k.result);
+    EXPECT_EQ(sim_.calls(), k.calls);
+  }
+}
+
+TEST_F(McFhx, FailuresLogTheWrappersText) {
+  open_configured();
+  sim_.fail_next("Move_MWI", 12, 1);
+  EXPECT_EQ(mc_move_fhx(c_, 0, 1.0), ERR_MC_AXIS_BUSY);
+  EXPECT_EQ(mc_move_fhx(c_, 0, 1.0), 0);
+  c_.axes[1].joyOn = 1;
+  EXPECT_EQ(mc_move_fhx(c_, 1, 1.0), ERR_MC_JOYSTICK_ENABLE);
+  sim_.fn<decltype(mwisim_set_joystick_stuck)>("mwisim_set_joystick_stuck")(1, 1);
+  EXPECT_EQ(mc_enable_joystick_fhx(c_, MC_ALL_AXES), ERR_MC_JOYSTICK_ENABLE);
+  EXPECT_EQ(log_.str(),
+            "mc_move_fhx failed: ERR_MC_AXIS_BUSY; Move_MWI: injected failure\n"
+            "mc_move_fhx failed: joy_on\n"
+            "Axis Y failed to enable joystick\n");
+}
+
+TEST_F(McFhx, OptionalFunctionsMissingAreReportedByTheirEntries) {
+  felbrin::motion::set_wrapper_library(beside_program("felbrin_testmwi_optional"));
+  Sim optional(beside_program("felbrin_testmwi_optional"));
+  open_configured();
+  int on = -1;
+  EXPECT_EQ(mc_get_ext_closed_loop_fhx(c_, 0, &on), 0);
+  EXPECT_EQ(on, 0);
+  c_.axes[0].extClosedLoop = 1;
+  EXPECT_EQ(mc_get_ext_closed_loop_fhx(c_, 0, &on), ERR_MC_NOT_SUPPORTED_IN_DLL_VERSION);
+  EXPECT_EQ(mc_set_align_view_indicator_fhx(c_, 1), ERR_MC_NOT_SUPPORTED_IN_DLL_VERSION);
+  EXPECT_EQ(log_.str(),
+            "Support for motion axes with external closed loop requires v1.5.1.17780 or later of "
+            "the motion DLL\n"
+            "Support for setting the align/view indicator requires v1.5.1.17787 or later of the "
+            "motion DLL\n");
+  mc_close_comm_fhx(c_);
+  optional.reset();
+}
+
+// The stand-in's own thread feeds the CAN queues through the callbacks the
+// open registered; the caller drains them.
+TEST_F(McFhx, CanEventsArriveFromTheWrappersThread) {
+  sysInfo_t family;
+  family.systemType = SYS_KITECAN;
+  can_process_events(&family);
+  for (can_event_t e; can_take_can_event(&e);) {}
+  for (can_node_event_t e; can_take_node_event(&e);) {}
+  ASSERT_EQ(open(), 0);
+  const uint8_t wand[8] = {1};
+  const uint8_t five[5] = {1, 2, 3, 4, 5};
+  constexpr int kRounds = 50;
+  for (int i = 0; i < kRounds; ++i) {
+    sim_.fn<decltype(mwisim_fire_pdo)>("mwisim_fire_pdo")(0x1C8, 7, wand);
+    sim_.fn<decltype(mwisim_fire_emcy)>("mwisim_fire_emcy")(0x81, 2, 0x11223344, 9, five, 6);
+    can_process_events(&family);
+  }
+  ASSERT_EQ(sim_.fn<decltype(mwisim_wait_fired)>("mwisim_wait_fired")(30000), 2 * kRounds);
+  can_process_events(&family);
+  int emcys = 0, wand_keys = 0;
+  for (can_event_t e; can_take_can_event(&e); ++emcys) {
+    EXPECT_EQ(e.emcy.value1, 0x81u);
+    EXPECT_EQ(e.emcy.data[4], 9);
+    EXPECT_EQ(e.emcy.data[12], 6);
+  }
+  for (can_node_event_t e; can_take_node_event(&e); ++wand_keys) {
+    EXPECT_EQ(e.code, CAN_NODE_EVENT_WAND_KEY1);
+  }
+  EXPECT_EQ(emcys, kRounds);
+  EXPECT_EQ(wand_keys, kRounds);
+}
+
+// The worker asks the wrapper for events while the caller closes.
+TEST_F(McFhx, TheDeviceTablePollsWhileTheControllerCloses) {
+  const dev_mc_hooks_t saved = dev_set_mc_hooks(dev_mc_hooks_t{});
+  mc_fhx_register_hooks();
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  ASSERT_EQ(open(), 0);
+  sim_.fn<decltype(mwisim_queue_event)>("mwisim_queue_event")(2, 1);
+  ASSERT_EQ(dev_add_device(DEV_TYPE_MC, c_.port.handle, &c_), 0);
+  ASSERT_EQ(dev_set_event_state(c_.port.handle, 1), 0);
+  c_.devHandle = c_.port.handle;
+  std::atomic<int> found{0};
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    dev_info_t info;
+    while (!stop) {
+      if (dev_data_read(DEV_TYPE_MC, &info, 0) == DEV_TYPE_MC) ++found;
+    }
+  });
+  EXPECT_TRUE(felbrin::test::eventually([&] { return found > 0; }));
+  EXPECT_EQ(mc_close_comm_fhx(c_), 0);
+  EXPECT_EQ(c_.devHandle, DEV_INVALID_HANDLE);
+  stop = true;
+  reader.join();
+  dev_info_t info;
+  EXPECT_EQ(dev_data_read(DEV_TYPE_MC, &info, 0), DEV_NO_INPUT);
+  dev_close_cntrl();
+  dev_set_mc_hooks(saved);
+}
+
+}  // namespace
