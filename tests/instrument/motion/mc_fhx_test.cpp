@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "instrument/serial/device_table.h"
+
+#include "instrument/motion/mc_axis.h"
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -347,6 +351,26 @@ TEST_F(McFhx, TheDeviceTablePollsWhileTheControllerCloses) {
   EXPECT_EQ(dev_data_read(DEV_TYPE_MC, &info, 0), DEV_NO_INPUT);
   dev_close_cntrl();
   dev_set_mc_hooks(saved);
+}
+
+// The whole set-up through the axis layer: "FATHOMIXX" selects the wrapper,
+// whose axes come from the library, not from a configuration file.
+TEST_F(McFhx, SetUpThroughTheAxisLayer) {
+  sysInfo_t info;
+  info.motionCtrl[0] = "/stage.cfg";  // handed to the library as it stands
+  info.motionCtrl[1] = "fathomixx";
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  ASSERT_EQ(mc_setup(&info), 0) << log_.str();
+  ASSERT_TRUE(info.motionCtrlInfo);
+  mc_ctrl_t& c = *info.motionCtrlInfo;
+  EXPECT_EQ(c.kind, MC_KIND_WRAPPER);
+  EXPECT_NE(c.xAxis, MC_NO_AXIS);
+  EXPECT_NE(c.zAxis, MC_NO_AXIS);
+  EXPECT_TRUE(dev_is_registered(c.port.handle));
+  EXPECT_EQ(mc_close(c), 0);
+  EXPECT_FALSE(dev_is_registered(c.devHandle));
+  info.motionCtrlInfo.reset();
+  dev_close_cntrl();
 }
 
 }  // namespace
