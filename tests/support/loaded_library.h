@@ -2,9 +2,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/host_platform.h"
+#include "platform/platform.h"
 
 namespace felbrin::test {
 
@@ -22,5 +24,15 @@ class LoadedLibrary {
   std::string path_;
   void* handle_;
 };
+
+// A shared library of the build, named as the platform names them, beside
+// the test program ("" when the program's own path is unknown).
+inline std::string beside_program(std::string_view base) {
+  std::string program;
+  if (!plat::host::loaded_module_path(nullptr, program)) return {};
+  return program.substr(0, program.find_last_of(plat::kSep) + 1) +
+         std::string(plat::kSharedLibraryPrefix) + std::string(base) +
+         std::string(plat::kSharedLibrarySuffix);
+}
 
 }  // namespace felbrin::test

@@ -17,19 +17,14 @@
 #include "platform/platform.h"
 #include "sim/can/can_sim_c.h"
 #include "tests/support/environment.h"
+#include "tests/support/loaded_library.h"
 #include "tests/support/log_capture.h"
 
 namespace {
 
 using felbrin::test::LogCapture;
 
-std::string beside_program(std::string_view base) {
-  std::string program;
-  EXPECT_TRUE(plat::host::loaded_module_path(nullptr, program));
-  return program.substr(0, program.find_last_of(plat::kSep) + 1) +
-         std::string(plat::kSharedLibraryPrefix) + std::string(base) +
-         std::string(plat::kSharedLibrarySuffix);
-}
+using felbrin::test::beside_program;
 
 // Every test starts and ends with nothing bound and nothing looked for.
 class CanApi : public ::testing::Test {

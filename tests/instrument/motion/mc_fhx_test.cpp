@@ -31,13 +31,7 @@ namespace {
 using felbrin::test::LoadedLibrary;
 using felbrin::test::LogCapture;
 
-std::string beside_program(std::string_view base) {
-  std::string program;
-  EXPECT_TRUE(plat::host::loaded_module_path(nullptr, program));
-  return program.substr(0, program.find_last_of(plat::kSep) + 1) +
-         std::string(plat::kSharedLibraryPrefix) + std::string(base) +
-         std::string(plat::kSharedLibrarySuffix);
-}
+using felbrin::test::beside_program;
 
 // The stand-in's control functions, from the same loaded module the
 // binding uses.
