@@ -17,6 +17,7 @@
 #include "common/util.h"
 #include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_nova.h"
+#include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
 #include "sim/memory_serial.h"
 #include "sim/motion_controller.h"
@@ -280,6 +281,38 @@ TEST_F(McNova, FindHomePollsUntilTheReply) {
   u_set_abort_fn(saved);
   EXPECT_EQ(model.last("ST"), "ST 1 ");
   EXPECT_EQ(c.axes[1].homed, 0);
+}
+
+TEST_F(McNova, HomeListHomesItsAxesInOrderWithTheirJoysticksOff) {
+  for (int i : {0, 1, 2}) c.config.axes[i].flags1 = MC_GOT_AXIS;
+  c.joyMask = 0x3F;
+  model.set_home_delay_ms(500);
+  const int axes[] = {1, 0, 4};  // 4 has no GOT_AXIS: left out
+  ASSERT_EQ(c.driver->home_axes(c, axes, 3), 0) << log.str();
+  EXPECT_EQ(c.axes[1].homed, 1);
+  EXPECT_EQ(c.axes[0].homed, 1);
+  EXPECT_EQ(c.axes[4].homed, 0);
+  EXPECT_EQ(clock.elapsed_ms(), 1000);
+  // Both stacks are back where they were.
+  EXPECT_EQ(c.joyMask, 0x3F);
+  EXPECT_EQ(c.joyStack.top, -1);
+  EXPECT_EQ(c.posReportStack.top, -1);
+  const int bad[] = {6};
+  EXPECT_EQ(c.driver->home_axes(c, bad, 1), ERR_MC_INVALID_AXIS);
+}
+
+TEST_F(McNova, CloseTakesTheControllerOutOfTheDeviceTableFirst) {
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  dev_mc_hooks_t hooks;
+  hooks.connection_kind = [](const void*) { return 1; };
+  const dev_mc_hooks_t saved = dev_set_mc_hooks(hooks);
+  ASSERT_EQ(dev_add_device(DEV_TYPE_MC, c.port.handle, &c), 0);
+  const sio_handle_t handle = c.port.handle;
+  EXPECT_EQ(c.driver->close(c), 0);
+  EXPECT_FALSE(dev_is_registered(handle));
+  EXPECT_EQ(c.port.handle, SIO_INVALID_HANDLE);
+  dev_set_mc_hooks(saved);
+  dev_close_cntrl();
 }
 
 TEST_F(McNova, ZHomeByStageClass) {
