@@ -1,0 +1,29 @@
+// The pair file reader and writer over streams and byte sinks, for tests,
+// fuzz targets and other readers.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/pair_table.h"
+#include "data/byte_sink.h"
+
+namespace felbrin {
+
+// u_read_pairs on an open stream (binary mode) from its current position;
+// `name` is the file name the messages show.
+int read_pairs_stream(std::FILE* f, const char* name, u_pair_table_t* table);
+
+// The pair lines, each ended with `line_end`; false when the sink failed.
+bool write_pairs(ByteSink& sink, std::span<const u_pair_t> pairs, std::string_view line_end);
+
+// How u_write_pairs makes its temporary file: a new file, opened for binary
+// writing, its name in `path`; null with the host's error in *os_error.
+using PairsTempFileFn = std::FILE* (*)(std::string& path, int* os_error);
+// Test seam: replaces the maker (null restores the default) and returns the
+// previous one.
+PairsTempFileFn pairs_set_temp_file_fn(PairsTempFileFn fn);
+
+}  // namespace felbrin
