@@ -143,6 +143,11 @@ TEST(Pairs, WritesWhatReadsBackTheSame) {
   ASSERT_EQ(u_write_pairs(path.c_str(), &again), 0);
   EXPECT_EQ(felbrin::test::read_file(path), written);
 
+  const Read example = read_text(felbrin::test::read_file(std::string(FELBRIN_SOURCE_DIR) + "/examples/pairs.txt"));
+  EXPECT_EQ(example.rc, 0) << example.log;
+  ASSERT_EQ(example.pairs.size(), 4u);
+  EXPECT_EQ(example.pairs[1].y, -2.5e3f);
+
   // Windows line ends read the same on every platform.
   felbrin::test::write_file(dir.path() / "crlf.txt", "1 2\r\n3 4\r\n");
   ASSERT_EQ(u_read_pairs(dir.file("crlf.txt").c_str(), &again), 0);

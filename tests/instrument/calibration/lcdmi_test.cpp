@@ -142,6 +142,10 @@ TEST(Lcdmi, PathFunctionOpensOrSaysWhy) {
   EXPECT_EQ(lcdmi_read_config(nullptr, &config, &message), ERR_INVALID_PARAM);
   EXPECT_EQ(message, "");
 
+  const Read example = read_text(felbrin::test::read_file(std::string(FELBRIN_SOURCE_DIR) + "/examples/lcdmi.cfg"));
+  EXPECT_EQ(example.rc, 0) << example.message;
+  EXPECT_EQ(example.config.chan[2].disabled, 1);
+
   felbrin::test::write_file(dir.path() / "l.cfg", kGood);
   const std::string marked = felbrin::test::marked(dir.path() / "l.cfg");
   EXPECT_EQ(lcdmi_read_config(marked.c_str(), &config, nullptr), 0);
