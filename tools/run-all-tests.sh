@@ -91,7 +91,8 @@ fuzz_run() {
 fuzz_smoke() {
   local dir=build/fuzz
   build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader \
-    fuzz_ramp_config_reader fuzz_wave_monitor_reply fuzz_motion_config_reader mkdatafile || return 1
+    fuzz_ramp_config_reader fuzz_wave_monitor_reply fuzz_motion_config_reader fuzz_lumen_materials_reader \
+    mkdatafile || return 1
   rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
     mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
   # Seeds from the generator: both header lengths, windows, buckets, invalid
@@ -119,10 +120,12 @@ fuzz_smoke() {
   # Motion configuration seeds: two axes with a copy, gains and units in a
   # CR LF file, and every encoder conversion type.
   rm -rf "$dir/corpus-mc" && cp -r fuzz/corpus/motion_config_reader "$dir/corpus-mc" || return 1
+  # Lumen materials seeds: the example file, a CR LF file and one of every kind of bad line.
+  rm -rf "$dir/corpus-lumen" && cp -r fuzz/corpus/lumen_materials_reader "$dir/corpus-lumen" || return 1
   fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
     fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp" &&
     fuzz_run fuzz_ramp_config_reader "$dir/corpus-ramp-cfg" && fuzz_run fuzz_wave_monitor_reply "$dir/corpus-wm" &&
-    fuzz_run fuzz_motion_config_reader "$dir/corpus-mc"
+    fuzz_run fuzz_motion_config_reader "$dir/corpus-mc" && fuzz_run fuzz_lumen_materials_reader "$dir/corpus-lumen"
 }
 
 leg linux build_and_test linux
