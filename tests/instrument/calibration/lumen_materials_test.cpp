@@ -236,6 +236,9 @@ TEST(LumenMaterials, TheExampleFileReadsWithoutComplaint) {
   ASSERT_EQ(lumen_readMaterials(path.c_str(), &list), 0);
   EXPECT_EQ(log.str(), "Reading Lumen materials file \"" + path + "\"\n");
   EXPECT_EQ(list.count, 6);
+  lumen_materials_t wide;
+  EXPECT_EQ(lumen_readMaterials(felbrin::test::marked(path).c_str(), &wide), 0);
+  EXPECT_EQ(wide.count, 6);
 }
 
 // ---- loading through the record
