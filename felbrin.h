@@ -21,6 +21,7 @@
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/lcdmi.h"
+#include "instrument/calibration/lumen_materials.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_abi.h"
 #include "instrument/can/can_api.h"

@@ -22,6 +22,7 @@
 
 #include "common/hooks.h"
 #include "instrument/calibration/char_source.h"
+#include "instrument/calibration/lumen_materials.h"
 #include "instrument/ramps/ramp_table.h"
 #include "instrument/serial/serial_port.h"
 
@@ -158,6 +159,10 @@ struct sb_enc_zoom_t {
 
 struct sb_lumen_info_t {
   std::string materialsFile = "LumenMaterials.txt";
+  // The lens block: the objective magnification of each lens column, and
+  // the materials list read from materialsFile (lumen_loadMaterials).
+  double lensMags[LUMEN_LENSES] = {0.8, 1.0, 1.7, 4.0};
+  lumen_materials_t materials;
   double dmiScale = 2.0;
   double imageRot = 0;
   double sysConst[4] = {SB_INF, SB_INF, SB_INF, SB_INF};
@@ -169,6 +174,8 @@ struct sb_lumen_info_t {
   int32_t zeroGagePeriod = 1800;  // seconds
   int32_t tempPeriod = 1800;      // seconds
   double tempValue = 1.0;
+  // The lens column of each nominal magnification; -1 when unset.
+  int32_t lensColumn[SB_MAX_MAGS];
   std::string logFile = "LumenLog.txt";
   int32_t logLimit1 = 1000000;
   int32_t logLimit2 = 500000;
@@ -176,6 +183,7 @@ struct sb_lumen_info_t {
   sb_lumen_info_t() {
     for (auto& row : disper) for (double& v : row) v = SB_INF;
     for (auto& row : avgK0) for (double& v : row) v = SB_INF;
+    for (int32_t& column : lensColumn) column = -1;
   }
 };
 
