@@ -20,6 +20,7 @@
 #include "instrument/calibration/cal_report.h"
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/calibration/char_source.h"
+#include "instrument/calibration/enc_zoom.h"
 #include "instrument/calibration/lcdmi.h"
 #include "instrument/calibration/lumen_materials.h"
 #include "instrument/calibration/sys_info.h"

@@ -22,6 +22,19 @@ bool wide_to_narrow(std::u16string_view text, std::string& out);
 // ---- files and directories (paths may be marked wide)
 bool current_dir(std::string& out);
 bool file_size_mtime(const char* path, std::int64_t& size, std::int64_t& mtime);
+// What tells whether a file changed since it was last read: the modification
+// time at the file system's own resolution (POSIX: nanoseconds since the
+// epoch; Win32: 100 ns units since 1601), the change time on POSIX or the
+// creation time on Win32 in the same units, and the size. Whole seconds are
+// too coarse: a file rewritten within the second it was read would look
+// unchanged.
+struct FileStamp {
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;
+  std::int64_t size = 0;
+};
+// False when the path names nothing or not a regular file.
+bool file_stamp(const char* path, FileStamp& out);
 // Local calendar time of a time stamp; false when it is out of range.
 bool local_time(std::int64_t t, std::tm& out);
 // Calls `add` with every entry name of the directory, in the host's order;

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "common/hooks.h"
+#include "common/pair_table.h"
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/lumen_materials.h"
 #include "instrument/ramps/ramp_table.h"
@@ -147,14 +148,29 @@ struct sb_dyn_wave_gen_t {
   std::string texts[4];
 };
 
+// How the zoom calibration file looked when it was read (see
+// plat::host::FileStamp): compared whole, so that any change reads it again.
+struct sb_file_stamp_t {
+  int64_t modified = 0;
+  int64_t changed = 0;
+  int64_t size = 0;
+  bool operator==(const sb_file_stamp_t&) const = default;
+};
+
 struct sb_enc_zoom_t {
-  int32_t config = 0;
+  int32_t config = 0;  // bit 0: an encoded zoom is fitted
   int32_t progLim[2] = {0, 0};
   int32_t wandLim[2] = {0, 0};
   int32_t backlash = 0;
   double stdMags[SB_MAX_MAGS] = {};
   int32_t stdMagCount = 0;
-  std::string calFile;
+  std::string calFile;  // as configured; empty: the default name
+  // Set by kite_enc_zoom_load_cal: the file the table came from and how it
+  // looked just before it was read; no path when there is no table.
+  std::string calLoadedPath;
+  std::optional<sb_file_stamp_t> calStamp;
+  // (encoder position, magnification), both strictly increasing.
+  u_pair_table_t calTable;
 };
 
 struct sb_lumen_info_t {

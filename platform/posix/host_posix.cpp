@@ -133,6 +133,16 @@ bool file_size_mtime(const char* path, std::int64_t& size, std::int64_t& mtime) 
   return true;
 }
 
+bool file_stamp(const char* path, FileStamp& out) {
+  struct stat st {};
+  if (path == nullptr || ::stat(native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  constexpr std::int64_t kNs = 1000000000;
+  out.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
+  out.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
+  out.size = st.st_size;
+  return true;
+}
+
 bool local_time(std::int64_t t, std::tm& out) {
   const auto tt = static_cast<time_t>(t);
   return ::localtime_r(&tt, &out) != nullptr;

@@ -132,6 +132,27 @@ bool file_size_mtime(const char* path, std::int64_t& size, std::int64_t& mtime) 
   return true;
 }
 
+bool file_stamp(const char* path, FileStamp& out) {
+  if (path == nullptr) return false;
+  std::u16string units;
+  if (is_wide_marked(path))
+    units = wide_units(path);
+  else if (!narrow_to_wide(path, units))
+    return false;
+  // The attributes call reads the FILETIMEs in their own 100 ns units; the
+  // C runtime's stat would round them to seconds.
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(wide(units).c_str(), GetFileExInfoStandard, &data)) return false;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  const auto join = [](DWORD high, DWORD low) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+  };
+  out.modified = join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+  out.changed = join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime);
+  out.size = join(data.nFileSizeHigh, data.nFileSizeLow);
+  return true;
+}
+
 bool local_time(std::int64_t t, std::tm& out) {
   const auto tt = static_cast<__time64_t>(t);
   return _localtime64_s(&out, &tt) == 0;
