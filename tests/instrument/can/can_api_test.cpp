@@ -239,8 +239,11 @@ TEST_F(CanApi, HostWithoutTheControlFunctionsGetsTheEnvironmentsPreset) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.copy);
     const std::string copy = beside_program(c.copy);
-    std::filesystem::copy_file(beside_program("TrelCANopen"), copy,
-                               std::filesystem::copy_options::overwrite_existing);
+    // Removed first: the Windows build's runtime will not overwrite a copy
+    // an earlier run left.
+    std::error_code ignored;
+    std::filesystem::remove(copy, ignored);
+    std::filesystem::copy_file(beside_program("TrelCANopen"), copy);
     felbrin::test::ScopedEnv env("FELBRIN_CANSIM", c.variable);
     felbrin::can::forget_binding();
     ASSERT_EQ(felbrin::can::bind_library(copy.c_str()), 0);
