@@ -337,7 +337,7 @@ bool MaterialsReader::append(const lumen_material_t& entry) {
 
 int MaterialsReader::take_heading() {
   const std::optional<int> format = heading_format(line_.text);
-  if (!format) return error("Heading is missing a file format specification", {}, true, true);
+  if (!format) return error("Heading is missing a file format number", {}, true, true);
   if (*format != kFormat) {
     return error(fill_in("File format %d is not supported", {}, {static_cast<double>(*format)}), {}, true, true);
   }

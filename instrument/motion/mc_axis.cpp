@@ -304,7 +304,7 @@ int mc_setup(sysInfo_t* info) {
   const std::string& config = info->motionCtrl[0];
   const std::string& device = info->motionCtrl[1];
   if (config.empty() || device.empty()) {
-    u_log_fn("Missing motion controller config file or device file specification\n");
+    u_log_fn("Missing motion controller config file or device file name\n");
     return ERR_INVALID_PARAM;
   }
   std::string path = config;

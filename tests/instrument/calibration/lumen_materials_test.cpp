@@ -124,7 +124,7 @@ TEST(LumenMaterials, LinesReadAsTheirKindSays) {
        kErrors + bad_line(1, "File format 2 is not supported", "## Fathomix Lumen Materials File - Format 2"),
        ""},
       {"no format number", "# Fathomix Lumen Materials File - Format x1\n", ERR_LUMEN_CORRUPT_MATLS_FILE,
-       kErrors + bad_line(1, "Heading is missing a file format specification",
+       kErrors + bad_line(1, "Heading is missing a file format number",
                           "# Fathomix Lumen Materials File - Format x1"),
        ""},
       {"material before the heading", "# note\n" + kGlass + kHeading, ERR_LUMEN_CORRUPT_MATLS_FILE,

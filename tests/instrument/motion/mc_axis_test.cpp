@@ -339,7 +339,7 @@ TEST(McSetup, MissingNamesAndThePmacControllersMissingLibrary) {
   LogCapture log;
   sysInfo_t info;
   EXPECT_EQ(mc_setup(&info), ERR_INVALID_PARAM);
-  EXPECT_EQ(log.str(), "Missing motion controller config file or device file specification\n");
+  EXPECT_EQ(log.str(), "Missing motion controller config file or device file name\n");
 
   felbrin::test::TempDir dir;
   felbrin::test::write_file(dir.path() / "pmac.cfg", "AXIS 0\nNAME X\nGOT_AXIS 1\n");
