@@ -8,15 +8,8 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/platform.h"
 
-namespace {
-
-int quiet(const char*, ...) { return 0; }
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  felbrin::fuzz::install_bounded_allocator();
-  u_set_log_fn(quiet);
+  felbrin::fuzz::set_up_quietly();
   std::FILE* f = plat::open_memory(data, size);
   if (f == nullptr) return 0;
   df_source_info_t source;

@@ -12,19 +12,8 @@
 #include "fuzz/fuzz_support.h"
 #include "instrument/calibration/sys_info.h"
 
-namespace {
-
-int quiet(const char*, ...) { return 0; }
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  static const bool ready = [] {
-    felbrin::fuzz::install_bounded_allocator();
-    u_set_log_fn(quiet);
-    return true;
-  }();
-  (void)ready;
+  felbrin::fuzz::set_up_quietly();
 
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   auto first = felbrin::CalCharSource::from_text(text);

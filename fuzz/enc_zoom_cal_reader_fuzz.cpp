@@ -17,8 +17,6 @@
 
 namespace {
 
-int quiet(const char*, ...) { return 0; }
-
 int read(const std::string& text, u_pair_table_t& table, std::string& message) {
   std::FILE* f = plat::open_memory(text.data(), text.size());
   if (f == nullptr) return -1;
@@ -54,12 +52,7 @@ std::string written(const u_pair_table_t& table) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  static const bool ready = [] {
-    felbrin::fuzz::install_bounded_allocator();
-    u_set_log_fn(quiet);
-    return true;
-  }();
-  (void)ready;
+  felbrin::fuzz::set_up_quietly();
 
   u_pair_table_t table;
   std::string message;

@@ -29,6 +29,19 @@ inline void install_bounded_allocator() {
   u_set_alloc_hooks({bounded_malloc, std::realloc, bounded_calloc, std::free});
 }
 
+inline int quiet_log(const char*, ...) { return 0; }
+
+// Once per process: the bounded allocator, and no log lines (the readers
+// explain every refusal, which would drown the fuzzer's own output).
+inline void set_up_quietly() {
+  static const bool once = [] {
+    install_bounded_allocator();
+    u_set_log_fn(quiet_log);
+    return true;
+  }();
+  (void)once;
+}
+
 // Keeps everything a writer hands over.
 class StringSink final : public ByteSink {
  public:

@@ -18,8 +18,6 @@
 
 namespace {
 
-int quiet(const char*, ...) { return 0; }
-
 int read(const std::string& text, lumen_materials_t& list) {
   std::FILE* f = plat::open_memory(text.data(), text.size());
   if (f == nullptr) return -1;
@@ -108,12 +106,7 @@ bool same(const lumen_material_t& a, const lumen_material_t& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  static const bool ready = [] {
-    felbrin::fuzz::install_bounded_allocator();
-    u_set_log_fn(quiet);
-    return true;
-  }();
-  (void)ready;
+  felbrin::fuzz::set_up_quietly();
 
   lumen_materials_t list;
   if (read(std::string(reinterpret_cast<const char*>(data), size), list) != 0) {

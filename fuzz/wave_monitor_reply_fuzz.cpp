@@ -17,16 +17,13 @@ namespace {
 int64_t g_now = 0;
 void virtual_sleep(uint32_t ms) { g_now += ms; }
 int64_t virtual_ticks() { return g_now; }
-int quiet(const char*, ...) { return 0; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  felbrin::fuzz::install_bounded_allocator();
+  felbrin::fuzz::set_up_quietly();
   u_set_sleep_fn(virtual_sleep);
   u_set_ticks_fn(virtual_ticks);
-  u_set_log_fn(quiet);
   const int type = data[0] % 6;
   const int resp_len = static_cast<int8_t>(data[1]);
   const int item_size = static_cast<int8_t>(data[2]);
