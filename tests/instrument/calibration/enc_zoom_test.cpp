@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "sim/can/can_sim.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sim_can.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_clock.h"
 
@@ -162,13 +163,7 @@ class EncZoomSetup : public ::testing::Test {
     cansim::set_clock([] { return u_ticks_ms(); });
     cansim::add_bridge({});
     ASSERT_TRUE(cansim::add_node(64, "dmd", 0x64));
-    can_api_install(cansim::api());
-    can_bridge_entry_t bridges[CAN_MAX_BRIDGES] = {};
-    int32_t status = 0;
-    ASSERT_EQ(can_api_call(&can_api_t::enumerate_bridges, &status, bridges, int32_t{CAN_MAX_BRIDGES}), 0);
-    uint32_t ip = 0;
-    std::memcpy(&ip, bridges[0].ip, sizeof ip);
-    ASSERT_EQ(can_api_call(&can_api_t::connect, &status, ip), 0);
+    ASSERT_TRUE(felbrin::test::connect_simulated_bridge());
     s_.instrBdType = BD_CAN;
     s_.encZoom = felbrin::make_hooked<sb_enc_zoom_t>();
     s_.encZoom->config = 1;

@@ -20,6 +20,7 @@
 #include "sim/can/can_sim.h"
 #include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sim_can.h"
 
 namespace {
 
@@ -422,16 +423,9 @@ TEST(CanEventsOnTheSimulation, ReregistrationDuringTrafficKeepsOrder) {
   felbrin::test::LogCapture log;  // overruns are expected while the client re-registers
   cansim::reset();
   ASSERT_TRUE(cansim::preset("kite:00-1A-2B-3C-4D-5E"));
-  can_api_install(cansim::api());
   felbrin::can::clear_event_queues();
   felbrin::can::reset_decoder_state();
-  can_bridge_entry_t bridges[CAN_MAX_BRIDGES] = {};
-  int32_t status = 0;
-  ASSERT_EQ(can_api_call(&can_api_t::enumerate_bridges, &status, bridges, int32_t{CAN_MAX_BRIDGES}), 0);
-  uint32_t ip = 0;
-  std::memcpy(&ip, bridges[0].ip, sizeof ip);
-  ASSERT_EQ(can_api_call(&can_api_t::connect, &status, ip), 0);
-  ASSERT_EQ(status, CAN_OK);
+  ASSERT_TRUE(felbrin::test::connect_simulated_bridge());
   sysInfo_t kite = family(SYS_KITECAN);
   ASSERT_EQ(can_register_events(&kite, true), 0);
 

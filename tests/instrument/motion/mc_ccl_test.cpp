@@ -18,6 +18,7 @@
 #include "instrument/can/can_api_internal.h"
 #include "sim/can/can_sim.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sim_can.h"
 #include "tests/support/virtual_clock.h"
 
 namespace {
@@ -38,14 +39,7 @@ class McCcl : public ::testing::Test {
     cansim::add_bridge({});
     for (uint8_t node : {uint8_t{16}, uint8_t{20}}) ASSERT_TRUE(cansim::add_node(node, "amplifier", 0x5A));
     ASSERT_TRUE(cansim::add_node(48, "position", 0x48));
-    can_api_install(cansim::api());
-    can_bridge_entry_t bridges[CAN_MAX_BRIDGES] = {};
-    int32_t status = 0;
-    ASSERT_EQ(can_api_call(&can_api_t::enumerate_bridges, &status, bridges, int32_t{CAN_MAX_BRIDGES}), 0);
-    uint32_t ip = 0;
-    std::memcpy(&ip, bridges[0].ip, sizeof ip);
-    ASSERT_EQ(can_api_call(&can_api_t::connect, &status, ip), 0);
-    ASSERT_EQ(status, CAN_OK);
+    ASSERT_TRUE(felbrin::test::connect_simulated_bridge());
     const char letters[] = "XYZ";
     for (int i = 0; i < 3; ++i) {
       c.axes[i].active = 1;
