@@ -147,3 +147,8 @@ char* fmt_g(char* out, double v) {
   if (ae < 10) *out++ = '0';
   return write_unsigned(out, static_cast<uint32_t>(ae));
 }
+
+std::string fmt_g_string(double v) {
+  char text[FMT_MAX_CHARS];
+  return {text, fmt_g(text, v)};
+}

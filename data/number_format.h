@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Room that each of the functions below may need.
 constexpr std::size_t FMT_MAX_CHARS = 32;
@@ -15,3 +16,5 @@ char* fmt_int(char* out, int32_t v);
 // Writes v as printf's "%g" would (six significant digits, round half to
 // even on exact ties, at least two exponent digits); returns the end.
 char* fmt_g(char* out, double v);
+// The same as a string, for messages.
+std::string fmt_g_string(double v);

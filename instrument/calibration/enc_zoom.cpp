@@ -44,16 +44,11 @@ constexpr uint8_t kPositionMode = 3;
 constexpr uint16_t kFirmwareMajor = 4;
 constexpr uint16_t kFirmwareMinor = 3;
 
-std::string g_text(double v) {
-  char buf[32];
-  return std::string(buf, fmt_g(buf, v));
-}
-
 std::string range(double lo, double hi) {
   std::string out = "[";
-  out += g_text(lo);
+  out += fmt_g_string(lo);
   out += ',';
-  out += g_text(hi);
+  out += fmt_g_string(hi);
   out += ']';
   return out;
 }

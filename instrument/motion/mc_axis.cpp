@@ -31,11 +31,6 @@ char letter_of(const mc_ctrl_t& c, int axis) {
   return c.axes[axis].letter != 0 ? c.axes[axis].letter : '?';
 }
 
-std::string g(double v) {
-  char text[FMT_MAX_CHARS];
-  return {text, fmt_g(text, v)};
-}
-
 int logged(const char* name, int err) {
   if (err != 0) u_log_fn("%s failed: %s\n", name, err_name(err));
   return err;
@@ -49,7 +44,6 @@ std::unique_ptr<McDriver> make_driver(int32_t kind) {
     default: return std::make_unique<McDriver>();
   }
 }
-
 
 // The calibration's backlash of the X, Y and Z stages (microns).
 double calibration_backlash(const sysInfo_t* info, char letter) {
@@ -79,7 +73,6 @@ void take_configuration(mc_ctrl_t& c) {
     ax.backlash = calibration_backlash(c.info, a.name);
   }
 }
-
 
 bool type_in(int32_t type, std::initializer_list<int32_t> types) {
   return std::find(types.begin(), types.end(), type) != types.end();
@@ -375,7 +368,8 @@ int mc_points(mc_ctrl_t& c, const double values[MC_AXES]) {
       if (ax.homeType != 5 && ax.travelMin != ax.travelMax &&
           (values[i] < ax.travelMin - kRangeSlack || values[i] > ax.travelMax + kRangeSlack)) {
         u_log_fn("mc_points: axis %d (%c) coord=%s out of range [%s,%s]\n", i, letter_of(c, i),
-                 g(values[i]).c_str(), g(ax.travelMin).c_str(), g(ax.travelMax).c_str());
+                 fmt_g_string(values[i]).c_str(), fmt_g_string(ax.travelMin).c_str(),
+                 fmt_g_string(ax.travelMax).c_str());
         return ERR_MC_RANGE;
       }
       // A distance is not a place: only positions carry the offsets.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/errors.h"
+#include "data/number_format.h"
 #include "common/hooks.h"
 #include "common/util.h"
 #include "instrument/calibration/sys_info.h"
@@ -24,7 +25,6 @@
 namespace {
 
 using felbrin::ramps::backend_of;
-using felbrin::ramps::g_text;
 
 bool is_pmi(int32_t type) { return RR_TYPE_PMI <= type && type <= RR_TYPE_PMI_LAST; }
 bool is_scan(int32_t type) { return type == RR_TYPE_SWLI || type == RR_TYPE_BTW; }
@@ -82,7 +82,7 @@ int rr_fringes_code(double fringes_per_frame, int* code) {
       return 0;
     }
   }
-  u_log_fn("Invalid fringesPerFrame %s\n", g_text(fringes_per_frame).c_str());
+  u_log_fn("Invalid fringesPerFrame %s\n", fmt_g_string(fringes_per_frame).c_str());
   return ERR_INTERNAL_FB;
 }
 
@@ -130,8 +130,8 @@ bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, 
     return false;
   }
   if (scan_len > 0 && !(std::fabs(h.scanLen - scan_len) <= 1)) {
-    explain(reason, capacity, "ramp scanLen = %s  expected scanLen = %s", g_text(h.scanLen).c_str(),
-            g_text(scan_len).c_str());
+    explain(reason, capacity, "ramp scanLen = %s  expected scanLen = %s",
+            fmt_g_string(h.scanLen).c_str(), fmt_g_string(scan_len).c_str());
     return false;
   }
   if (ramp_mux >= 0 && h.rampMux != ramp_mux) {
@@ -139,8 +139,8 @@ bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, 
     return false;
   }
   if (camera_rate > 0 && !(std::fabs(h.cameraRate - camera_rate) <= 0.1)) {
-    explain(reason, capacity, "ramp cameraRate = %s  expected cameraRate = %s", g_text(h.cameraRate).c_str(),
-            g_text(camera_rate).c_str());
+    explain(reason, capacity, "ramp cameraRate = %s  expected cameraRate = %s",
+            fmt_g_string(h.cameraRate).c_str(), fmt_g_string(camera_rate).c_str());
     return false;
   }
   if (grab_skip >= 0 && h.grabSkip != grab_skip) {
@@ -414,12 +414,12 @@ namespace {
 bool update_rate_for(double f, int32_t& rate) {
   const double v = 65536.0 - 4000.0 / f;
   if (!(v >= 0)) {
-    u_log_fn("Error: sampleClkFreq = %s KHz is too low\n", g_text(f).c_str());
+    u_log_fn("Error: sampleClkFreq = %s KHz is too low\n", fmt_g_string(f).c_str());
     return false;
   }
   const double r = std::round(v);
   if (!(r <= 65535)) {
-    u_log_fn("Error: sampleClkFreq = %s KHz is too high\n", g_text(f).c_str());
+    u_log_fn("Error: sampleClkFreq = %s KHz is too high\n", fmt_g_string(f).c_str());
     return false;
   }
   rate = static_cast<int32_t>(r);
@@ -570,7 +570,7 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_li
   const double f = cfg->fringesPerFrame;
   const double up = f / 0.25, down = 0.25 / f;
   if (!(f > 0 && (up == std::floor(up) || down == std::floor(down)))) {
-    u_log_fn("Error: fringesPerFrame = %s is invalid for derived ramp\n", g_text(f).c_str());
+    u_log_fn("Error: fringesPerFrame = %s is invalid for derived ramp\n", fmt_g_string(f).c_str());
     return ERR_INVALID_PARAM;
   }
   if (cfg->type == RR_TYPE_BTW && !(cfg->objMag > 0)) {

@@ -120,11 +120,6 @@ bool external_profiles(const sysInfo_t* info) {
 
 bool is_active(const sysInfo_t* info) { return info != nullptr && info->acqFlag != 0; }
 
-std::string g_text(double v) {
-  char buf[FMT_MAX_CHARS];
-  return {buf, fmt_g(buf, v)};
-}
-
 std::string fixed_text(double v, int digits) {
   char buf[400];
   const auto end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, digits).ptr;
@@ -244,7 +239,7 @@ int rr_check_ramp_compat(rr_ramp_hdr_t* h, const char* name, int board_type, int
   const std::optional<double> fringes = checked_fringes(*h);
   if (!fringes) {
     u_log_fn("Error: invalid fringesPerFrame %s in ramp data file \"%s\"\n",
-             felbrin::ramps::g_text(h->fringesPerFrame).c_str(), name);
+             fmt_g_string(h->fringesPerFrame).c_str(), name);
     return ERR_INVALID_PARAM;
   }
   h->fringesPerFrame = static_cast<float>(*fringes);
@@ -254,7 +249,6 @@ int rr_check_ramp_compat(rr_ramp_hdr_t* h, const char* name, int board_type, int
 // ---- building the table
 
 namespace {
-
 
 // Serials of the scanners: -1 for one the instrument lacks.
 struct Scanners {

@@ -13,9 +13,8 @@ const rr_board_backend_t* backend_of(const sysInfo_t* info);
 bool external_profiles(const sysInfo_t* info);
 bool is_active(const sysInfo_t* info);
 
-// Numbers in messages, as ISO C's "%g" and "%.<digits>f" write them on
-// every platform.
-std::string g_text(double v);
+// Numbers in messages, as ISO C's "%.<digits>f" writes them on every
+// platform ("%g" is fmt_g_string).
 std::string fixed_text(double v, int digits);
 
 }  // namespace felbrin::ramps

@@ -88,12 +88,6 @@ std::string fixed(double v) {
   return {text.data(), res.ptr};
 }
 
-// printf's "%g", identical on every platform.
-std::string general(double v) {
-  std::array<char, FMT_MAX_CHARS> text{};
-  return {text.data(), fmt_g(text.data(), v)};
-}
-
 // ---- the reader
 
 bool read_byte(sio_handle_t handle, uint8_t& byte) {
@@ -519,7 +513,8 @@ int wm_verify_ramp_in_limits(const sysInfo_t* info, const wm_ramp_request_t* req
   if (const int rc = wm_get_tune_limits(info, &min_rate, &max_rate, nullptr, &max_range); rc != 0) return rc;
   const double range = request->range;
   if (range - max_range > kLimitSlack) {
-    u_log_fn("%s: req_range = %s too large\n", "wm_verify_ramp_in_limits", general(range).c_str());
+    u_log_fn("%s: req_range = %s too large\n", "wm_verify_ramp_in_limits",
+             fmt_g_string(range).c_str());
     return ERR_WM_TUNE_RANGE_TOO_LARGE;
   }
   // A rate of NaN would pass every comparison below.
@@ -527,7 +522,8 @@ int wm_verify_ramp_in_limits(const sysInfo_t* info, const wm_ramp_request_t* req
   if (!(request->buckets > 0 && fps > 0 && std::isfinite(fps) && std::isfinite(range))) return ERR_INVALID_PARAM;
   const double rate = range / (request->buckets / fps);
   if (rate - max_rate > kLimitSlack) {
-    u_log_fn("%s: req_rate = %s too fast\n", "wm_verify_ramp_in_limits", general(rate).c_str());
+    u_log_fn("%s: req_rate = %s too fast\n", "wm_verify_ramp_in_limits",
+             fmt_g_string(rate).c_str());
     return ERR_WM_TUNE_RANGE_TOO_LARGE;
   }
   if (request->buckets > kMaxBuckets) {
@@ -535,7 +531,8 @@ int wm_verify_ramp_in_limits(const sysInfo_t* info, const wm_ramp_request_t* req
     return ERR_WM_NUM_BUCKETS_TOO_LARGE;
   }
   if (rate - min_rate < kLimitSlack) {
-    u_log_fn("%s: req_rate = %s is too slow\n", "wm_verify_ramp_in_limits", general(rate).c_str());
+    u_log_fn("%s: req_rate = %s is too slow\n", "wm_verify_ramp_in_limits",
+             fmt_g_string(rate).c_str());
     return ERR_WM_TUNE_RATE_TOO_SLOW;
   }
   return 0;
