@@ -301,6 +301,10 @@ int sb_readCal(int slot, const char* source) {
   return cal_read_lines(info, *src, inline_text, bad_pixels, seen);
 }
 
+bool sb_system_type_in(const sysInfo_t* info, std::initializer_list<int32_t> types) {
+  return info != nullptr && std::find(types.begin(), types.end(), info->systemType) != types.end();
+}
+
 bool sb_hasDualBrushMotor(const sysInfo_t* info) {
   if (info == nullptr || info->instrBdType != BD_CAN) return false;
   switch (info->systemType) {

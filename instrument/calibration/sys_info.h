@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <new>
@@ -471,6 +472,9 @@ int cal_open_stream(const char* path, std::optional<CalCharSource>* stream);
 
 // True when the CAN instrument has its dual brush motor board.
 bool sb_hasDualBrushMotor(const sysInfo_t* info);
+
+// True when the record's system type is one of `types`.
+bool sb_system_type_in(const sysInfo_t* info, std::initializer_list<int32_t> types);
 
 // The text of the last Remote line read; nothing else uses it.
 const std::string& sb_remoteText();

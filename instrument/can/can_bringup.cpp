@@ -77,12 +77,9 @@ int to_error(int32_t status) {
 }
 
 // ---- families
-bool type_in(const sysInfo_t* s, std::initializer_list<int> types) {
-  return std::find(types.begin(), types.end(), s->systemType) != types.end();
-}
-constexpr std::initializer_list<int> kFjordTypes = {11, 13, 22, 28, 31, 34};
-constexpr std::initializer_list<int> kFjordPTypes = {29, 35};
-constexpr std::initializer_list<int> kKiteTypes = {23, 25, 26, 30, 32, 33};
+constexpr std::initializer_list<int32_t> kFjordTypes = {11, 13, 22, 28, 31, 34};
+constexpr std::initializer_list<int32_t> kFjordPTypes = {29, 35};
+constexpr std::initializer_list<int32_t> kKiteTypes = {23, 25, 26, 30, 32, 33};
 constexpr int kCameraE2v7899 = 29;
 
 constexpr int kNotUp = -1;  // a node that did not come up, logged
@@ -551,9 +548,9 @@ int kite_on(sysInfo_t* s) {
 }
 
 int family_on(sysInfo_t* s) {
-  if (type_in(s, kFjordTypes)) return fjord_on(s, false);
-  if (type_in(s, kFjordPTypes)) return fjord_on(s, true);
-  if (!type_in(s, kKiteTypes)) return ERR_WRONG_SYSTEM_TYPE;
+  if (sb_system_type_in(s, kFjordTypes)) return fjord_on(s, false);
+  if (sb_system_type_in(s, kFjordPTypes)) return fjord_on(s, true);
+  if (!sb_system_type_in(s, kKiteTypes)) return ERR_WRONG_SYSTEM_TYPE;
   s->largeApSelected = 0;
   s->can.pztChannel = -1;
   if (s->systemType == SYS_KITE2CAN || s->systemType == SYS_IRIS_CAN) s->usePzt = s->useLaps = 0;
@@ -620,7 +617,7 @@ int power_on(sysInfo_t* s, bool* held) {
   if (s->instrBdType != BD_CAN) return ERR_WRONG_INSTR_BOARD;
   if (!s->canInfo) return ERR_HW_FAIL;
   if (dev_is_registered(CAN_DEVICE_HANDLE)) dev_remove_device(CAN_DEVICE_HANDLE);
-  if (type_in(s, {23, 25, 26, 30, 32, 33}) && s->useFocusNdw != 0) {
+  if (sb_system_type_in(s, {23, 25, 26, 30, 32, 33}) && s->useFocusNdw != 0) {
     if (const int err = service(&CanInstServices::agc_init, s)) return err;
     if (const int err = service(&CanInstServices::agc_hold, s)) return err;
     *held = true;
@@ -633,7 +630,7 @@ int power_on(sysInfo_t* s, bool* held) {
 
   if (const int err = service(&CanInstServices::load_ramps, s); err != 0 && err != ERR_NO_RAMP_INFO)
     return err;
-  if (type_in(s, {30, 32, 33})) {
+  if (sb_system_type_in(s, {30, 32, 33})) {
     if (const int err = service(&CanInstServices::wave_monitor_setup, s)) return err;
   }
   if (s->systemType == SYS_HERON_CAN) {
@@ -702,12 +699,12 @@ int can_inst_off(sysInfo_t* s) {
   if (s->instrBdType != BD_CAN) return ERR_WRONG_INSTR_BOARD;
   // Every step runs whatever the others gave: an instrument half powered
   // off is worse than a write that failed.
-  if (type_in(s, kFjordTypes)) can_write_pifoc_offset(s, 0, 0);
-  if (type_in(s, kFjordTypes) || type_in(s, kFjordPTypes)) {
+  if (sb_system_type_in(s, kFjordTypes)) can_write_pifoc_offset(s, 0, 0);
+  if (sb_system_type_in(s, kFjordTypes) || sb_system_type_in(s, kFjordPTypes)) {
     can_write_llc(s, 0, 0);
     can_write_led_setup(s, 0);
   }
-  if (type_in(s, kKiteTypes)) {
+  if (sb_system_type_in(s, kKiteTypes)) {
     sleep_mode_stop();
     service(&CanInstServices::agc_stop, s);
     g_ndw_stopped.reset();
@@ -758,7 +755,7 @@ int can_set_rs_position(sysInfo_t* s, int position, int wait) {
     err = can_write_rs_current(
         s, static_cast<int16_t>(std::clamp<int32_t>(drive, INT16_MIN, INT16_MAX)));
   }
-  const bool observable = type_in(s, {23, 30, 32}) && s->can.rsDdPresent != 0;
+  const bool observable = sb_system_type_in(s, {23, 30, 32}) && s->can.rsDdPresent != 0;
   constexpr int kPolls = 500;
   for (int poll = 0; err == 0 && wait != 0 && observable; ++poll) {
     if (poll == kPolls) {

@@ -74,9 +74,6 @@ void take_configuration(mc_ctrl_t& c) {
   }
 }
 
-bool type_in(int32_t type, std::initializer_list<int32_t> types) {
-  return std::find(types.begin(), types.end(), type) != types.end();
-}
 
 int init_steps(mc_ctrl_t& c, const char* config_path, const char* device) {
   McDriver& d = *c.driver;
@@ -323,7 +320,7 @@ int mc_setup(sysInfo_t* info) {
   u_log_fn("\tDevice file: %s\n", device.c_str());
 
   int err = mc_init(c, path.c_str(), device.c_str());
-  const bool skip_z = type_in(info->systemType, {5, 6, 7, 11, 12, 13, 22, 28, 29, 31, 34, 35}) &&
+  const bool skip_z = sb_system_type_in(info, {5, 6, 7, 11, 12, 13, 22, 28, 29, 31, 34, 35}) &&
                       mc_stage_homes_z_at_limit(info->stageNumber);
   for (int i = 0; err == 0 && i < MC_AXES; ++i) {
     mc_axis_t& ax = c.axes[i];
