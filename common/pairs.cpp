@@ -15,6 +15,7 @@
 #include "common/parsers.h"
 #include "common/parsers_internal.h"
 #include "common/pairs_internal.h"
+#include "common/temp_file.h"
 #include "common/text_line.h"
 #include "common/util.h"
 #include "data/number_format.h"
@@ -30,12 +31,6 @@ constexpr std::size_t kGrowth = 100;
 constexpr const char* kSeparators = " ,\t";
 // Width of each written number ("%13.6g").
 constexpr std::size_t kFieldWidth = 13;
-
-std::FILE* default_temp_file(std::string& path, int* os_error) {
-  return plat::create_temp_file("_pairs", path, os_error);
-}
-
-PairsTempFileFn temp_file_fn = default_temp_file;
 
 // A field that begins with a number a float can hold.
 bool read_field(const char* field, float& out) {
@@ -140,12 +135,6 @@ bool write_pairs(ByteSink& sink, std::span<const u_pair_t> pairs, std::string_vi
   return out.ok();
 }
 
-PairsTempFileFn pairs_set_temp_file_fn(PairsTempFileFn fn) {
-  const PairsTempFileFn previous = temp_file_fn;
-  temp_file_fn = fn != nullptr ? fn : default_temp_file;
-  return previous;
-}
-
 }  // namespace felbrin
 
 int u_read_pairs(const char* path, u_pair_table_t* table) {
@@ -161,16 +150,8 @@ int u_write_pairs(const char* path, const u_pair_table_t* table) {
   using namespace felbrin;
   if (path == nullptr || table == nullptr || table->count < 0 || (table->count > 0 && !table->pairs))
     return ERR_INVALID_PARAM;
-  std::string temp;
-  int os_error = 0;
-  std::FILE* f = temp_file_fn(temp, &os_error);
-  if (f == nullptr) return ERR_CANT_OPEN_FILE;
-  // Every write and the close are checked: a short file must never replace
-  // a whole one.
-  StreamSink sink(f);
-  int rc = write_pairs(sink, table->view(), plat::kLineEnd) ? 0 : ERR_CANT_OPEN_FILE;
-  rc = close_written(f, rc, ERR_CANT_OPEN_FILE);
-  if (rc == 0 && u_copy_file(temp.c_str(), path) != 0) rc = ERR_CANT_OPEN_FILE;
-  plat::remove_file(temp.c_str());
-  return rc;
+  // A short file must never replace a whole one.
+  const ReplaceStep step =
+      replace_file(path, "_pairs", [&](ByteSink& sink) { return write_pairs(sink, table->view(), plat::kLineEnd); });
+  return step == ReplaceStep::done ? 0 : ERR_CANT_OPEN_FILE;
 }

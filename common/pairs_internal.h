@@ -19,11 +19,4 @@ int read_pairs_stream(std::FILE* f, const char* name, u_pair_table_t* table);
 // The pair lines, each ended with `line_end`; false when the sink failed.
 bool write_pairs(ByteSink& sink, std::span<const u_pair_t> pairs, std::string_view line_end);
 
-// How u_write_pairs makes its temporary file: a new file, opened for binary
-// writing, its name in `path`; null with the host's error in *os_error.
-using PairsTempFileFn = std::FILE* (*)(std::string& path, int* os_error);
-// Test seam: replaces the maker (null restores the default) and returns the
-// previous one.
-PairsTempFileFn pairs_set_temp_file_fn(PairsTempFileFn fn);
-
 }  // namespace felbrin

@@ -10,6 +10,7 @@
 #include "common/dirs.h"
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/temp_file.h"
 #include "common/util.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/cal_report.h"
@@ -29,12 +30,6 @@ WriteContext& write_context() {
   return context;
 }
 
-std::FILE* default_temp_file(std::string& path, int* os_error) {
-  return plat::create_temp_file("_calfile", path, os_error);
-}
-
-CalTempFileFn temp_file_fn = default_temp_file;
-
 }  // namespace
 
 std::string cal_write_text(const sysInfo_t& info, int* result) {
@@ -42,12 +37,6 @@ std::string cal_write_text(const sysInfo_t& info, int* result) {
   cal::write_lines(w);
   if (result != nullptr) *result = w.result;
   return std::move(w.out);
-}
-
-CalTempFileFn cal_set_temp_file_fn(CalTempFileFn fn) {
-  const CalTempFileFn previous = temp_file_fn;
-  temp_file_fn = fn != nullptr ? fn : default_temp_file;
-  return previous;
 }
 
 }  // namespace felbrin
@@ -92,7 +81,7 @@ int sb_writeCal(int slot, const char* path) {
 
   std::string temp;
   int os_error = 0;
-  std::FILE* file = temp_file_fn(temp, &os_error);
+  std::FILE* file = make_temp_file("_calfile", temp, &os_error);
   if (file == nullptr) {
     sb_calWriteError("Cannot create temp file.");
     return ERR_CANT_CREATE_FILE;

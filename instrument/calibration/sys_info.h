@@ -495,15 +495,6 @@ int sb_writeCal(int slot, const char* path);
 // file" once per write).
 int sb_calWriteError(const char* format, ...) FELBRIN_PRINTF(1, 2);
 
-namespace felbrin {
-// How the writer makes its temporary file: a new file, opened for binary
-// writing, its name in `path`; null with the host's error in *os_error.
-using CalTempFileFn = std::FILE* (*)(std::string& path, int* os_error);
-// Test seam: replaces the maker (null restores the default) and returns the
-// previous one.
-CalTempFileFn cal_set_temp_file_fn(CalTempFileFn fn);
-}  // namespace felbrin
-
 // ---- rules shared by the reader's derivations and the writer
 
 namespace felbrin {

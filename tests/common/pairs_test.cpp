@@ -11,6 +11,7 @@
 
 #include "common/errors.h"
 #include "common/pairs_internal.h"
+#include "common/temp_file.h"
 #include "platform/platform.h"
 #include "support/alloc_hooks.h"
 #include "support/log_capture.h"
@@ -105,7 +106,7 @@ TEST(Pairs, EveryFailedGrowthEmptiesTheTable) {
 
 // A temporary file that cannot be made (no directory) or written (read only).
 std::string temp_dir;
-std::FILE* read_only_temp(std::string& path, int*) {
+std::FILE* read_only_temp(std::string_view, std::string& path, int*) {
   path = temp_dir + "/_pairs_tmp";
   if (temp_dir.empty()) return nullptr;
   felbrin::test::write_file(path, "");
@@ -153,9 +154,9 @@ TEST(Pairs, AFailedWriteLeavesTheOldFileWhole) {
 
   for (const std::string& where : {std::string(), dir.path().string()}) {
     temp_dir = where;
-    const felbrin::PairsTempFileFn previous = felbrin::pairs_set_temp_file_fn(read_only_temp);
+    const felbrin::TempFileFn previous = felbrin::set_temp_file_fn(read_only_temp);
     EXPECT_EQ(u_write_pairs(path.c_str(), &table), ERR_CANT_OPEN_FILE);
-    felbrin::pairs_set_temp_file_fn(previous);
+    felbrin::set_temp_file_fn(previous);
     EXPECT_EQ(felbrin::test::read_file(path), "old\n");
   }
   EXPECT_EQ(u_write_pairs(path.c_str(), nullptr), ERR_INVALID_PARAM);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/temp_file.h"
 #include "instrument/calibration/cal_report.h"
 #include "instrument/calibration/sys_info.h"
 #include "support/log_capture.h"
@@ -121,9 +122,9 @@ class TempFileMaker {
  public:
   explicit TempFileMaker(const TempDir& dir, bool read_only = false) {
     state() = State{dir.path(), read_only, {}, 0};
-    previous_ = cal_set_temp_file_fn(&make);
+    previous_ = set_temp_file_fn(&make);
   }
-  ~TempFileMaker() { cal_set_temp_file_fn(previous_); }
+  ~TempFileMaker() { set_temp_file_fn(previous_); }
   TempFileMaker(const TempFileMaker&) = delete;
   TempFileMaker& operator=(const TempFileMaker&) = delete;
 
@@ -141,9 +142,9 @@ class TempFileMaker {
     static State s;
     return s;
   }
-  static std::FILE* make(std::string& path, int* os_error) {
+  static std::FILE* make(std::string_view prefix, std::string& path, int* os_error) {
     State& s = state();
-    path = (s.dir / (std::string("_calfile") + std::to_string(s.count++))).string();
+    path = (s.dir / (std::string(prefix) + std::to_string(s.count++))).string();
     s.last = path;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) {
@@ -154,7 +155,7 @@ class TempFileMaker {
     std::fclose(f);
     return std::fopen(path.c_str(), "rb");
   }
-  CalTempFileFn previous_;
+  TempFileFn previous_;
 };
 
 // Every field the writer writes, compared between two records.
