@@ -18,3 +18,8 @@ char* fmt_int(char* out, int32_t v);
 char* fmt_g(char* out, double v);
 // The same as a string, for messages.
 std::string fmt_g_string(double v);
+
+// v as printf's "%*.*f" would write it (right-aligned in `width`), for the
+// few fixed-point fields of the text logs; precision is capped at 20.
+constexpr int FMT_MAX_PRECISION = 20;
+std::string fmt_fixed_string(double v, int precision, int width = 0);

@@ -121,6 +121,8 @@ struct McCtrlDelete {
   void operator()(mc_ctrl_t* c) const;
 };
 
+inline constexpr int32_t SB_PIFOC_ON = 1;
+inline constexpr int32_t SB_PIFOC_OFF = -1;
 struct sb_pifoc_t {
   int32_t value = 0;
   int32_t type = 0;  // PI scanner model 0..2, 0 none
@@ -128,7 +130,25 @@ struct sb_pifoc_t {
   double scale = 0;
   // When the last PIFOC offset was written (seconds, u_time_now); 0 never.
   double offsetTime = 0;
+
+  // ---- the time-on model and its diagnostics (xr_*)
+  int32_t rampKind = 0;        // of the ramp in use, 1 or 2; 0 none
+  int32_t rampId = -1;         // rampID of the ramp in use; -1 none
+  int32_t firstRampB = -1;     // rampID of the first ramp of kind 'b'; -1 none
+  int32_t firstRampU = -1;     // rampID of the first ramp of kind 'u'; -1 none
+  double leakageTime = 0;      // of the last leakage measurement, seconds (u_time_now)
+  int32_t state = SB_PIFOC_OFF;
+  int64_t te = 0;              // effective time on, seconds; 0 until known
+  int64_t t1 = 0;              // when te was last brought up to date, seconds since the epoch
+  int32_t leakage = 0;         // counts of SB_PIFOC_LEAKAGE_UA
+  uint8_t skipConditioning = 0;
+  uint8_t uncompensated = 0;
+  // The start and the date of a log line that waits for its gain measurement.
+  std::string pendingStart;
+  std::string pendingDate;
 };
+// Microamperes of one leakage count.
+inline constexpr double SB_PIFOC_LEAKAGE_UA = 4.4793068e-7;
 inline constexpr double SB_PIFOC_SCALE = 0.928655;
 inline constexpr double SB_PIFOC_BETA = 0.0144;
 

@@ -29,11 +29,9 @@ namespace {
 // ---- the steps of other subsystems
 int first_ramp_offset(sysInfo_t* s, uint32_t* offset) {
   for (const char kind : {'b', 'u'}) {
-    for (const rr_ramp_info_t& ramp : s->ramps.table) {
-      if (ramp.header.polar == kind) {
-        *offset = static_cast<uint32_t>(ramp.header.offset);
-        return 0;
-      }
+    if (const rr_ramp_info_t* ramp = rr_first_ramp_of_kind(s, kind)) {
+      *offset = static_cast<uint32_t>(ramp->header.offset);
+      return 0;
     }
   }
   return ERR_NO_RAMP_INFO;

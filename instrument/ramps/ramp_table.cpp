@@ -172,6 +172,14 @@ int rr_set_current_ramp(sysInfo_t* info, int index) {
   return 0;
 }
 
+const rr_ramp_info_t* rr_first_ramp_of_kind(const sysInfo_t* info, char kind) {
+  if (info == nullptr) return nullptr;
+  for (const rr_ramp_info_t& ramp : info->ramps.table) {
+    if (ramp.header.polar == kind) return &ramp;
+  }
+  return nullptr;
+}
+
 // ---- compatibility of a ramp file with the instrument
 
 namespace {

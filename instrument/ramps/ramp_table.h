@@ -84,6 +84,10 @@ struct sb_ramp_state_t {
   uint8_t configMode = 0;                  // built from the configuration file
   uint8_t slotTable[RR_SLOT_TABLE_SIZE];   // the rampID each board slot holds, RR_NO_SLOT when empty
   int32_t current = -1;                    // the entry gain and slope changes apply to; -1 none
+  // The pifoc scanner's diagnostics: leakage and gain measurements logged,
+  // and whether leakage measurements are made at all.
+  bool pifocDiagnostics = false;
+  bool leakageMeasurement = false;
 };
 
 // ---- back ends of the boards without the serial protocol
@@ -114,6 +118,9 @@ int rr_get_max_num_instr_ramps(const sysInfo_t* info);
 // Makes entry `index` the current one (-1: none); ERR_INVALID_RAMP_INDEX
 // outside the table.
 int rr_set_current_ramp(sysInfo_t* info, int index);
+// The first entry whose `polar` is `kind` (a letter such as 'b' or 'u');
+// null when there is none.
+const rr_ramp_info_t* rr_first_ramp_of_kind(const sysInfo_t* info, char kind);
 
 // ---- using it
 // "SWLI", "PMI", "BTW", "FR" or "?".
