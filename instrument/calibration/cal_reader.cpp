@@ -193,6 +193,7 @@ sysInfo_t* sb_resetCal(sysInfo_t* info) {
   }
   fresh.currentLightSource = info->currentLightSource;
   fresh.pifoc = std::move(info->pifoc);
+  fresh.acq = std::move(info->acq);
   std::copy(std::begin(info->cameraConfig), std::end(info->cameraConfig), std::begin(fresh.cameraConfig));
   fresh.splitValue2 = info->splitValue2;
   fresh.dynWaveGen = std::move(info->dynWaveGen);

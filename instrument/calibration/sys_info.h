@@ -26,6 +26,7 @@
 #include "instrument/calibration/char_source.h"
 #include "instrument/calibration/lumen_materials.h"
 #include "instrument/ramps/ramp_table.h"
+#include "instrument/acquisition/acq_state.h"
 #include "instrument/serial/serial_port.h"
 
 // ---- enumerations (stored as 32-bit integers)
@@ -442,6 +443,7 @@ struct sysInfo_t {
   // The ramp table; freed when the record is read again.
   sb_ramp_state_t ramps;
   sb_can_state_t can;
+  sb_acq_state_t acq;
   // Set by the stage code; 0 until then.
   uint8_t largeApSelected = 0;  // the large-aperture scanner is in use
   uint8_t largeApFitted = 0;    // a large-aperture scanner is fitted

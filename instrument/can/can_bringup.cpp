@@ -14,6 +14,7 @@
 #include "common/errors.h"
 #include "common/event.h"
 #include "common/hooks.h"
+#include "instrument/acquisition/cam_bad.h"
 #include "instrument/calibration/enc_zoom.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_api.h"
@@ -44,6 +45,7 @@ CanInstServices make_defaults() {
   d.wave_monitor_setup = wm_comm_open;
   d.wave_monitor_calibrate = wm_read_cal;
   d.enc_zoom_backlash = kite_enc_zoom_set_backlash;
+  d.bad_pixel_table = gen_cam_ped_filename;
   return d;
 }
 
