@@ -144,6 +144,8 @@ class NamedLock {
   // without counting; asking for another name first releases the one held.
   // Another object on another thread waits as another process would; on
   // Win32 a second object on the holding thread gets the mutex at once.
+  // Names are those of Win32 mutexes; an empty one, and on POSIX one with
+  // '/', is refused.
   bool acquire(std::string_view name, int timeout_ms);
   void release();
   bool held() const { return handle_ != -1; }

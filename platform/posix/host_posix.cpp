@@ -459,6 +459,14 @@ std::optional<std::string> find_ini_value(std::FILE* in, std::string_view sectio
                                           std::string_view key) {
   enum class Where { Before, Inside };
   Where where = Where::Before;
+  // A UTF-8 mark at the start is not part of the first line.
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  for (const char m : kUtf8Mark) {
+    const int c = std::fgetc(in);
+    if (c == static_cast<unsigned char>(m)) continue;
+    std::rewind(in);
+    break;
+  }
   std::string line;
   for (int c = 0; c != EOF;) {
     line.clear();

@@ -86,9 +86,8 @@ TEST(HostEnvironment, BadNamesAndMissingValuesAreRefused) {
 
 // ---- initialisation files
 
-std::string sample_ini(std::string_view line_end) {
+std::string sample_ini(std::string_view start, std::string_view line_end) {
   const std::string lines[] = {
-      "; settings of the camera",
       "[Camera]",
       "Model = TX-4  ",
       "  Gain\t=\t3",
@@ -104,7 +103,7 @@ std::string sample_ini(std::string_view line_end) {
       "[camera]",
       "Late=yes",
   };
-  std::string text;
+  std::string text(start);
   for (const std::string& l : lines) text += l + std::string(line_end);
   return text;
 }
@@ -134,11 +133,16 @@ TEST(HostIni, ReadsAsTheWin32CallDoes) {
       {"trailing blanks of the default go", "Camera", "Zoom", "fallback  ", "fallback"},
       {"no default", "Camera", "Zoom", nullptr, ""},
   };
+  const struct {
+    const char* name;
+    std::string_view start;
+    std::string_view line_end;
+  } files[] = {{"lf.ini", "", "\n"}, {"crlf.ini", "", "\r\n"}, {"utf8-mark.ini", "\xEF\xBB\xBF", "\n"}};
   const TempDir dir;
-  for (const std::string_view line_end : {"\n", "\r\n"}) {
-    SCOPED_TRACE(line_end.size() == 1 ? "LF" : "CR LF");
-    const std::string file = dir.file(line_end.size() == 1 ? "lf.ini" : "crlf.ini");
-    write_file(file, sample_ini(line_end));
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.name);
+    const std::string file = dir.file(f.name);
+    write_file(file, sample_ini(f.start, f.line_end));
     for (const IniCase& c : cases) {
       SCOPED_TRACE(c.name);
       EXPECT_EQ(plat::host::ini_value(file.c_str(), c.section, c.key, c.fallback), c.expected);
