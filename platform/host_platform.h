@@ -1,13 +1,16 @@
 // Host services behind the host utilities (common/host_utils.h): text
 // conversion in the host's narrow encoding, processes, directory listing,
-// volumes, the registry, version resources and the modules of the process.
+// volumes, the environment, initialisation files, the registry, version
+// resources, the modules of the process and locks shared between processes.
 // platform/posix/host_posix.cpp and platform/win32/host_win32.cpp implement
 // them; where POSIX has no counterpart the call reports failure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +64,98 @@ struct SpawnOptions {
 int spawn(const std::string& cmdline, const SpawnOptions& options, int& exit_code);
 // The same through the shell: "cmd /c" on Win32, "/bin/sh -c" on POSIX.
 int spawn_shell(const std::string& cmdline, const SpawnOptions& options, int& exit_code);
+
+// A program started with pipes to its standard input and output, for
+// talking to a helper process line by line; its standard error is ours.
+// Ending the object closes both pipes and waits for the program, which
+// therefore must end when its input does.
+class PipedProcess {
+ public:
+  PipedProcess() = default;
+  ~PipedProcess();
+  PipedProcess(const PipedProcess&) = delete;
+  PipedProcess& operator=(const PipedProcess&) = delete;
+
+  // Starts the program file with the arguments (no shell, no path search).
+  // False when it cannot be started or one is already running.
+  bool start(const std::string& program, const std::vector<std::string>& args);
+  // False when the program has stopped reading.
+  bool write(std::string_view text);
+  // The next line of its output without the line end (LF or CR LF); false
+  // at the end of its output.
+  bool read_line(std::string& line);
+  // Closes its input and waits for it to end; its exit code, -1 when it was
+  // not started or the host cannot tell.
+  int wait();
+
+ private:
+  void close_pipes();
+  // The process and the parent's pipe ends: a process id and descriptors on
+  // POSIX, handles on Win32; -1 when none.
+  std::intptr_t process_ = -1;
+  std::intptr_t to_child_ = -1;
+  std::intptr_t from_child_ = -1;
+  std::string pending_;
+};
+
+// ---- environment
+// Sets a variable of the process environment to a copy of `value`, so the
+// caller's buffer may go at once. On Win32 both the process block (what the
+// system and other modules read) and the C runtime's copy (getenv) change.
+// An empty value removes the variable, since the C runtime of Win32 cannot
+// hold an empty one. False for a missing or empty name, or one with '='.
+bool set_env(const char* name, const char* value);
+// The variable's value; nothing when it is unset or empty.
+std::optional<std::string> get_env(const char* name);
+
+// ---- initialisation files ("[section]" headings, "key=value" lines)
+// The longest value ini_value gives; longer ones are cut.
+inline constexpr std::size_t kIniValueMax = 255;
+// The value of `key` in `section` of the file, or `default_value` (trailing
+// blanks removed) when the file, the section or the key is missing. Names
+// compare without regard to ASCII case; blanks around keys and values do not
+// count, nor do quotes around a whole value; of repeated sections or keys
+// the first counts. A bare file name (no folder part) means a file in
+// ini_dir(). On Win32 this is GetPrivateProfileString; on POSIX a reader of
+// the same format, for LF and CR LF files alike, where ";" starts a comment
+// line.
+std::string ini_value(const char* file, const char* section, const char* key,
+                      const char* default_value);
+// The folder bare initialisation file names mean: the Windows directory on
+// Win32, the environment variable SystemRoot, its stand-in, on POSIX; empty
+// when there is none (then every bare name reads as missing).
+std::string ini_dir();
+
+// ---- a lock shared by every process of the machine, known by name
+// Win32: a named mutex, owned by the thread that acquired it (release it on
+// that thread). POSIX: flock on "/tmp/<name>.lock", the same file for every
+// process and user whatever their TMPDIR. Either way the system drops the
+// lock when its holder dies, and a lock so dropped counts as acquired by the
+// next taker.
+class NamedLock {
+ public:
+  NamedLock() = default;
+  ~NamedLock() { release(); }
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  // Waits up to `timeout_ms` (for ever when negative) for the lock; true when
+  // this object owns it. Asking again for the lock it holds answers at once,
+  // without counting; asking for another name first releases the one held.
+  // Another object on another thread waits as another process would; on
+  // Win32 a second object on the holding thread gets the mutex at once.
+  // Names are those of Win32 mutexes; an empty one, and on POSIX one with
+  // '/', is refused.
+  bool acquire(std::string_view name, int timeout_ms);
+  void release();
+  bool held() const { return handle_ != -1; }
+
+ private:
+  // The lock file's descriptor (POSIX) or the mutex handle (Win32); -1 when
+  // not held.
+  std::intptr_t handle_ = -1;
+  std::string name_;
+};
 
 // ---- registry, version resources, libraries
 enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users };

@@ -29,6 +29,13 @@ inline constexpr std::string_view kSharedLibraryPrefix = "lib";
 inline constexpr std::string_view kSharedLibrarySuffix = ".so";
 #endif
 
+// How the platform names a program file: base + suffix.
+#ifdef _WIN32
+inline constexpr std::string_view kProgramSuffix = ".exe";
+#else
+inline constexpr std::string_view kProgramSuffix = "";
+#endif
+
 // The platform's text line end, written by the text writers themselves
 // (files are opened in binary mode, which is byte-identical and faster).
 #ifdef _WIN32

@@ -2,16 +2,22 @@
 // resources, DllGetVersion) is reported as missing.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -297,6 +303,277 @@ ModuleScan loaded_modules(std::vector<Module>& out, int max) {
     return ModuleScan::TooMany;
   }
   return ModuleScan::Ok;
+}
+
+// ---- piped processes
+
+namespace {
+
+void close_fd(std::intptr_t& fd) {
+  if (fd != -1) ::close(static_cast<int>(fd));
+  fd = -1;
+}
+
+}  // namespace
+
+PipedProcess::~PipedProcess() { wait(); }
+
+void PipedProcess::close_pipes() {
+  close_fd(to_child_);
+  close_fd(from_child_);
+}
+
+bool PipedProcess::start(const std::string& program, const std::vector<std::string>& args) {
+  if (process_ != -1) return false;
+  int in[2];
+  int out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) return false;
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    return false;
+  }
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  FileActions fa;
+  // dup2 clears close-on-exec on the copies, so only these two reach it.
+  posix_spawn_file_actions_adddup2(&fa.actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&fa.actions, out[1], 1);
+  pid_t pid = 0;
+  const int err = ::posix_spawn(&pid, argv[0], &fa.actions, nullptr, argv.data(), environ);
+  ::close(in[0]);
+  ::close(out[1]);
+  if (err != 0) {
+    ::close(in[1]);
+    ::close(out[0]);
+    return false;
+  }
+  process_ = pid;
+  to_child_ = in[1];
+  from_child_ = out[0];
+  pending_.clear();
+  return true;
+}
+
+bool PipedProcess::write(std::string_view text) {
+  if (to_child_ == -1) return false;
+  // A program that stopped reading must not take this process down with
+  // SIGPIPE: the signal is held back and taken here, leaving EPIPE.
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  sigset_t old;
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &old);
+  bool ok = true;
+  while (!text.empty()) {
+    const ssize_t n = ::write(static_cast<int>(to_child_), text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (errno == EPIPE) {
+        const timespec now{};
+        ::sigtimedwait(&pipe_signal, nullptr, &now);
+      }
+      ok = false;
+      break;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return ok;
+}
+
+bool PipedProcess::read_line(std::string& line) {
+  if (from_child_ == -1) return false;
+  std::size_t end;
+  while ((end = pending_.find('\n')) == std::string::npos) {
+    char buf[256];
+    const ssize_t n = ::read(static_cast<int>(from_child_), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    pending_.append(buf, static_cast<std::size_t>(n));
+  }
+  line = pending_.substr(0, end);
+  pending_.erase(0, end + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+int PipedProcess::wait() {
+  close_pipes();
+  if (process_ == -1) return -1;
+  const int code = wait_exit_code(static_cast<pid_t>(process_));
+  process_ = -1;
+  return code;
+}
+
+// ---- environment
+
+bool set_env(const char* name, const char* value) {
+  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr || value == nullptr)
+    return false;
+  // setenv copies; putenv would keep the caller's buffer.
+  if (*value == '\0') return ::unsetenv(name) == 0;
+  return ::setenv(name, value, 1) == 0;
+}
+
+std::optional<std::string> get_env(const char* name) {
+  const char* value = name != nullptr ? std::getenv(name) : nullptr;
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+// ---- initialisation files
+
+namespace {
+
+// Blanks as the Win32 reader of these files counts them: a CR is one, so
+// CR LF lines read as LF lines.
+constexpr std::string_view kBlanks = " \t\r";
+
+std::string_view trim(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The value as the Win32 call gives it: quotes around the whole of it go.
+std::string unquoted(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  return std::string(value.substr(0, kIniValueMax));
+}
+
+// The key's value in the first section of that name; nothing when that
+// section lacks the key or the stream lacks the section.
+std::optional<std::string> find_ini_value(std::FILE* in, std::string_view section,
+                                          std::string_view key) {
+  enum class Where { Before, Inside };
+  Where where = Where::Before;
+  // A UTF-8 mark at the start is not part of the first line.
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  for (const char m : kUtf8Mark) {
+    const int c = std::fgetc(in);
+    if (c == static_cast<unsigned char>(m)) continue;
+    std::rewind(in);
+    break;
+  }
+  std::string line;
+  for (int c = 0; c != EOF;) {
+    line.clear();
+    while ((c = std::fgetc(in)) != EOF && c != '\n') line += static_cast<char>(c);
+    const std::string_view text = trim(line);
+    if (text.empty() || text.front() == ';') continue;
+    if (text.front() == '[') {
+      // Later sections of the same name are not looked at.
+      if (where == Where::Inside) return std::nullopt;
+      const std::size_t close = text.find(']');
+      if (close != std::string_view::npos && same_name(trim(text.substr(1, close - 1)), section))
+        where = Where::Inside;
+      continue;
+    }
+    const std::size_t eq = text.find('=');
+    if (where == Where::Inside && eq != std::string_view::npos && same_name(trim(text.substr(0, eq)), key))
+      return unquoted(trim(text.substr(eq + 1)));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string ini_dir() { return get_env("SystemRoot").value_or(""); }
+
+std::string ini_value(const char* file, const char* section, const char* key,
+                      const char* default_value) {
+  std::string_view fallback = default_value != nullptr ? default_value : "";
+  fallback = fallback.substr(0, fallback.find_last_not_of(' ') + 1);
+  fallback = fallback.substr(0, kIniValueMax);
+  if (file == nullptr || *file == '\0' || section == nullptr || key == nullptr)
+    return std::string(fallback);
+  std::string path = file;
+  // As on Win32, only a bare name means the Windows directory; a relative
+  // path with a folder part is taken from the current directory.
+  if (path.find_first_of("/\\") == std::string::npos) {
+    const std::string dir = ini_dir();
+    if (dir.empty()) return std::string(fallback);
+    path = dir + '/' + path;
+  }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(plat::open_file(path.c_str(), "rb"),
+                                                           &std::fclose);
+  if (!in) return std::string(fallback);
+  return find_ini_value(in.get(), section, key).value_or(std::string(fallback));
+}
+
+// ---- named locks
+
+namespace {
+
+// Every process of the machine must meet the same file, so the folder is
+// fixed, not the user's TMPDIR.
+constexpr std::string_view kLockDir = "/tmp/";
+
+// The lock file, opened read-only so that any user can lock it (flock needs
+// no write access). An existing file is opened without O_CREAT: in a sticky
+// folder the kernel may refuse O_CREAT on another user's file.
+int open_lock_file(const std::string& path) {
+  for (;;) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      // The umask would keep other users out.
+      ::fchmod(fd, 0666);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+}
+
+}  // namespace
+
+bool NamedLock::acquire(std::string_view name, int timeout_ms) {
+  // flock on a second descriptor would wait for this very object.
+  if (held() && name == name_) return true;
+  release();
+  if (name.empty() || name.find('/') != std::string_view::npos) return false;
+  const int fd = open_lock_file(std::string(kLockDir) + std::string(name) + ".lock");
+  if (fd < 0) return false;
+  // The holder is another process, so the wait runs on the real clock.
+  const std::int64_t deadline = plat::monotonic_ms() + std::max(timeout_ms, 0);
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      ::close(fd);
+      return false;
+    }
+    const std::int64_t left = deadline - plat::monotonic_ms();
+    if (timeout_ms >= 0 && left <= 0) {
+      ::close(fd);
+      return false;
+    }
+    constexpr std::int64_t kPollMs = 5;
+    plat::sleep_ms(static_cast<std::uint32_t>(timeout_ms < 0 ? kPollMs : std::min(left, kPollMs)));
+  }
+  handle_ = fd;
+  name_ = name;
+  return true;
+}
+
+void NamedLock::release() {
+  if (handle_ == -1) return;
+  // Closing the only descriptor of the open file drops the lock.
+  ::close(static_cast<int>(handle_));
+  handle_ = -1;
+  name_.clear();
 }
 
 }  // namespace plat::host

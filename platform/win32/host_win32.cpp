@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -428,6 +430,203 @@ ModuleScan loaded_modules(std::vector<Module>& out, int max) {
     out.push_back(Module{modules[i], std::string(path, n)});
   }
   return ModuleScan::Ok;
+}
+
+// ---- piped processes
+
+namespace {
+
+void close_handle(std::intptr_t& h) {
+  if (h != -1) CloseHandle(reinterpret_cast<HANDLE>(h));
+  h = -1;
+}
+
+// One argument of a command line as the C runtime of the child splits it
+// again: quoted, with inner quotes and the backslashes before them escaped.
+std::string quoted(const std::string& arg) {
+  std::string out = "\"";
+  std::size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+    } else {
+      out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+      slashes = 0;
+    }
+    if (c != '\\') out += c;
+  }
+  out.append(slashes * 2, '\\');
+  return out + '"';
+}
+
+}  // namespace
+
+PipedProcess::~PipedProcess() { wait(); }
+
+void PipedProcess::close_pipes() {
+  close_handle(to_child_);
+  close_handle(from_child_);
+}
+
+bool PipedProcess::start(const std::string& program, const std::vector<std::string>& args) {
+  if (process_ != -1) return false;
+  // Only the child's ends are inheritable.
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
+  if (!CreatePipe(&in_read, &in_write, &inherit, 0)) return false;
+  const Handle child_in(in_read);
+  Handle parent_in(in_write);
+  if (!CreatePipe(&out_read, &out_write, &inherit, 0)) return false;
+  const Handle child_out(out_write);
+  Handle parent_out(out_read);
+  if (!SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0) ||
+      !SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0))
+    return false;
+
+  std::string line = quoted(program);
+  for (const std::string& a : args) line += ' ' + quoted(a);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in_read;
+  si.hStdOutput = out_write;
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &si, &pi))
+    return false;
+  CloseHandle(pi.hThread);
+  process_ = reinterpret_cast<std::intptr_t>(pi.hProcess);
+  // The child's ends close here, so that the child alone holds them and its
+  // end ends our reads.
+  to_child_ = reinterpret_cast<std::intptr_t>(parent_in.release());
+  from_child_ = reinterpret_cast<std::intptr_t>(parent_out.release());
+  pending_.clear();
+  return true;
+}
+
+bool PipedProcess::write(std::string_view text) {
+  if (to_child_ == -1) return false;
+  while (!text.empty()) {
+    DWORD n = 0;
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1 << 16));
+    if (!WriteFile(reinterpret_cast<HANDLE>(to_child_), text.data(), size, &n, nullptr) || n == 0)
+      return false;
+    text.remove_prefix(n);
+  }
+  return true;
+}
+
+bool PipedProcess::read_line(std::string& line) {
+  if (from_child_ == -1) return false;
+  std::size_t end;
+  while ((end = pending_.find('\n')) == std::string::npos) {
+    char buf[256];
+    DWORD n = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(from_child_), buf, sizeof buf, &n, nullptr) || n == 0)
+      return false;
+    pending_.append(buf, n);
+  }
+  line = pending_.substr(0, end);
+  pending_.erase(0, end + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+int PipedProcess::wait() {
+  close_pipes();
+  if (process_ == -1) return -1;
+  const Handle process(reinterpret_cast<HANDLE>(process_));
+  process_ = -1;
+  DWORD code = 0;
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.get(), &code))
+    return -1;
+  return static_cast<int>(code);
+}
+
+// ---- environment
+
+bool set_env(const char* name, const char* value) {
+  if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr || value == nullptr)
+    return false;
+  // The process block is what the system and other modules read; getenv
+  // reads the C runtime's copy, taken at start-up. Both copy the value.
+  const bool removing = *value == '\0';
+  const BOOL block = SetEnvironmentVariableA(name, removing ? nullptr : value);
+  const errno_t crt = _putenv_s(name, value);
+  return block != FALSE && crt == 0;
+}
+
+std::optional<std::string> get_env(const char* name) {
+  if (name == nullptr) return std::nullopt;
+  std::string value(64, '\0');
+  for (;;) {
+    const DWORD n = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
+    if (n == 0) return std::nullopt;
+    // Too small a buffer gives the size needed, terminator included.
+    if (n < value.size()) {
+      value.resize(n);
+      return value;
+    }
+    value.resize(n);
+  }
+}
+
+// ---- initialisation files
+
+std::string ini_dir() {
+  char dir[MAX_PATH + 1];
+  const UINT n = GetWindowsDirectoryA(dir, sizeof dir);
+  if (n == 0 || n >= sizeof dir) return {};
+  return std::string(dir, n);
+}
+
+std::string ini_value(const char* file, const char* section, const char* key,
+                      const char* default_value) {
+  char value[kIniValueMax + 1];
+  const char* fallback = default_value != nullptr ? default_value : "";
+  // Null names would list the file's sections or keys instead.
+  if (file == nullptr || *file == '\0' || section == nullptr || key == nullptr) {
+    std::string_view d = fallback;
+    d = d.substr(0, d.find_last_not_of(' ') + 1);
+    return std::string(d.substr(0, kIniValueMax));
+  }
+  const DWORD n = GetPrivateProfileStringA(section, key, fallback, value, sizeof value, file);
+  return std::string(value, std::min(n, static_cast<DWORD>(kIniValueMax)));
+}
+
+// ---- named locks
+
+bool NamedLock::acquire(std::string_view name, int timeout_ms) {
+  // Waiting again would count the mutex twice and need two releases.
+  if (held() && name == name_) return true;
+  release();
+  if (name.empty()) return false;
+  const std::string text(name);
+  // The modify right lets release() work on a mutex another process made.
+  HANDLE h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, text.c_str());
+  if (h == nullptr) h = CreateMutexA(nullptr, FALSE, text.c_str());
+  if (h == nullptr) return false;
+  const DWORD wait = WaitForSingleObject(h, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  // A mutex its holder left by dying comes as WAIT_ABANDONED: owned all the
+  // same. Only a timeout means someone else has it.
+  if (wait == WAIT_TIMEOUT) {
+    CloseHandle(h);
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  name_ = text;
+  return true;
+}
+
+void NamedLock::release() {
+  if (handle_ == -1) return;
+  const HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  ReleaseMutex(h);
+  CloseHandle(h);
+  handle_ = -1;
+  name_.clear();
 }
 
 }  // namespace plat::host
