@@ -31,14 +31,58 @@ struct CamBadTableDelete {
 };
 using cam_bad_table_ptr = std::unique_ptr<cam_bad_entry_t, CamBadTableDelete>;
 
+inline constexpr int ACQ_MAX_DEVICES = 3;
+inline constexpr int ACQ_MAX_INPUTS = 3;  // input devices (cameras) per acquisition device
+inline constexpr int ACQ_MAX_MODES = 7;   // input modes of the primary camera
+
+// One input mode of the primary camera, as the library reports it.
+struct acq_mode_t {
+  int32_t id = 0;
+  double dataRate = 0;           // frames per second
+  int16_t userWidth = 0;         // pixels, after the library's data scale
+  int16_t userHeight = 0;
+  int32_t bytesPerPixel = 0;     // 1 or 2 for 8..16-bit data
+  int32_t resolution = 0;        // bits per pixel
+  int32_t integrationPeriod = 0; // ms
+};
+
 struct sb_acq_state_t {
-  // The current acquisition settings; frame grabbing sets them, until then
-  // host programs and tests do.
+  // ---- what discovery found
+  int32_t deviceIds[ACQ_MAX_DEVICES] = {};
+  int32_t deviceCount = 0;
+  int32_t currentDevice = 0;
+  int32_t inputIds[ACQ_MAX_DEVICES][ACQ_MAX_INPUTS] = {};
+  int32_t cameraCount = 0;
+  int32_t primaryInput = 0;
+  int32_t secondaryInput = 0;  // 0: none
+  acq_mode_t modes[ACQ_MAX_MODES];
+  int32_t modeCount = 0;
+  int32_t secondaryModeId = 0;
+  int32_t secondaryModeCount = 0;
+  int32_t highestMode = -1;  // modeCount - 1
+  int32_t currentMode = -1;  // index into modes; -1 until frame grabbing selects one
+  int32_t grabDataBuffers = 0;
+
+  // ---- the current acquisition settings; frame grabbing sets them, until
+  // then host programs and tests do
   int32_t grabMode = 0;
-  int32_t grabUnder = 1;
+  int32_t grabUnder = 1;     // sub-sampling of grabbed frames; 0 or less counts as 1
   int32_t cameraWidth = 0;
   int32_t cameraHeight = 0;
-  double grabRate = 0;
+  double grabRate = 0;       // frames per second
+  uint8_t liveDisplay = 0;   // the camera runs live into the live frame buffer
+  int32_t liveWidth = 0;
+  int32_t liveHeight = 0;
+  int32_t liveSubSample = 1; // 0 or less counts as 1
+  // Automatic gain control: the option, the auxiliary-motor and selector
+  // flags that decide whether it may run, and the ND wheel level per light
+  // source when it last stopped.
+  int32_t agcOption = 0;
+  uint8_t auxMotor = 0;
+  uint8_t selector = 0;
+  uint16_t lightLevel[2] = {};
+
+  // ---- the camera bad-pixel table
   // The table came from the calibration's inline list, not from a file.
   bool badTableFromInline = false;
   cam_bad_table_ptr camBad;
