@@ -11,6 +11,7 @@
 #include "common/parsers.h"
 #include "common/text_line.h"
 #include "instrument/acquisition/cam_bad_internal.h"
+#include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/sys_info.h"
 #include "platform/platform.h"
 
@@ -281,8 +282,7 @@ int build_from_file(sysInfo_t* s, cam_bad_table_ptr table) {
 }
 
 int build_from_inline(sysInfo_t* s, cam_bad_table_ptr table) {
-  int n = 0;
-  while (n < SB_MAX_BAD_PIXELS && s->badPixels[n].x >= 0) ++n;
+  const int n = felbrin::cal::bad_pixel_count(*s);
   if (n == 0) return 0;
   cam_bad_entry_t& entry = table.get()[0];
   const sb_acq_state_t& acq = s->acq;

@@ -2158,6 +2158,8 @@ std::vector<LineView> listed_lines() {
   return views;
 }
 
+std::string_view camera_type_name(int32_t type) { return name_of(kCameras, type); }
+
 }  // namespace felbrin::cal
 
 const std::string& sb_remoteText() { return felbrin::cal::remote_text(); }

@@ -22,6 +22,10 @@ inline bool is_one_of(int32_t v, std::initializer_list<int32_t> set) {
   return false;
 }
 
+// The camera type's name as the calibration file writes it; type 0's name
+// ("Unknown") for a value outside the enumeration.
+std::string_view camera_type_name(int32_t type);
+
 // Entries of the bad-pixel list before the first with x < 0.
 inline int bad_pixel_count(const sysInfo_t& s) {
   int n = 0;

@@ -1,0 +1,240 @@
+// Device discovery and the library's error numbers, against an in-process
+// table whose devices, cameras and modes each case describes.
+#include "instrument/acquisition/acq_mgr.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "instrument/calibration/sys_info.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+using felbrin::test::LogCapture;
+
+struct FakeMode {
+  std::string name;  // "" : a missing name
+  int id = 0;
+  std::map<std::string, double> values;
+};
+struct FakeCamera {
+  std::string name;
+  int id = 0;
+  std::vector<FakeMode> modes;
+};
+struct FakeDevice {
+  std::string name;
+  int id = 0;
+  std::vector<FakeCamera> cameras;
+};
+
+// The library the table answers for, and where its lists stand.
+struct Fake {
+  std::vector<FakeDevice> devices;
+  int last_error = 0;
+  int device = -1, camera = -1;
+  std::size_t next = 0;
+  std::vector<int> selected;  // every ID a Set… call was given
+} g;
+
+const char* name_at(const std::string& n) { return n.empty() ? nullptr : n.c_str(); }
+template <class List>
+const char* walk(const List& list, bool first) {
+  g.next = first ? 0 : g.next + 1;
+  return g.next < list.size() ? name_at(list[g.next].name) : nullptr;
+}
+template <class List>
+int id_of(const List& list, const char* name) {
+  for (const auto& e : list) {
+    if (e.name == name) return e.id;
+  }
+  return 0;
+}
+template <class List>
+int index_of(const List& list, int id) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i].id == id) return static_cast<int>(i);
+  }
+  return -1;
+}
+const FakeCamera& camera() { return g.devices[static_cast<std::size_t>(g.device)].cameras[static_cast<std::size_t>(g.camera)]; }
+
+fx_acq_table_t make_table() {
+  fx_acq_table_t t{};
+  t.InitDeviceMgr = [](const char*) { return 1; };
+  t.FreeDeviceResources = [](void*) {};
+  t.GetNumAcqDevices = [] { return static_cast<int>(g.devices.size()); };
+  t.GetFirstAcqDeviceName = [] { return walk(g.devices, true); };
+  t.GetNextAcqDeviceName = [] { return walk(g.devices, false); };
+  t.GetAcqDeviceId = [](const char* n) { return id_of(g.devices, n); };
+  t.SetCurrentAcqDevice = [](int id) {
+    g.selected.push_back(id);
+    g.device = index_of(g.devices, id);
+    return g.device >= 0 ? 1 : 0;
+  };
+  t.GetLastAcqError = [] { return g.last_error; };
+  t.GetNumInputDevices = [] { return static_cast<int>(g.devices[static_cast<std::size_t>(g.device)].cameras.size()); };
+  t.GetFirstInputDeviceName = [] { return walk(g.devices[static_cast<std::size_t>(g.device)].cameras, true); };
+  t.GetNextInputDeviceName = [] { return walk(g.devices[static_cast<std::size_t>(g.device)].cameras, false); };
+  t.GetInputDeviceId = [](const char* n) { return id_of(g.devices[static_cast<std::size_t>(g.device)].cameras, n); };
+  t.SetCurrentInputDevice = [](int id) {
+    g.selected.push_back(id);
+    g.camera = index_of(g.devices[static_cast<std::size_t>(g.device)].cameras, id);
+    return g.camera >= 0 ? 1 : 0;
+  };
+  t.GetNumInputModes = [] { return static_cast<int>(camera().modes.size()); };
+  t.GetFirstInputModeName = [] { return walk(camera().modes, true); };
+  t.GetNextInputModeName = [] { return walk(camera().modes, false); };
+  t.GetInputModeId = [](const char* n) { return id_of(camera().modes, n); };
+  t.SetCurrentInputMode = [](int id) { return index_of(camera().modes, id) >= 0 ? 1 : 0; };
+  t.AcqInputModeQuery = [](const char* key, double* v) {
+    *v = -7777;  // an output that must not be used without an answer
+    for (const FakeMode& m : camera().modes) {
+      if (const auto it = m.values.find(key); it != m.values.end() && m.id == g.selected.back()) return *v = it->second, 1;
+    }
+    return 0;
+  };
+  t.AcqDeviceQuery = [](const char*, double* v) { return *v = 4, 1; };
+  return t;
+}
+
+// The last mode selected answers the queries.
+fx_acq_table_t g_table;
+
+class AcqDiscovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g = Fake{};
+    g_table = make_table();
+    // The mode queries answer for the mode selected last.
+    g_table.SetCurrentInputMode = [](int id) {
+      g.selected.push_back(id);
+      return index_of(camera().modes, id) >= 0 ? 1 : 0;
+    };
+    felbrin::acq::install_table(&g_table);
+    LogCapture quiet;
+    ASSERT_EQ(acq_mgropen(nullptr), 0);
+  }
+  void TearDown() override {
+    acq_mgrclose(nullptr);
+    felbrin::acq::install_table(nullptr);
+  }
+  int discover() {
+    for (int (*step)(sysInfo_t*) : {acq_getdevices, acq_getinputdev, acq_getinputmodes}) {
+      if (const int rc = step(s.get())) return rc;
+    }
+    return 0;
+  }
+  std::unique_ptr<sysInfo_t> s = std::make_unique<sysInfo_t>();
+};
+
+FakeCamera cam(const char* name, int id, std::vector<FakeMode> modes = {{"m", 90, {}}}) { return {name, id, modes}; }
+
+TEST_F(AcqDiscovery, DevicesCamerasAndModes) {
+  g.devices = {{"d1", 11, {cam("a", 101), cam("b", 102)}}, {"d2", 12, {cam("c", 201, {{"s1", 7, {}}})}},
+               {"d3", 13, {cam("e", 301)}}, {"d4", 14, {}}, {"d5", 15, {}}};
+  ASSERT_EQ(discover(), 0);
+  const sb_acq_state_t& a = s->acq;
+  EXPECT_EQ(a.deviceCount, 3) << "only three devices are used";
+  EXPECT_EQ(a.currentDevice, 11);
+  EXPECT_EQ(a.cameraCount, 4);
+  EXPECT_EQ(a.primaryInput, 101);
+  EXPECT_EQ(a.secondaryInput, 201) << "the first camera of the second device";
+  EXPECT_EQ(a.secondaryModeId, 7);
+  EXPECT_EQ(a.highestMode, 0);
+  EXPECT_EQ(a.grabDataBuffers, 4);
+}
+
+TEST_F(AcqDiscovery, ModeValuesAndTheirDefaults) {
+  g.devices = {{"d1", 11,
+                {cam("a", 101,
+                     {{"twelve", 1, {{"DATA RESOLUTION", 12}, {"DATA RATE", 25}, {"MAX USER WIDTH", 1280},
+                                     {"X DATA SCALE", 2}, {"MAX USER HEIGHT", 1e9}}},
+                      {"", 0, {}},
+                      {"plain", 2, {{"X DATA SCALE", 0}, {"MAX USER WIDTH", 640}, {"MEAS INTEGRATION PERIOD", 9}}}})}}};
+  ASSERT_EQ(discover(), 0);
+  const sb_acq_state_t& a = s->acq;
+  ASSERT_EQ(a.modeCount, 2) << "a mode without a name leaves no gap";
+  EXPECT_EQ(a.modes[0].resolution, 12);
+  EXPECT_EQ(a.modes[0].bytesPerPixel, 2);
+  EXPECT_EQ(a.modes[0].userWidth, 640);
+  EXPECT_EQ(a.modes[0].userHeight, 32767) << "held to the field";
+  EXPECT_EQ(a.modes[0].integrationPeriod, 40);
+  EXPECT_EQ(a.modes[1].resolution, 8);
+  EXPECT_EQ(a.modes[1].bytesPerPixel, 1);
+  EXPECT_EQ(a.modes[1].userWidth, 640) << "a zero scale counts as 1";
+  EXPECT_EQ(a.modes[1].integrationPeriod, 9);
+  EXPECT_EQ(a.modes[1].dataRate, 0);
+  EXPECT_EQ(a.highestMode, 1);
+}
+
+TEST_F(AcqDiscovery, FailuresNameTheirStep) {
+  const struct {
+    const char* name;
+    std::vector<FakeDevice> devices;
+    int rc;
+    std::string log;
+  } cases[] = {
+      {"no devices", {}, ERR_ACQ_INIT_DEV, ""},
+      {"no device ID", {{"d1", 0, {}}}, ERR_ACQ_INIT_DEV, "acq_getdevices: cannot retrieve specified device ID\n"},
+      {"no cameras", {{"d1", 11, {}}}, ERR_ACQ_INVALID_DEVICE, "acq_getinputdev: no valid input devices\n"},
+      {"camera without an ID", {{"d1", 11, {cam("a", 0)}}}, ERR_ACQ_INVALID_DEVICE,
+       "acq_getinputdev: cannot set selected input device\n"},
+      {"eight modes", {{"d1", 11, {cam("a", 101, std::vector<FakeMode>(8, FakeMode{"m", 5, {}}))}}},
+       ERR_ACQ_INVALID_DEVICE, "acq_getinputmodes: Number of input modes exceeds maximum\n"},
+      {"mode without an ID", {{"d1", 11, {cam("a", 101, {{"m", 0, {}}})}}}, ERR_ACQ_INVALID_DEVICE,
+       "acq_getinputmodes: Cannot obtain mode ID\n"},
+  };
+  for (const auto& c : cases) {
+    g.devices = c.devices;
+    LogCapture log;
+    EXPECT_EQ(discover(), c.rc) << c.name;
+    EXPECT_NE(log.str().find(c.log), std::string::npos) << c.name << ": " << log.str();
+  }
+}
+
+TEST_F(AcqDiscovery, AFourthCameraAndAMissingNameStayInTheirRow) {
+  g.devices = {{"d1", 11, {cam("", 0), cam("b", 102), cam("c", 103), cam("d", 104)}}};
+  ASSERT_EQ(discover(), 0);
+  EXPECT_EQ(s->acq.inputIds[0][0], 0);
+  EXPECT_EQ(s->acq.inputIds[0][2], 103);
+  EXPECT_EQ(s->acq.inputIds[1][0], 0) << "the fourth camera is not written into the next row";
+  EXPECT_EQ(s->acq.primaryInput, 102);
+  EXPECT_EQ(s->acq.secondaryInput, 103);
+  // The secondary camera sits on the first device: no other device is selected.
+  EXPECT_EQ(std::count(g.selected.begin(), g.selected.end(), 11), 2);
+}
+
+TEST_F(AcqDiscovery, LibraryErrorNumbers) {
+  const struct {
+    int number, code;
+    const char* text;
+  } cases[] = {{0, 0, ""},
+               {1, ERR_ACQ_DEVICE_OPEN, "Device Open\n"},
+               {10, ERR_ACQ_INVALID_MODE, "Invalid Device Mode Specified\n"},
+               {17, ERR_LOST_FRAME, "Frame Buffer Overflow\n"},
+               {21, ERR_LOST_FRAME, "Missed Frame\n"},
+               {25, ERR_LOST_FRAME, "Field Drop\n"},
+               {24, ERR_CANT_OPEN_FILE, "Cannot Find File\n"},
+               {26, ERR_ACQ_CMD, "Attempt to use unsupported functionality\n"},
+               {30, ERR_UNKNOWN, "Unknown\n"},
+               {-1, ERR_UNKNOWN, "Unknown\n"}};
+  for (const auto& c : cases) {
+    g.last_error = c.number;
+    LogCapture log;
+    EXPECT_EQ(acq_last_error(), c.code) << c.number;
+    EXPECT_TRUE(log.str().ends_with(c.text)) << c.number << ": " << log.str();
+    EXPECT_EQ(log.str().find("Acq Error: ") != std::string::npos, c.number != 0);
+  }
+  acq_mgrclose(nullptr);
+  g.last_error = 1;
+  EXPECT_EQ(acq_last_error(), 0) << "no library bound";
+}
+
+}  // namespace
