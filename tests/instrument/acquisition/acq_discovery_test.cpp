@@ -12,6 +12,8 @@
 
 #include "common/errors.h"
 #include "instrument/calibration/sys_info.h"
+#include "platform/host_platform.h"
+#include "platform/platform.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -101,6 +103,7 @@ fx_acq_table_t make_table() {
     return 0;
   };
   t.AcqDeviceQuery = [](const char*, double* v) { return *v = 4, 1; };
+  t.AcqDeviceSet = [](const char*, const void*) { return 1; };
   return t;
 }
 
@@ -235,6 +238,56 @@ TEST_F(AcqDiscovery, LibraryErrorNumbers) {
   acq_mgrclose(nullptr);
   g.last_error = 1;
   EXPECT_EQ(acq_last_error(), 0) << "no library bound";
+}
+
+}  // namespace
+
+namespace {
+
+std::string holder_program() {
+  std::string program;
+  EXPECT_TRUE(plat::host::loaded_module_path(nullptr, program));
+  return program.substr(0, program.find_last_of(plat::kSep) + 1) + "hold_named_lock" +
+         std::string(plat::kProgramSuffix);
+}
+
+const std::string kCalFile = std::string(FELBRIN_SOURCE_DIR) + "/examples/calibration/kite.cal";
+
+TEST_F(AcqDiscovery, StartUpWaitsForAnotherProcessAndKeepsItsOwnLock) {
+  g.devices = {{"d1", 11, {cam("a", 101)}}};
+  {
+    LogCapture log;
+    ASSERT_EQ(acq_mgrinit(0, kCalFile.c_str()), 0) << log.str();
+    EXPECT_NE(log.str().find("Num acquisition devices    = 1\nNum cameras                = 1\n"
+                             "Num primary camera modes   = 1\nNum secondary camera modes = 0\n"
+                             "Primary camera type        = "),
+              std::string::npos)
+        << log.str();
+    // A second start-up in this process keeps the lock and does not wait.
+    const int64_t start = plat::monotonic_ms();
+    EXPECT_EQ(acq_mgrinit(0, kCalFile.c_str()), 0) << log.str();
+    EXPECT_LT(plat::monotonic_ms() - start, 400);
+  }
+  acq_mgrclose(&sysInfo[0]);
+
+  plat::host::PipedProcess holder;
+  ASSERT_TRUE(holder.start(holder_program(), {"TRELFXCAL"})) << holder_program();
+  std::string line;
+  ASSERT_TRUE(holder.read_line(line));
+  ASSERT_EQ(line, "held");
+  {
+    LogCapture log;
+    const int64_t start = plat::monotonic_ms();
+    EXPECT_EQ(acq_mgrinit(0, kCalFile.c_str()), ERR_ACQ_INIT_DEV);
+    EXPECT_GE(plat::monotonic_ms() - start, 400);
+    EXPECT_NE(log.str().find("acq_mgrinit: Acquisition system in use by another process\n"), std::string::npos)
+        << log.str();
+  }
+  ASSERT_TRUE(holder.write("exit\n"));
+  EXPECT_EQ(holder.wait(), 0);
+  LogCapture quiet;
+  EXPECT_EQ(acq_mgrinit(0, kCalFile.c_str()), 0) << "the lock falls with its holder";
+  acq_mgrclose(&sysInfo[0]);
 }
 
 }  // namespace
