@@ -62,19 +62,20 @@ class CameraSystem {
  private:
   bool fail(int32_t number) {
     last_error_ = number;
+    ++failures_;
     return false;
+  }
+  int32_t fail_zero(int32_t number) {
+    fail(number);
+    return 0;
+  }
+  const char* fail_null(int32_t number) {
+    fail(number);
+    return nullptr;
   }
   // The node whose children the level lists; null when none is selected.
   Node* parent(Level level);
   Node* selected(Level level);
-  int32_t fail_zero(int32_t number) {
-    last_error_ = number;
-    return 0;
-  }
-  const char* fail_null(int32_t number) {
-    last_error_ = number;
-    return nullptr;
-  }
   static int32_t not_found(Level level) {
     return level == Level::Mode ? kErrInvalidMode : kErrInvalidDevice;
   }

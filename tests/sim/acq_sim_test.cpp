@@ -189,8 +189,12 @@ TEST(AcqSim, NamesRunOutAndMissingOnesAreNull) {
     AcqLibrary a;
     ASSERT_EQ(a.found, FX_ACQ_ENTRY_COUNT);
     ASSERT_EQ(a.t.InitDeviceMgr(folder.write("walk.ini", c.text).c_str()), 1);
-    if (c.level >= 1) ASSERT_EQ(a.t.SetCurrentAcqDevice(100), 1);
-    if (c.level >= 2) ASSERT_EQ(a.t.SetCurrentInputDevice(110), 1);
+    if (c.level >= 1) {
+      ASSERT_EQ(a.t.SetCurrentAcqDevice(100), 1);
+    }
+    if (c.level >= 2) {
+      ASSERT_EQ(a.t.SetCurrentInputDevice(110), 1);
+    }
     const fx_GetNumAcqDevices counts[] = {a.t.GetNumAcqDevices, a.t.GetNumInputDevices, a.t.GetNumInputModes};
     const fx_GetFirstAcqDeviceName firsts[] = {a.t.GetFirstAcqDeviceName, a.t.GetFirstInputDeviceName,
                                                a.t.GetFirstInputModeName};
