@@ -125,8 +125,9 @@ bool CameraSystem::select(Level level, int32_t id) {
     const Node& child = p->children[i];
     if (id == 0 || child.id != id) continue;
     if (!child.selectable) return fail(not_found(level));
-    if (open_ && level != Level::Mode) return fail(kErrDeviceBusy);
     if (current_[index_of(level)] != static_cast<int>(i)) {
+      // An open device keeps its device and camera until it is closed.
+      if (open_ && level != Level::Mode) return fail(kErrDeviceBusy);
       current_[index_of(level)] = static_cast<int>(i);
       // A new parent has its own lists: what was chosen below it goes.
       for (int below = index_of(level) + 1; below < 3; ++below) current_[below] = cursor_[below] = -1;

@@ -389,6 +389,25 @@ TEST(AcqSim, ScriptedErrorsAndTheEndOfTheFrames) {
   }
 }
 
+TEST(AcqSim, AnOpenDeviceKeepsItsDeviceAndCamera) {
+  IniFolder folder;
+  AcqLibrary a;
+  ASSERT_EQ(a.t.InitDeviceMgr(folder.write("open.ini", kTwoDevices).c_str()), 1);
+  ASSERT_EQ(a.t.SetCurrentAcqDevice(100) + a.t.SetCurrentInputDevice(110) + a.t.SetCurrentInputMode(111), 3);
+  ASSERT_EQ(a.t.OpenDevice(), 1);
+  EXPECT_EQ(a.t.OpenDevice(), 0);
+  EXPECT_EQ(a.t.GetLastAcqError(), 5);
+  EXPECT_EQ(a.t.SetCurrentAcqDevice(100), 1) << "the same device again";
+  EXPECT_EQ(a.t.SetCurrentInputDevice(120), 0);
+  EXPECT_EQ(a.t.SetCurrentAcqDevice(200), 0);
+  EXPECT_EQ(a.t.GetLastAcqError(), 5);
+  EXPECT_EQ(a.t.SetCurrentInputMode(112), 1);
+  EXPECT_EQ(a.t.AcquireStart(0), 0) << "mode 112 has no size";
+  EXPECT_EQ(a.t.GetLastAcqError(), 13);
+  ASSERT_EQ(a.t.CloseDevice(), 1);
+  EXPECT_EQ(a.t.SetCurrentAcqDevice(200), 1);
+}
+
 TEST(AcqSim, InitialisationFailuresGiveTheirErrorAndReason) {
   struct Case {
     const char* name;
