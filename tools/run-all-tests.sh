@@ -92,7 +92,7 @@ fuzz_smoke() {
   local dir=build/fuzz
   build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader \
     fuzz_ramp_config_reader fuzz_wave_monitor_reply fuzz_motion_config_reader fuzz_lcdmi_config_reader \
-    fuzz_pairs_reader fuzz_lumen_materials_reader fuzz_enc_zoom_cal_reader fuzz_pifoc_info_reader fuzz_cam_bad_reader mkdatafile || return 1
+    fuzz_pairs_reader fuzz_lumen_materials_reader fuzz_enc_zoom_cal_reader fuzz_pifoc_info_reader fuzz_cam_bad_reader fuzz_acq_scenario_reader mkdatafile || return 1
   rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
     mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
   # Seeds from the generator: both header lengths, windows, buckets, invalid
@@ -132,13 +132,15 @@ fuzz_smoke() {
   rm -rf "$dir/corpus-pifoc" && cp -r fuzz/corpus/pifoc_info_reader "$dir/corpus-pifoc" || return 1
   # Camera bad-pixel seeds: the example, a CR LF file, a point without a header, a zero-size frame.
   rm -rf "$dir/corpus-bpix" && cp -r fuzz/corpus/cam_bad_reader "$dir/corpus-bpix" || return 1
+  # Stand-in acquisition scenarios: the example and a CR LF file with missing names and counts.
+  rm -rf "$dir/corpus-acq" && cp -r fuzz/corpus/acq_scenario_reader "$dir/corpus-acq" || return 1
   fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
     fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp" &&
     fuzz_run fuzz_ramp_config_reader "$dir/corpus-ramp-cfg" && fuzz_run fuzz_wave_monitor_reply "$dir/corpus-wm" &&
     fuzz_run fuzz_motion_config_reader "$dir/corpus-mc" && fuzz_run fuzz_lcdmi_config_reader "$dir/corpus-lcdmi" &&
     fuzz_run fuzz_pairs_reader "$dir/corpus-pairs" && fuzz_run fuzz_lumen_materials_reader "$dir/corpus-lumen" &&
     fuzz_run fuzz_enc_zoom_cal_reader "$dir/corpus-zoom" && fuzz_run fuzz_pifoc_info_reader "$dir/corpus-pifoc" &&
-    fuzz_run fuzz_cam_bad_reader "$dir/corpus-bpix"
+    fuzz_run fuzz_cam_bad_reader "$dir/corpus-bpix" && fuzz_run fuzz_acq_scenario_reader "$dir/corpus-acq"
 }
 
 leg linux build_and_test linux
