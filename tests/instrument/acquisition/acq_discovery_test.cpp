@@ -40,6 +40,7 @@ struct FakeDevice {
 struct Fake {
   std::vector<FakeDevice> devices;
   int last_error = 0;
+  bool init_ok = true;
   int device = -1, camera = -1;
   std::size_t next = 0;
   std::vector<int> selected;  // every ID a Set… call was given
@@ -69,7 +70,7 @@ const FakeCamera& camera() { return g.devices[static_cast<std::size_t>(g.device)
 
 fx_acq_table_t make_table() {
   fx_acq_table_t t{};
-  t.InitDeviceMgr = [](const char*) { return 1; };
+  t.InitDeviceMgr = [](const char*) { return g.init_ok ? 1 : 0; };
   t.FreeDeviceResources = [](void*) {};
   t.GetNumAcqDevices = [] { return static_cast<int>(g.devices.size()); };
   t.GetFirstAcqDeviceName = [] { return walk(g.devices, true); };
@@ -214,6 +215,16 @@ TEST_F(AcqDiscovery, AFourthCameraAndAMissingNameStayInTheirRow) {
   EXPECT_EQ(std::count(g.selected.begin(), g.selected.end(), 11), 2);
 }
 
+TEST_F(AcqDiscovery, TheSecondaryCameraIsSelectedOnTheDeviceThatHoldsIt) {
+  // The second device's only camera has no name, so the secondary camera is
+  // the third device's.
+  g.devices = {{"d1", 11, {cam("a", 101)}}, {"d2", 12, {cam("", 0)}}, {"d3", 13, {cam("c", 301, {{"s", 9, {}}})}}};
+  ASSERT_EQ(discover(), 0);
+  EXPECT_EQ(s->acq.secondaryInput, 301);
+  EXPECT_EQ(s->acq.secondaryModeId, 9);
+  EXPECT_EQ(s->acq.cameraCount, 2);
+}
+
 TEST_F(AcqDiscovery, LibraryErrorNumbers) {
   const struct {
     int number, code;
@@ -286,6 +297,13 @@ TEST_F(AcqDiscovery, StartUpWaitsForAnotherProcessAndKeepsItsOwnLock) {
   ASSERT_TRUE(holder.write("exit\n"));
   EXPECT_EQ(holder.wait(), 0);
   LogCapture quiet;
+  // A failed start-up leaves the lock for the next one.
+  g.init_ok = false;
+  EXPECT_EQ(acq_mgrinit(0, kCalFile.c_str()), ERR_ACQ_INIT_DEV);
+  plat::host::NamedLock other;
+  EXPECT_TRUE(other.acquire("TRELFXCAL", 0));
+  other.release();
+  g.init_ok = true;
   EXPECT_EQ(acq_mgrinit(0, kCalFile.c_str()), 0) << "the lock falls with its holder";
   acq_mgrclose(&sysInfo[0]);
 }
