@@ -511,37 +511,36 @@ TEST_F(LlcWait, TheAbortHookEndsIt) {
 }
 
 // ---- the thread's lifecycle, with a real thread on stand-ins
-struct Bench {
+struct Rig {
   std::atomic<int> starts{0};     // level reads at thread start
   std::atomic<int> copies{0};
   std::atomic<int> copy_error{0};
   std::atomic<int> aux_error{0};
   std::atomic<int> aux_position{2};
-  std::atomic<int> stop_reads{0};
 };
-Bench* g_bench = nullptr;
+Rig* g_rig = nullptr;
 
-AgcDeps bench_deps() {
+AgcDeps rig_deps() {
   AgcDeps d;
   d.grab = [](sysInfo_t*) { return 0; };
   d.copy = [](sysInfo_t* s, bool, const AgcFrame& into) {
-    ++g_bench->copies;
-    if (const int err = g_bench->copy_error.load()) return err;
+    ++g_rig->copies;
+    if (const int err = g_rig->copy_error.load()) return err;
     // A settled frame: the target level throughout.
     std::fill(into.bytes.begin(), into.bytes.end(),
               static_cast<uint8_t>(std::atomic_ref<uint16_t>(s->llcTarget).load()));
     return 0;
   };
   d.read_level = [](sysInfo_t*, uint16_t* level) {
-    ++g_bench->starts;
+    ++g_rig->starts;
     *level = 4321;
     return 0;
   };
   d.write_level = [](sysInfo_t*, uint16_t) { return 0; };
   d.llc_wait = [](sysInfo_t*) { return 0; };
   d.aux_position = [](sysInfo_t*, uint8_t* position) {
-    *position = static_cast<uint8_t>(g_bench->aux_position.load());
-    return g_bench->aux_error.load();
+    *position = static_cast<uint8_t>(g_rig->aux_position.load());
+    return g_rig->aux_error.load();
   };
   return d;
 }
@@ -549,19 +548,19 @@ AgcDeps bench_deps() {
 class AgcLifecycle : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_bench = &bench_;
-    saved_ = felbrin::control::agc_set_deps(bench_deps());
+    g_rig = &rig_;
+    saved_ = felbrin::control::agc_set_deps(rig_deps());
     ASSERT_EQ(can_agc_init(), 0);
   }
   void TearDown() override {
     can_agc_set_lock(0);
     EXPECT_EQ(can_agc_release(), 0);
     felbrin::control::agc_set_deps(std::move(saved_));
-    g_bench = nullptr;
+    g_rig = nullptr;
   }
   static bool running() { return agc_state().running; }
 
-  Bench bench_;
+  Rig rig_;
   AgcDeps saved_;
   felbrin::test::LogCapture log_;
   std::unique_ptr<sysInfo_t> s_ = record();
@@ -585,7 +584,7 @@ TEST_F(AgcLifecycle, NotApplicableStartsAreLoggedAndDoNothing) {
     EXPECT_EQ(can_agc_stop(s_.get()), 0);
     EXPECT_FALSE(running());
   }
-  EXPECT_EQ(bench_.starts, 0);
+  EXPECT_EQ(rig_.starts, 0);
   for (int32_t system : {SYS_KITECAN, SYS_ALDER4, SYS_GLENCAN, SYS_HERON_CAN, SYS_KITE2CAN, SYS_IRIS_CAN}) {
     s_->instrBdType = BD_CAN;
     s_->systemType = system;
@@ -619,8 +618,8 @@ TEST_F(AgcLifecycle, StartChecksTheSettingTheLockAndTheSelector) {
     s_->systemType = c.system;
     s_->acq.auxMotor = c.aux;
     s_->acq.selector = c.selector;
-    bench_.aux_position = c.position;
-    bench_.aux_error = c.aux_error;
+    rig_.aux_position = c.position;
+    rig_.aux_error = c.aux_error;
     EXPECT_EQ(can_agc_start(s_.get(), c.setting), c.result);
     EXPECT_EQ(running(), c.runs);
     EXPECT_EQ(agc_state().requested, c.runs ? c.setting : 0);
@@ -657,11 +656,11 @@ TEST_F(AgcLifecycle, SuspensionsNestAndTheLastResumeRestartsWithTheSetting) {
   EXPECT_EQ(can_agc_suspend(s_.get(), 0), 0);
   EXPECT_TRUE(running());
   EXPECT_EQ(agc_state().active, 6);
-  ASSERT_TRUE(eventually([this] { return bench_.starts == 2; }));
+  ASSERT_TRUE(eventually([this] { return rig_.starts == 2; }));
   // More resumes than suspensions do not count below 0.
   EXPECT_EQ(can_agc_suspend(s_.get(), 0), 0);
   EXPECT_EQ(agc_state().suspend_count, 0);
-  EXPECT_EQ(bench_.starts, 2);
+  EXPECT_EQ(rig_.starts, 2);
 }
 
 TEST_F(AgcLifecycle, AStopDuringASuspensionKeepsItStopped) {
@@ -671,7 +670,7 @@ TEST_F(AgcLifecycle, AStopDuringASuspensionKeepsItStopped) {
   EXPECT_EQ(agc_state().requested, 0);
   EXPECT_EQ(can_agc_suspend(s_.get(), 0), 0);
   EXPECT_FALSE(running());
-  EXPECT_EQ(bench_.starts, 1);
+  EXPECT_EQ(rig_.starts, 1);
 }
 
 TEST_F(AgcLifecycle, AStopStoresTheLevelForTheCurrentLightSource) {
@@ -701,23 +700,23 @@ TEST_F(AgcLifecycle, ASecondStartOnlyTakesTheSetting) {
   EXPECT_EQ(agc_state().active, 7);
   EXPECT_EQ(agc_state().requested, 7);
   EXPECT_EQ(can_agc_start_thread(s_.get()), 0);
-  EXPECT_TRUE(eventually([this] { return bench_.starts >= 1; }));
+  EXPECT_TRUE(eventually([this] { return rig_.starts >= 1; }));
   EXPECT_EQ(can_agc_stop_thread(), 0);
-  EXPECT_EQ(bench_.starts, 1);
+  EXPECT_EQ(rig_.starts, 1);
 }
 
 TEST_F(AgcLifecycle, AThreadThatEndedByItselfIsJoinedAndCanStartAgain) {
-  bench_.copy_error = ERR_ACQ_READ;
+  rig_.copy_error = ERR_ACQ_READ;
   ASSERT_EQ(can_agc_start(s_.get(), 5), 0);
   ASSERT_TRUE(eventually([] { return !agc_state().running; }));
   EXPECT_EQ(agc_state().active, 0);  // an error end
   EXPECT_EQ(agc_state().requested, 5);
-  EXPECT_EQ(bench_.copies, 10);
-  bench_.copy_error = 0;
+  EXPECT_EQ(rig_.copies, 10);
+  rig_.copy_error = 0;
   EXPECT_EQ(can_agc_start(s_.get(), 5), 0);
   EXPECT_TRUE(running());
   EXPECT_EQ(agc_state().active, 5);
-  EXPECT_TRUE(eventually([this] { return bench_.starts == 2; }));
+  EXPECT_TRUE(eventually([this] { return rig_.starts == 2; }));
 }
 
 TEST_F(AgcLifecycle, AnInvalidModeClearsTheActiveSetting) {
@@ -730,13 +729,13 @@ TEST_F(AgcLifecycle, AnInvalidModeClearsTheActiveSetting) {
 
 TEST_F(AgcLifecycle, AStopEndsALongSkipPausePromptly) {
   s_->acq.grabRate = 0.1;  // 10 s between frames
-  bench_.copy_error = ERR_LOST_FRAME;
+  rig_.copy_error = ERR_LOST_FRAME;
   ASSERT_EQ(can_agc_start(s_.get(), 5), 0);
-  ASSERT_TRUE(eventually([this] { return bench_.copies == 1; }));
+  ASSERT_TRUE(eventually([this] { return rig_.copies == 1; }));
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(can_agc_stop_thread(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
-  EXPECT_EQ(bench_.copies, 1);
+  EXPECT_EQ(rig_.copies, 1);
   EXPECT_FALSE(running());
 }
 
@@ -746,15 +745,15 @@ TEST_F(AgcLifecycle, AThreadThatDoesNotEndInFiveSecondsIsKept) {
   felbrin::test::VirtualClock clock;
   static Event release;
   release.reset();
-  AgcDeps deps = bench_deps();
+  AgcDeps deps = rig_deps();
   deps.copy = [](sysInfo_t*, bool, const AgcFrame&) {
-    ++g_bench->copies;
+    ++g_rig->copies;
     release.wait();
     return 0;
   };
   felbrin::control::agc_set_deps(deps);
   ASSERT_EQ(can_agc_start(s_.get(), 5), 0);
-  ASSERT_TRUE(eventually([this] { return bench_.copies == 1; }));
+  ASSERT_TRUE(eventually([this] { return rig_.copies == 1; }));
   std::atomic<int> result{-1};
   std::thread stopper([&result] { result = can_agc_stop_thread(); });
   // agc_state() would wait for the stopper's lock: poll the copies instead
@@ -853,9 +852,9 @@ TEST(AgcRace, TheBodyReadsTargetAndLiveFlagWhileTheyChange) {
   s->acq.grabRate = 50;
   Event stop;
   std::atomic<int> copies{0};
-  AgcDeps d = bench_deps();
-  Bench bench;
-  g_bench = &bench;
+  AgcDeps d = rig_deps();
+  Rig rig;
+  g_rig = &rig;
   d.copy = [&](sysInfo_t*, bool, const AgcFrame& into) {
     if (++copies == 2000) stop.set();
     std::fill(into.bytes.begin(), into.bytes.end(), static_cast<uint8_t>(copies * 7));
@@ -870,7 +869,7 @@ TEST(AgcRace, TheBodyReadsTargetAndLiveFlagWhileTheyChange) {
     std::this_thread::yield();
   }
   body.join();
-  g_bench = nullptr;
+  g_rig = nullptr;
   EXPECT_EQ(result, 0);
   EXPECT_EQ(log.str(), "");
 }
