@@ -512,7 +512,7 @@ TEST_F(LlcWait, TheAbortHookEndsIt) {
 
 // ---- the thread's lifecycle, with a real thread on stand-ins
 struct Rig {
-  std::atomic<int> starts{0};     // level reads at thread start
+  std::atomic<int> starts{0};  // level reads: one per thread start, one per stop of a thread
   std::atomic<int> copies{0};
   std::atomic<int> copy_error{0};
   std::atomic<int> aux_error{0};
