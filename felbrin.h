@@ -32,6 +32,7 @@
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
 #include "instrument/can/can_state.h"
+#include "instrument/control/agc.h"
 #include "instrument/control/sleep_mode.h"
 #include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_ccl.h"

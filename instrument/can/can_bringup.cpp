@@ -20,6 +20,7 @@
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
+#include "instrument/control/agc.h"
 #include "instrument/control/sleep_mode.h"
 #include "instrument/ramps/ramp_table.h"
 #include "instrument/serial/wave_monitor.h"
@@ -40,6 +41,10 @@ int first_ramp_offset(sysInfo_t* s, uint32_t* offset) {
 
 CanInstServices make_defaults() {
   CanInstServices d{};
+  d.agc_init = [](sysInfo_t*) { return can_agc_init(); };
+  d.agc_hold = [](sysInfo_t* s) { return can_agc_suspend(s, 1); };
+  d.agc_release = [](sysInfo_t* s) { return can_agc_suspend(s, 0); };
+  d.agc_stop = [](sysInfo_t*) { return can_agc_release(); };
   d.load_ramps = rr_get_ramp_info;
   d.pifoc_offset = first_ramp_offset;
   d.wave_monitor_setup = wm_comm_open;

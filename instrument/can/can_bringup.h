@@ -26,7 +26,8 @@ struct sysInfo_t;
 // error code.
 struct CanInstServices {
   // Automatic gain control: set up, hold for the power-on, release, stop
-  // (and close its event).
+  // (and close its event). By default can_agc_init, can_agc_suspend(s, 1),
+  // can_agc_suspend(s, 0) and can_agc_release.
   int (*agc_init)(sysInfo_t* s);
   int (*agc_hold)(sysInfo_t* s);
   int (*agc_release)(sysInfo_t* s);
