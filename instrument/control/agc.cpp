@@ -18,6 +18,7 @@
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
+#include "instrument/can/can_state.h"
 #include "instrument/control/agc_internal.h"
 
 namespace {
@@ -147,7 +148,11 @@ void reap_locked(Module& m) {
 }
 
 void thread_main(std::shared_ptr<Run> run) {
+  // Light levels this thread sets are not the user's doing: they must not
+  // keep the instrument from going to sleep.
+  felbrin::can::agc_running() = true;
   run->result = felbrin::control::agc_thread_body(run->record, run->stop.get(), run->deps);
+  felbrin::can::agc_running() = false;
   run->done.set();
 }
 

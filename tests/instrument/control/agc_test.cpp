@@ -20,6 +20,7 @@
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_bringup.h"
 #include "instrument/can/can_events.h"
+#include "instrument/can/can_state.h"
 #include "instrument/control/agc_internal.h"
 #include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
@@ -701,7 +702,10 @@ TEST_F(AgcLifecycle, ASecondStartOnlyTakesTheSetting) {
   EXPECT_EQ(agc_state().requested, 7);
   EXPECT_EQ(can_agc_start_thread(s_.get()), 0);
   EXPECT_TRUE(eventually([this] { return rig_.starts >= 1; }));
+  // The thread's light levels do not count as user activity while it runs.
+  EXPECT_TRUE(felbrin::can::agc_running());
   EXPECT_EQ(can_agc_stop_thread(), 0);
+  EXPECT_FALSE(felbrin::can::agc_running());
   EXPECT_EQ(rig_.starts, 1);
 }
 
