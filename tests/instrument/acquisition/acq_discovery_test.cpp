@@ -15,6 +15,7 @@
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -262,9 +263,13 @@ std::string holder_program() {
          std::string(plat::kProgramSuffix);
 }
 
-const std::string kCalFile = std::string(FELBRIN_SOURCE_DIR) + "/examples/calibration/kite.cal";
-
 TEST_F(AcqDiscovery, StartUpWaitsForAnotherProcessAndKeepsItsOwnLock) {
+  // A copy in a folder of the host's own: under Wine the source tree's path
+  // is a POSIX one.
+  const felbrin::test::TempDir dir;
+  const std::string kCalFile = dir.file("kite.cal");
+  felbrin::test::write_file(kCalFile, felbrin::test::read_file(std::string(FELBRIN_SOURCE_DIR) +
+                                                               "/examples/calibration/kite.cal"));
   g.devices = {{"d1", 11, {cam("a", 101)}}};
   {
     LogCapture log;
