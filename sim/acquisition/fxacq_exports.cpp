@@ -6,6 +6,7 @@
 // thread while another asks for settings.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -255,7 +256,10 @@ int AcqInputModeSet(const char* key, const void* value) {
 void fxsim_reset(void) {
   State& s = state();
   const std::lock_guard<std::mutex> guard(s.lock);
-  s.system = sim::acq::CameraSystem();
+  // Made afresh in place: GCC's sanitizer builds misjudge the move
+  // assignment of its optional names as reading uninitialised memory.
+  std::destroy_at(&s.system);
+  std::construct_at(&s.system);
   s.trace.refresh();
   s.trace_read = true;
   s.calls = 0;
