@@ -816,3 +816,16 @@ void u_dir_close(u_dir_t* dir) {
   }
   u_free_fn(dir);
 }
+
+void* u_load_library(const std::string& name, std::string* used) {
+  std::string program;
+  if (name.find_first_of("/\\") == std::string::npos && plat::host::loaded_module_path(nullptr, program)) {
+    std::string beside = program.substr(0, program.find_last_of(plat::kSep) + 1) + name;
+    if (void* module = plat::host::load_library(beside.c_str())) {
+      if (used != nullptr) *used = std::move(beside);
+      return module;
+    }
+  }
+  if (used != nullptr) *used = name;
+  return plat::host::load_library(name.c_str());
+}

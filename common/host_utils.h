@@ -12,6 +12,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // ---- text conversion
 
@@ -140,3 +141,11 @@ void u_dir_seek(u_dir_t* dir, long position);
 long u_dir_tell(const u_dir_t* dir);
 // Releases the list; null is allowed.
 void u_dir_close(u_dir_t* dir);
+
+// ---- shared libraries
+
+// Loads a shared library. A bare name is looked for beside the running
+// program first, so that a program finds the library it was delivered with
+// before any other on the search path; a name with a folder is loaded as it
+// stands. `used` (null: not wanted) receives the path that was loaded.
+void* u_load_library(const std::string& name, std::string* used);

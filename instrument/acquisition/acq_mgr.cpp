@@ -11,6 +11,7 @@
 #include "common/dirs.h"
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/host_utils.h"
 #include "common/parsers.h"
 #include "common/util.h"
 #include "instrument/calibration/cal_grammar.h"
@@ -76,17 +77,6 @@ bool resolve(void* library, const std::array<const char*, N>& names, Table& out)
   }
   std::memcpy(static_cast<void*>(&out), found.data(), sizeof out);
   return true;
-}
-
-// A bare name is looked for beside the program first, so that a program
-// finds the library it was delivered with before any other on the path.
-void* load_beside_program(const std::string& name) {
-  std::string program;
-  if (name.find_first_of("/\\") == std::string::npos && plat::host::loaded_module_path(nullptr, program)) {
-    const std::string beside = program.substr(0, program.find_last_of(plat::kSep) + 1) + name;
-    if (void* library = plat::host::load_library(beside.c_str())) return library;
-  }
-  return plat::host::load_library(name.c_str());
 }
 
 const fx_acq_table_t* bound_table() {
@@ -247,7 +237,7 @@ int acq_mgropen(const char* ini_file) {
   if (installed != nullptr) {
     m.table = *installed;
   } else {
-    m.library = load_beside_program(name);
+    m.library = u_load_library(name, nullptr);
     if (m.library == nullptr) return fail("%s: FxAcq.dll missing\n", "acq_mgropen", ERR_ACQ_MISSING_DLL);
     if (!resolve(m.library, kEntryNames, m.table)) {
       u_log_fn("%s: FxAcq.dll invalid or corrupted\n", "acq_mgropen");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/hooks.h"
+#include "common/host_utils.h"
 #include "instrument/can/can_api_internal.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
@@ -84,20 +85,12 @@ int bind_module_locked(void* module, const std::string& path) {
   return 0;
 }
 
-// Beside the running program first, so that a program finds the library it
-// was delivered with before any other on the search path.
 int load_locked() {
   if (g_bound.load() != nullptr) return 0;
   if (g_looked) return ERR_CAN_NOT_AVAIL;
   g_looked = true;
-  const std::string name = can_api_library_name();
-  std::string program;
-  if (plat::host::loaded_module_path(nullptr, program)) {
-    const std::string beside = program.substr(0, program.find_last_of(plat::kSep) + 1) + name;
-    if (void* module = plat::host::load_library(beside.c_str()))
-      return bind_module_locked(module, beside);
-  }
-  if (void* module = plat::host::load_library(name.c_str())) return bind_module_locked(module, name);
+  std::string used;
+  if (void* module = u_load_library(can_api_library_name(), &used)) return bind_module_locked(module, used);
   return ERR_CAN_NOT_AVAIL;
 }
 

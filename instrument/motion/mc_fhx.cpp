@@ -11,6 +11,7 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/host_utils.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/motion/mc_axis.h"
@@ -241,28 +242,12 @@ bool look_up(void* module, MwiTable& t, Group group, const std::string& library,
   return all;
 }
 
-// A bare name is looked for beside the program first, so that a program
-// finds the library it was delivered with before any other on the path.
-void* load(const std::string& setting, std::string& used) {
-  used = setting;
-  std::string program;
-  if (setting.find_first_of("/\\") == std::string::npos &&
-      plat::host::loaded_module_path(nullptr, program)) {
-    std::string beside = program.substr(0, program.find_last_of(plat::kSep) + 1) + setting;
-    if (void* module = plat::host::load_library(beside.c_str())) {
-      used = std::move(beside);
-      return module;
-    }
-  }
-  return plat::host::load_library(setting.c_str());
-}
-
 void init_locked(const MwiTable& t) { g_initialised = t.init_interface() == 0; }
 
 int bind_locked() {
   const std::string setting = g_library.empty() ? default_library_name() : g_library;
   std::string library;
-  void* module = load(setting, library);
+  void* module = u_load_library(setting, &library);
   if (module == nullptr) {
     u_log_fn("Error: %d in loading Fathomix 10 Motion library %s.\n", plat::host::library_error(),
              library.c_str());
