@@ -11,20 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "common/hooks.h"
 #include "instrument/acquisition/acq_mgr.h"
 #include "platform/host_platform.h"
 
 namespace {
 
-int quiet(const char*, ...) { return 0; }
+using felbrin::bench::seconds;
 
-template <class F>
-double seconds(F&& f) {
-  const auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
+int quiet(const char*, ...) { return 0; }
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/timing.h"
 #include "instrument/control/agc_internal.h"
 
 namespace {
@@ -43,21 +44,10 @@ const std::vector<uint8_t>& frame(int bytes_per_pixel) {
   return bytes_per_pixel == 1 ? eight : sixteen;
 }
 
-// The best of `rounds` runs of f over the buffer, in seconds.
-template <class F>
-double best_seconds(int rounds, F&& f) {
-  double best = 1e9;
-  for (int r = 0; r < rounds; ++r) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best;
-}
-
 }  // namespace
 
 int main() {
+  using felbrin::bench::best_seconds;
   constexpr int kRounds = 30;
   uint64_t check = 0;
   for (const int bpp : {1, 2}) {

@@ -12,9 +12,12 @@
 
 #include "data/binary_file.h"
 #include "data/point_list.h"
+#include "bench/timing.h"
 #include "tools/datafile_builder.h"
 
 namespace {
+
+using felbrin::bench::seconds;
 
 // The baseline: the straightforward converter, one formatted print per point.
 int baseline_write(const char* path, const mx_i32_t* m) {
@@ -32,13 +35,6 @@ int baseline_write(const char* path, const mx_i32_t* m) {
   std::fprintf(f, "%g\n", offset);
   std::fprintf(f, "%g\n", span);
   return std::fclose(f);
-}
-
-template <class F>
-double seconds(F&& f) {
-  const auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 bool same_file(const std::string& a, const std::string& b) {
