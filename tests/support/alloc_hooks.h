@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <functional>
 
 #include "common/hooks.h"
@@ -64,18 +67,52 @@ class FailingAllocator {
   u_alloc_hooks_t saved_{};
 };
 
+// What the sweeps of one test run tried; printed when the program ends, for
+// the reliability figures.
+struct SweepTotals {
+  int operations = 0;
+  int failure_points = 0;
+  ~SweepTotals() {
+    if (operations > 0) {
+      std::fprintf(stderr, "allocation sweeps: %d operations, %d failure points\n", operations, failure_points);
+    }
+  }
+};
+inline SweepTotals& sweep_totals() {
+  static SweepTotals totals;
+  return totals;
+}
+
 // Runs `attempt` with the allocation numbered 0, 1, 2, ... failing until one
 // run meets no failure, checking that each failed run leaves no block live.
 // Returns the number of allocations of the succeeding run.
-inline int fail_each_allocation(const std::function<bool(FailingAllocator&)>& attempt) {
-  for (int fail_at = 0; fail_at < 100; ++fail_at) {
+inline int fail_each_allocation(const std::function<bool(FailingAllocator&)>& attempt, int limit = 100) {
+  ++sweep_totals().operations;
+  for (int fail_at = 0; fail_at < limit; ++fail_at) {
     FailingAllocator alloc(fail_at);
     const bool ok = attempt(alloc);
     EXPECT_EQ(alloc.live_blocks(), 0) << "fail_at " << fail_at;
     if (ok) return fail_at;
+    ++sweep_totals().failure_points;
   }
   ADD_FAILURE() << "the operation never succeeded";
   return -1;
+}
+
+// The same for an operation that returns an error code: each failed run must
+// give one of `errors` and, once `release` has run, leave no block live.
+inline int sweep_allocations(const std::function<int()>& run, const std::function<void()>& release,
+                             std::span<const int> errors, int limit = 10000) {
+  return fail_each_allocation(
+      [&](FailingAllocator& alloc) {
+        const int rc = run();
+        release();
+        EXPECT_EQ(alloc.live_blocks(), 0) << "after the release, rc " << rc;
+        if (rc == 0) return true;
+        EXPECT_TRUE(std::ranges::find(errors, rc) != errors.end()) << "rc " << rc;
+        return false;
+      },
+      limit);
 }
 
 }  // namespace felbrin::test
