@@ -20,6 +20,7 @@
 #include "sim/can/can_sim.h"
 #include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/soak.h"
 #include "tests/support/sim_can.h"
 
 namespace {
@@ -472,6 +473,40 @@ TEST(CanEventsOnTheSimulation, ReregistrationDuringTrafficKeepsOrder) {
   EXPECT_EQ(seen - before, kBurst * kBursts);
   EXPECT_TRUE(in_order);
 
+  EXPECT_EQ(can_register_events(&kite, false), 0);
+  can_events_free_resources();
+  felbrin::can::forget_registration();
+  felbrin::can::clear_event_queues();
+  felbrin::can::forget_binding();
+  cansim::reset();
+}
+
+// The bridge's callback thread delivers while clients register, drain and
+// inject from several threads of their own.
+TEST(CanEventsOnTheSimulation, Soak) {
+  felbrin::test::LogCapture log;  // overruns are expected
+  cansim::reset();
+  ASSERT_TRUE(cansim::preset("kite:00-1A-2B-3C-4D-5E"));
+  felbrin::can::clear_event_queues();
+  felbrin::can::reset_decoder_state();
+  ASSERT_TRUE(felbrin::test::connect_simulated_bridge());
+  sysInfo_t kite = family(SYS_KITECAN);
+  std::mutex drain_lock;  // draining decodes against the caller's record, one caller at a time
+  const uint8_t block[CAN_EMCY_BLOCK_SIZE] = {1, 2, 3};
+  const felbrin::test::SoakAction actions[] = {
+      {"register", [&] { can_register_events(&kite, true); }},
+      {"unregister", [&] { can_register_events(&kite, false); }},
+      {"pdo", [] { cansim::inject_pdo(0x1C8, {1, 0, 0, 0, 1, 2, 3, 0}); }},
+      {"emergency", [&] { cansim::inject_emcy(0x81, 2, block, 0); }},
+      {"drain", [&] {
+         std::lock_guard lock(drain_lock);
+         can_process_events(&kite);
+         for (can_node_event_t e; can_take_node_event(&e);) {}
+         for (can_event_t e; can_take_can_event(&e);) {}
+       }},
+  };
+  EXPECT_GT(felbrin::test::soak(actions, 4), 0);
+  EXPECT_TRUE(cansim::wait_delivered(20000));
   EXPECT_EQ(can_register_events(&kite, false), 0);
   can_events_free_resources();
   felbrin::can::forget_registration();

@@ -24,6 +24,7 @@
 #include "instrument/control/agc_internal.h"
 #include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/soak.h"
 #include "tests/support/virtual_clock.h"
 
 namespace {
@@ -619,25 +620,16 @@ TEST_F(AgcLifecycle, AfterTheReleaseAThreadEndsAtOnce) {
 }
 
 TEST_F(AgcLifecycle, StartSuspendAndStopFromSeveralThreads) {
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
   sysInfo_t* s = s_.get();
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([s, &go, t] {
-      while (!go) std::this_thread::yield();
-      for (int i = 0; i < 60; ++i) {
-        switch ((i + t) % 5) {
-          case 0: can_agc_start(s, 1 + t); break;
-          case 1: can_agc_suspend(s, 1); break;
-          case 2: can_agc_suspend(s, 0); break;
-          case 3: can_agc_stop(s); break;
-          default: (void)agc_state(); break;
-        }
-      }
-    });
-  }
-  go = true;
-  for (auto& th : threads) th.join();
+  const felbrin::test::SoakAction actions[] = {
+      {"start", [s] { can_agc_start(s, 1); }},
+      {"start with another setting", [s] { can_agc_start(s, 3); }},
+      {"suspend", [s] { can_agc_suspend(s, 1); }},
+      {"resume", [s] { can_agc_suspend(s, 0); }},
+      {"stop", [s] { can_agc_stop(s); }},
+      {"state", [] { (void)agc_state(); }},
+  };
+  EXPECT_GT(felbrin::test::soak(actions, 4), 0);
   EXPECT_EQ(can_agc_stop(s), 0);
   EXPECT_FALSE(running());
   EXPECT_EQ(log_.str(), "");

@@ -13,6 +13,7 @@
 #include "instrument/control/sleep_mode_internal.h"
 #include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/soak.h"
 #include "tests/support/virtual_clock.h"
 
 namespace {
@@ -165,26 +166,14 @@ TEST_F(SleepMode, StopRightAfterStartEndsTheRun) {
 
 TEST_F(SleepMode, StartStopAndActivityFromSeveralThreads) {
   const sysInfo_t r = sleeper(14400);
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&r, &go, t] {
-      while (!go) std::this_thread::yield();
-      for (int i = 0; i < 300; ++i) {
-        switch ((i + t) % 4) {
-          case 0: sleep_mode_start(&r); break;
-          case 1: sleep_mode_activity(); break;
-          case 2: sleep_mode_stop(); break;
-          default:
-            sleep_mode_enter_rest();
-            sleep_mode_wake();
-            break;
-        }
-      }
-    });
-  }
-  go = true;
-  for (auto& th : threads) th.join();
+  const felbrin::test::SoakAction actions[] = {
+      {"start", [&r] { sleep_mode_start(&r); }},
+      {"activity", [] { sleep_mode_activity(); }},
+      {"stop", [] { sleep_mode_stop(); }},
+      {"rest", [] { sleep_mode_enter_rest(); }},
+      {"wake", [] { sleep_mode_wake(); }},
+  };
+  EXPECT_GT(felbrin::test::soak(actions, 4), 0);
   sleep_mode_stop();
   EXPECT_FALSE(sleep_mode_running());
   EXPECT_EQ(idle_events_taken(), 0);

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "tests/support/eventually.h"
 #include "tests/support/loaded_library.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/soak.h"
 
 namespace {
 
@@ -343,6 +345,41 @@ TEST_F(McFhx, TheDeviceTablePollsWhileTheControllerCloses) {
   reader.join();
   dev_info_t info;
   EXPECT_EQ(dev_data_read(DEV_TYPE_MC, &info, 0), DEV_NO_INPUT);
+  dev_close_cntrl();
+  dev_set_mc_hooks(saved);
+}
+
+// The wrapper's thread fires events and the worker polls it while callers
+// drain from several threads.
+TEST_F(McFhx, Soak) {
+  const dev_mc_hooks_t saved = dev_set_mc_hooks(dev_mc_hooks_t{});
+  mc_fhx_register_hooks();
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  ASSERT_EQ(open(), 0);
+  ASSERT_EQ(dev_add_device(DEV_TYPE_MC, c_.port.handle, &c_), 0);
+  ASSERT_EQ(dev_set_event_state(c_.port.handle, 1), 0);
+  sysInfo_t family;
+  family.systemType = SYS_KITECAN;
+  std::mutex drain_lock;  // draining decodes against the caller's record, one caller at a time
+  const uint8_t wand[8] = {1};
+  const uint8_t five[5] = {1, 2, 3, 4, 5};
+  const felbrin::test::SoakAction actions[] = {
+      {"pdo", [&] { sim_.fn<decltype(mwisim_fire_pdo)>("mwisim_fire_pdo")(0x1C8, 7, wand); }},
+      {"emergency", [&] { sim_.fn<decltype(mwisim_fire_emcy)>("mwisim_fire_emcy")(0x81, 2, 0x11223344, 9, five, 6); }},
+      {"axis event", [&] { sim_.fn<decltype(mwisim_queue_event)>("mwisim_queue_event")(2, 1); }},
+      {"poll", [] {
+         dev_info_t info;
+         dev_data_read(DEV_TYPE_MC, &info, 0);
+       }},
+      {"drain", [&] {
+         std::lock_guard lock(drain_lock);
+         can_process_events(&family);
+         for (can_node_event_t e; can_take_node_event(&e);) {}
+         for (can_event_t e; can_take_can_event(&e);) {}
+       }},
+  };
+  EXPECT_GT(felbrin::test::soak(actions, 4), 0);
+  EXPECT_EQ(mc_close_comm_fhx(c_), 0);
   dev_close_cntrl();
   dev_set_mc_hooks(saved);
 }

@@ -17,6 +17,7 @@
 #include "sim/memory_serial.h"
 #include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/soak.h"
 
 namespace {
 
@@ -539,6 +540,48 @@ TEST_F(DeviceTable, CloseTwiceAndCloseWithoutInitAreHarmless) {
   ASSERT_EQ(dev_init_cntrl(0), 0);
   dev_info_t r;
   EXPECT_EQ(dev_data_read(DEV_MASK_ALL, &r, 0), DEV_NO_INPUT);
+}
+
+// Registration, polls, waiting reads, closing and starting again, all at
+// once: a waiting read ends with an answer or at the close, never hangs.
+TEST_F(DeviceTable, SoakOfEveryOperationFromSeveralThreads) {
+  FakeCan can;
+  FakeCan* can_ptr = &can;
+  can.decide = [can_ptr] { return can_ptr->polls % 7 == 0; };
+  dev_set_can_poll_fn(fake_can);
+  std::atomic<int> next_handle{100};
+  const felbrin::test::SoakAction actions[] = {
+      {"init", [] { dev_init_cntrl(0); }},
+      {"close", [] { dev_close_cntrl(); }},
+      {"add", [&] { dev_add_device(DEV_TYPE_CAN, next_handle++ % 120, &can); }},
+      {"remove", [&] { dev_remove_device(next_handle % 120); }},
+      {"event state", [&] { dev_set_event_state(next_handle % 120, next_handle % 2); }},
+      {"entry", [] {
+         dev_info_t e;
+         (void)dev_get_entry(3, &e);
+       }},
+      {"poll", [] {
+         dev_info_t r;
+         dev_data_read(DEV_MASK_ALL, &r, 0);
+       }},
+      {"wait", [] {
+         dev_info_t r;
+         dev_data_read(DEV_TYPE_CAN, &r, 1);
+       }},
+  };
+  // A wait begun near the end may have no input and no close to come: once
+  // the soak time is over, closes end what still waits.
+  std::atomic<bool> soaked{false};
+  std::thread closer([&] {
+    std::this_thread::sleep_for(felbrin::test::soak_duration());
+    while (!soaked) {
+      dev_close_cntrl();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  EXPECT_GT(felbrin::test::soak(actions, 4), 0);
+  soaked = true;
+  closer.join();
 }
 
 }  // namespace
