@@ -1,8 +1,10 @@
-// Captures what the library sends through the log hook during a test.
+// Captures what the library sends through the log hook during a test. The
+// library logs from its own threads too, so the capture takes a lock.
 #pragma once
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "common/hooks.h"
@@ -11,18 +13,28 @@ namespace felbrin::test {
 
 class LogCapture {
  public:
-  LogCapture() : saved_(u_set_log_fn(&capture)) { text().clear(); }
+  LogCapture() : saved_(u_set_log_fn(&capture)) { clear(); }
   ~LogCapture() { u_set_log_fn(saved_); }
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  const std::string& str() const { return text(); }
-  void clear() { text().clear(); }
+  std::string str() const {
+    std::lock_guard lock(mutex());
+    return text();
+  }
+  void clear() {
+    std::lock_guard lock(mutex());
+    text().clear();
+  }
 
  private:
   static std::string& text() {
     static std::string t;
     return t;
+  }
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
   }
   // Keeps whole messages, however long.
   static int capture(const char* format, ...) {
@@ -36,6 +48,7 @@ class LogCapture {
     std::vsnprintf(out.data(), out.size(), format, again);
     va_end(again);
     out.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+    std::lock_guard lock(mutex());
     text() += out;
     return 0;
   }
