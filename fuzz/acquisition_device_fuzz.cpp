@@ -20,6 +20,7 @@
 namespace {
 
 using felbrin::fuzz::ByteStream;
+using felbrin::fuzz::expect;
 
 // The input of the run, and what the library has handed out from it.
 ByteStream* g_input = nullptr;
@@ -91,10 +92,6 @@ fx_acq_table_t make_table() {
   return t;
 }
 
-void expect(bool holds) {
-  if (!holds) std::abort();
-}
-
 void check_bounds(const sb_acq_state_t& a) {
   expect(0 <= a.deviceCount && a.deviceCount <= ACQ_MAX_DEVICES);
   expect(0 <= a.modeCount && a.modeCount <= ACQ_MAX_MODES);
@@ -103,8 +100,7 @@ void check_bounds(const sb_acq_state_t& a) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size < 1 || size > felbrin::fuzz::kMaxDeviceInput) return 0;
-  felbrin::fuzz::set_up_quietly();
+  if (!felbrin::fuzz::usable_input(size)) return 0;
   ByteStream input({data, size});
   g_input = &input;
   g_ids.clear();

@@ -23,6 +23,7 @@ namespace {
 
 using felbrin::board::Cmd;
 using felbrin::fuzz::ByteStream;
+using felbrin::fuzz::expect;
 using felbrin::fuzz::FuzzedLine;
 using felbrin::fuzz::HangGuard;
 
@@ -162,27 +163,22 @@ void run_command(uint8_t choice, sysInfo_t& info, FuzzedLine& line) {
 }
 
 constexpr std::array<int, 4> kBoards = {BD_SABLE, BD_KITE, BD_IRIS, BD_LUMEN};
-constexpr int kMaxCommands = 12;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size < 1 || size > felbrin::fuzz::kMaxDeviceInput) return 0;
-  felbrin::fuzz::set_up_quietly();
-  felbrin::fuzz::VirtualTime clock;
-  ByteStream input({data, size});
-  FuzzedLine line(input, "COM9");
+  if (!felbrin::fuzz::usable_input(size)) return 0;
+  felbrin::fuzz::DeviceRun run({data, size}, "COM9");
 
   // The line as ur_initUZ sets it, without the device table and its worker.
   sysInfo_t& info = sysInfo[0];
   info = sysInfo_t{};
-  info.instrBdType = kBoards[input.byte() % kBoards.size()];
+  info.instrBdType = kBoards[run.input.byte() % kBoards.size()];
   info.boardVersion = 13;
   if (sio_open("COM9", &info.boardLink.port) != 0 || sio_init_xonxoff(info.boardLink.port.handle, nullptr) != 0 ||
       sio_set_baud_rate(info.boardLink.port.handle, 38400) != 0 || sio_disable_xonxoff(info.boardLink.port.handle) != 0) {
     std::abort();
   }
-  for (int i = 0; i < kMaxCommands && !input.empty(); ++i) run_command(input.byte(), info, line);
+  run.commands([&](uint8_t choice) { run_command(choice, info, run.line); });
   (void)sio_close(&info.boardLink.port);
   info = sysInfo_t{};
   return 0;

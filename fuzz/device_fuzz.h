@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/hooks.h"
+#include "fuzz/fuzz_support.h"
 #include "instrument/serial/serial_port.h"
 #include "sim/memory_serial.h"
 
@@ -148,5 +149,31 @@ class FuzzedLine {
 // Every reply the fuzzer could make is an input of a few hundred bytes;
 // longer ones only slow the run down.
 inline constexpr std::size_t kMaxDeviceInput = 4096;
+
+inline void expect(bool holds) {
+  if (!holds) std::abort();
+}
+
+// One run of a target: quiet, on the virtual clock, with a device on the
+// line `port` answering from the input, and up to twelve commands, each
+// chosen by one byte of it.
+class DeviceRun {
+ public:
+  DeviceRun(std::span<const uint8_t> data, const char* port) : input(data), line(input, port) {}
+  template <class Command>
+  void commands(Command command) {
+    for (int i = 0; i < 12 && !input.empty(); ++i) command(input.byte());
+  }
+
+  VirtualTime clock;
+  ByteStream input;
+  FuzzedLine line;
+};
+
+inline bool usable_input(std::size_t size) {
+  if (size < 1 || size > kMaxDeviceInput) return false;
+  set_up_quietly();
+  return true;
+}
 
 }  // namespace felbrin::fuzz

@@ -17,6 +17,7 @@
 namespace {
 
 using felbrin::fuzz::ByteStream;
+using felbrin::fuzz::expect;
 using felbrin::fuzz::FuzzedLine;
 using felbrin::fuzz::HangGuard;
 
@@ -41,10 +42,6 @@ bool has_line(const FuzzedLine& line, std::string_view code, std::string_view fi
     start = end + 1;
   }
   return false;
-}
-
-void expect(bool holds) {
-  if (!holds) std::abort();
 }
 
 void run_command(uint8_t choice, mc_ctrl_t& c, FuzzedLine& line) {
@@ -113,16 +110,11 @@ void run_command(uint8_t choice, mc_ctrl_t& c, FuzzedLine& line) {
   }
 }
 
-constexpr int kMaxCommands = 12;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size < 1 || size > felbrin::fuzz::kMaxDeviceInput) return 0;
-  felbrin::fuzz::set_up_quietly();
-  felbrin::fuzz::VirtualTime clock;
-  ByteStream input({data, size});
-  FuzzedLine line(input, "COM7");
+  if (!felbrin::fuzz::usable_input(size)) return 0;
+  felbrin::fuzz::DeviceRun run({data, size}, "COM7");
   mc_ctrl_t c;
   c.kind = MC_KIND_SERIAL;
   c.driver = std::make_unique<NovaDriver>();
@@ -143,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   c.fwMajor = 2;
   c.fwMinor = 3;
   if (mc_open_comm_nova(c, "COM7") != 0) std::abort();
-  for (int i = 0; i < kMaxCommands && !input.empty(); ++i) run_command(input.byte(), c, line);
+  run.commands([&](uint8_t choice) { run_command(choice, c, run.line); });
   (void)mc_close_comm_nova(c);
   return 0;
 }

@@ -19,6 +19,7 @@
 namespace {
 
 using felbrin::fuzz::ByteStream;
+using felbrin::fuzz::expect;
 using felbrin::fuzz::FuzzedLine;
 using felbrin::fuzz::HangGuard;
 
@@ -27,10 +28,6 @@ using felbrin::fuzz::HangGuard;
 constexpr int64_t kReadMs = 10000 + 2000 * int64_t{TEMP_STR_MAX_LEN};
 // A NAK: the error report of up to 256 bytes, then up to 10 s of draining.
 constexpr int64_t kWriteMs = 10000 + 2000 * int64_t{256} + 10000;
-
-void expect(bool holds) {
-  if (!holds) std::abort();
-}
 
 void check_read(const FuzzedLine& line, std::string_view mnemonic, std::string_view value) {
   const std::vector<uint8_t>& b = line.sent();
@@ -72,19 +69,14 @@ void run_command(uint8_t choice, sio_handle_t handle, FuzzedLine& line) {
   }
 }
 
-constexpr int kMaxCommands = 12;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size < 1 || size > felbrin::fuzz::kMaxDeviceInput) return 0;
-  felbrin::fuzz::set_up_quietly();
-  felbrin::fuzz::VirtualTime clock;
-  ByteStream input({data, size});
-  FuzzedLine line(input, "COM5");
+  if (!felbrin::fuzz::usable_input(size)) return 0;
+  felbrin::fuzz::DeviceRun run({data, size}, "COM5");
   sio_port_t port;
   if (temp_comm_open(&port, "COM5") != 0) std::abort();
-  for (int i = 0; i < kMaxCommands && !input.empty(); ++i) run_command(input.byte(), port.handle, line);
+  run.commands([&](uint8_t choice) { run_command(choice, port.handle, run.line); });
   (void)temp_comm_close(&port);
   return 0;
 }

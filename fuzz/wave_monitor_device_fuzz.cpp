@@ -18,6 +18,7 @@
 namespace {
 
 using felbrin::fuzz::ByteStream;
+using felbrin::fuzz::expect;
 using felbrin::fuzz::FuzzedLine;
 using felbrin::fuzz::HangGuard;
 
@@ -34,10 +35,6 @@ const std::vector<uint8_t>& acked(const FuzzedLine& line, std::size_t length) {
   const std::vector<uint8_t>& b = line.sent();
   if (b.size() <= length || b[length] != WM_ACK) std::abort();
   return b;
-}
-
-void expect(bool holds) {
-  if (!holds) std::abort();
 }
 
 void run_command(uint8_t choice, ByteStream& input, sysInfo_t& info, FuzzedLine& line) {
@@ -115,21 +112,16 @@ void run_command(uint8_t choice, ByteStream& input, sysInfo_t& info, FuzzedLine&
   }
 }
 
-constexpr int kMaxCommands = 12;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size < 1 || size > felbrin::fuzz::kMaxDeviceInput) return 0;
-  felbrin::fuzz::set_up_quietly();
-  felbrin::fuzz::VirtualTime clock;
-  ByteStream input({data, size});
-  FuzzedLine line(input, "COM3");
+  if (!felbrin::fuzz::usable_input(size)) return 0;
+  felbrin::fuzz::DeviceRun run({data, size}, "COM3");
   sysInfo_t& info = sysInfo[0];
   info = sysInfo_t{};
   info.wmComm = "COM3";
   if (wm_comm_open(&info) != 0) std::abort();
-  for (int i = 0; i < kMaxCommands && !input.empty(); ++i) run_command(input.byte(), input, info, line);
+  run.commands([&](uint8_t choice) { run_command(choice, run.input, info, run.line); });
   (void)wm_comm_close(&info.waveMonitor.port);
   info = sysInfo_t{};
   return 0;
