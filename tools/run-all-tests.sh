@@ -4,7 +4,7 @@
 #   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
 #   linux-tsan  ThreadSanitizer build, whole suite
 #   windows     mingw-w64 cross build, whole suite under Wine
-#   fuzz        libFuzzer smoke run of every file reader and device-reply parser (FUZZ_SECONDS each, default 30)
+#   fuzz        libFuzzer smoke run of every file reader, device-reply parser and device protocol (FUZZ_SECONDS each, default 30)
 # Ends with one summary line "legs: N passed, M failed".
 set -u
 cd "$(dirname "$0")/.."
@@ -92,7 +92,9 @@ fuzz_smoke() {
   local dir=build/fuzz
   build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader \
     fuzz_ramp_config_reader fuzz_wave_monitor_reply fuzz_motion_config_reader fuzz_lcdmi_config_reader \
-    fuzz_pairs_reader fuzz_lumen_materials_reader fuzz_enc_zoom_cal_reader fuzz_pifoc_info_reader fuzz_cam_bad_reader fuzz_acq_scenario_reader mkdatafile || return 1
+    fuzz_pairs_reader fuzz_lumen_materials_reader fuzz_enc_zoom_cal_reader fuzz_pifoc_info_reader fuzz_cam_bad_reader fuzz_acq_scenario_reader \
+    fuzz_board_device fuzz_wave_monitor_device fuzz_temperature_device fuzz_motion_device fuzz_acquisition_device \
+    mkdatafile || return 1
   rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
     mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
   # Seeds from the generator: both header lengths, windows, buckets, invalid
@@ -134,13 +136,24 @@ fuzz_smoke() {
   rm -rf "$dir/corpus-bpix" && cp -r fuzz/corpus/cam_bad_reader "$dir/corpus-bpix" || return 1
   # Stand-in acquisition scenarios: the example and a CR LF file with missing names and counts.
   rm -rf "$dir/corpus-acq" && cp -r fuzz/corpus/acq_scenario_reader "$dir/corpus-acq" || return 1
+  # Devices: a command byte, then the replies a board, monitor, controller or
+  # acquisition library gives it.
+  local device
+  for device in board wave_monitor temperature motion acquisition; do
+    rm -rf "$dir/corpus-$device-device" && cp -r "fuzz/corpus/${device}_device" "$dir/corpus-$device-device" || return 1
+  done
   fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
     fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp" &&
     fuzz_run fuzz_ramp_config_reader "$dir/corpus-ramp-cfg" && fuzz_run fuzz_wave_monitor_reply "$dir/corpus-wm" &&
     fuzz_run fuzz_motion_config_reader "$dir/corpus-mc" && fuzz_run fuzz_lcdmi_config_reader "$dir/corpus-lcdmi" &&
     fuzz_run fuzz_pairs_reader "$dir/corpus-pairs" && fuzz_run fuzz_lumen_materials_reader "$dir/corpus-lumen" &&
     fuzz_run fuzz_enc_zoom_cal_reader "$dir/corpus-zoom" && fuzz_run fuzz_pifoc_info_reader "$dir/corpus-pifoc" &&
-    fuzz_run fuzz_cam_bad_reader "$dir/corpus-bpix" && fuzz_run fuzz_acq_scenario_reader "$dir/corpus-acq"
+    fuzz_run fuzz_cam_bad_reader "$dir/corpus-bpix" && fuzz_run fuzz_acq_scenario_reader "$dir/corpus-acq" &&
+    fuzz_run fuzz_board_device "$dir/corpus-board-device" &&
+    fuzz_run fuzz_wave_monitor_device "$dir/corpus-wave_monitor-device" &&
+    fuzz_run fuzz_temperature_device "$dir/corpus-temperature-device" &&
+    fuzz_run fuzz_motion_device "$dir/corpus-motion-device" &&
+    fuzz_run fuzz_acquisition_device "$dir/corpus-acquisition-device"
 }
 
 leg linux build_and_test linux
