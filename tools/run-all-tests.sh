@@ -93,7 +93,7 @@ fuzz_smoke() {
   build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader \
     fuzz_ramp_config_reader fuzz_wave_monitor_reply fuzz_motion_config_reader fuzz_lcdmi_config_reader \
     fuzz_pairs_reader fuzz_lumen_materials_reader fuzz_enc_zoom_cal_reader fuzz_pifoc_info_reader fuzz_cam_bad_reader fuzz_acq_scenario_reader \
-    fuzz_board_device fuzz_wave_monitor_device fuzz_temperature_device fuzz_motion_device fuzz_acquisition_device \
+    fuzz_board_device fuzz_wave_monitor_device fuzz_temperature_device fuzz_motion_device fuzz_acquisition_device fuzz_can_device \
     mkdatafile || return 1
   rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
     mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
@@ -136,10 +136,10 @@ fuzz_smoke() {
   rm -rf "$dir/corpus-bpix" && cp -r fuzz/corpus/cam_bad_reader "$dir/corpus-bpix" || return 1
   # Stand-in acquisition scenarios: the example and a CR LF file with missing names and counts.
   rm -rf "$dir/corpus-acq" && cp -r fuzz/corpus/acq_scenario_reader "$dir/corpus-acq" || return 1
-  # Devices: a command byte, then the replies a board, monitor, controller or
-  # acquisition library gives it.
+  # Devices: a command byte, then the replies a board, monitor, controller,
+  # acquisition library or CAN bridge library gives it.
   local device
-  for device in board wave_monitor temperature motion acquisition; do
+  for device in board wave_monitor temperature motion acquisition can; do
     rm -rf "$dir/corpus-$device-device" && cp -r "fuzz/corpus/${device}_device" "$dir/corpus-$device-device" || return 1
   done
   fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
@@ -153,7 +153,8 @@ fuzz_smoke() {
     fuzz_run fuzz_wave_monitor_device "$dir/corpus-wave_monitor-device" &&
     fuzz_run fuzz_temperature_device "$dir/corpus-temperature-device" &&
     fuzz_run fuzz_motion_device "$dir/corpus-motion-device" &&
-    fuzz_run fuzz_acquisition_device "$dir/corpus-acquisition-device"
+    fuzz_run fuzz_acquisition_device "$dir/corpus-acquisition-device" &&
+    fuzz_run fuzz_can_device "$dir/corpus-can-device"
 }
 
 leg linux build_and_test linux
