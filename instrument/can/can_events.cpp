@@ -297,6 +297,8 @@ dev_poll_fn can_events_install_poll() {
 
 namespace {
 
+constexpr int kPdoFetchFailuresBeforeGivingUp = 8;
+
 void queue_pdo(const can_pdo_record_t& record) {
   Queues& q = queues();
   try {
@@ -321,14 +323,23 @@ void queue_emcy(const can_emcy_record_t& record) {
 
 void can_receive_pdo(int32_t waiting, int32_t overrun, int32_t, int32_t) {
   if (overrun != 0) u_log_fn("ReceivePdo overrun.\n");
+  // One PDO that cannot be fetched is lost alone; a bridge whose count is
+  // wrong (it may claim two billion) must not keep its thread here.
+  int failed_in_a_row = 0;
   for (int32_t i = 0; i < waiting; ++i) {
     can_pdo_record_t record{};
     int32_t status = CAN_OK;
     const int err = can_api_call(&can_api_t::get_pdo, &status, &record);
     if (err != 0 || status != CAN_OK) {
       u_log_fn("ReceivePdoHandler canErr = %d\n", static_cast<int>(err != 0 ? err : status));
+      if (++failed_in_a_row == kPdoFetchFailuresBeforeGivingUp) {
+        u_log_fn("ReceivePdoHandler: %d fetches failed in a row, the rest of %d left\n", failed_in_a_row,
+                 static_cast<int>(waiting));
+        return;
+      }
       continue;
     }
+    failed_in_a_row = 0;
     queue_pdo(record);
   }
 }

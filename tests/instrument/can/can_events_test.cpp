@@ -147,6 +147,19 @@ TEST_F(CanEvents, UnfetchablePdoIsLostAloneWithOneLine) {
   EXPECT_FALSE(can_process_events(&kite));
 }
 
+TEST_F(CanEvents, ABridgeClaimingBillionsOfPdosIsLeftAfterEightFailedFetches) {
+  {
+    std::lock_guard lock(fake_.mutex);
+    fake_.pdos = {pdo(0x1C8, 1)};
+  }
+  can_receive_pdo(2000000000, 0, 0, 0);
+  std::string expected;
+  for (int i = 0; i < 8; ++i) expected += "ReceivePdoHandler canErr = -6\n";
+  EXPECT_EQ(log_.str(), expected + "ReceivePdoHandler: 8 fetches failed in a row, the rest of 2000000000 left\n");
+  const sysInfo_t kite = family(SYS_KITECAN);
+  EXPECT_TRUE(can_process_events(&kite));
+}
+
 struct DecodeCase {
   const char* name;
   int32_t system_type;
@@ -506,6 +519,8 @@ TEST(CanEventsOnTheSimulation, Soak) {
        }},
   };
   EXPECT_GT(felbrin::test::soak(actions, 4), 0);
+  // What is still queued goes out once a client listens again.
+  EXPECT_EQ(can_register_events(&kite, true), 0);
   EXPECT_TRUE(cansim::wait_delivered(20000));
   EXPECT_EQ(can_register_events(&kite, false), 0);
   can_events_free_resources();
