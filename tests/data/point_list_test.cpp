@@ -200,9 +200,9 @@ TEST(PointListThreads, SameBytesAndCodeAsOneThread) {
   };
   const Shape shapes[] = {
       {"single pixel", 1, 1, 0, 1000},
-      {"single row longer than a block", 9000, 1, 5, 1000},
-      {"single column", 1, 9000, 3, 1000},
-      {"blocks end inside rows, more blocks than buffers", 333, 150, 7, 100000},
+      {"single row of several blocks", 20000, 1, 5, 1000},
+      {"single column", 1, 20000, 3, 1000},
+      {"blocks end inside rows, more blocks than buffers", 333, 450, 7, 100000},
       {"all values equal", 70, 200, 4, 0},
       {"empty window", 0, 0, 0, 1},
       {"no valid pixel", 50, 2, 1, 1},
@@ -236,7 +236,7 @@ class CountingSink : public LimitedSink {
 };
 
 TEST(PointListThreads, WriteFailureStopsEveryThread) {
-  const Matrix a = pattern(333, 300, 7, 100000);
+  const Matrix a = pattern(333, 450, 7, 100000);
   const std::string full = convert(a.m, nullptr, 1);
   for (int threads : {2, 4}) {
     for (std::size_t limit : {std::size_t{0}, std::size_t{3}, std::size_t{100}, full.size() / 3,
