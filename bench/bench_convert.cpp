@@ -1,6 +1,7 @@
-// Converts a generated map with mapconv's reader and writer and with a
-// baseline that writes one fprintf("%d %d %g\n") per point, checks that both
-// outputs are byte-identical and prints the speed ratio.
+// Converts a generated map with mapconv's reader and writer, on one thread
+// and on one per processor, and with a baseline that writes one
+// fprintf("%d %d %g\n") per point; checks that the outputs are byte-identical
+// and prints the speed ratios.
 //
 //   bench_convert [width height invalid_percent repeats]   (default 4096 4096 10 3)
 #include <algorithm>
@@ -9,9 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "data/binary_file.h"
 #include "data/point_list.h"
+#include "data/point_list_internal.h"
 #include "bench/timing.h"
 #include "tools/datafile_builder.h"
 
@@ -65,6 +68,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   const std::string input = (dir / "map.dat").string();
   const std::string fast_out = (dir / "fast.txt").string();
+  const std::string single_out = (dir / "single.txt").string();
   const std::string base_out = (dir / "baseline.txt").string();
 
   felbrin::tools::DataFileSpec layout;
@@ -74,15 +78,20 @@ int main(int argc, char** argv) {
   if (!felbrin::tools::write_bytes(input, felbrin::tools::build_data_file(layout))) return 1;
   layout.phase.clear();
 
-  double best_fast = 1e30, best_base = 1e30;
-  for (int r = 0; r < repeats; ++r) {
-    best_fast = std::min(best_fast, seconds([&] {
+  // One whole conversion, reading included, with `threads` for the writer.
+  const auto convert = [&](const std::string& out, int threads) {
+    return seconds([&] {
       mx_i32_t m{};
       if (df_read_file(input.c_str(), nullptr, nullptr, nullptr, &m) != 0 ||
-          df_write_point_list(fast_out.c_str(), &m) != 0)
+          felbrin::write_point_list_file(out.c_str(), &m, threads) != 0)
         std::exit(2);
       mx_i32_release(&m);
-    }));
+    });
+  };
+  double best_fast = 1e30, best_single = 1e30, best_base = 1e30;
+  for (int r = 0; r < repeats; ++r) {
+    best_fast = std::min(best_fast, convert(fast_out, felbrin::kAutoThreads));
+    best_single = std::min(best_single, convert(single_out, 1));
     best_base = std::min(best_base, seconds([&] {
       mx_i32_t m{};
       if (df_read_file(input.c_str(), nullptr, nullptr, nullptr, &m) != 0 ||
@@ -91,10 +100,12 @@ int main(int argc, char** argv) {
       mx_i32_release(&m);
     }));
   }
-  const bool identical = same_file(fast_out, base_out);
-  std::printf("map %dx%d, %d%% invalid, best of %d\n", width, height, invalid, repeats);
-  std::printf("mapconv  %.3f s\nbaseline %.3f s\nratio    %.1fx\nidentical %s\n", best_fast,
-              best_base, best_base / best_fast, identical ? "yes" : "NO");
+  const bool identical = same_file(fast_out, base_out) && same_file(single_out, base_out);
+  std::printf("map %dx%d, %d%% invalid, best of %d, %u processors\n", width, height, invalid,
+              repeats, std::thread::hardware_concurrency());
+  std::printf("mapconv     %.3f s  ratio %.1fx\n", best_fast, best_base / best_fast);
+  std::printf("one thread  %.3f s  ratio %.1fx\n", best_single, best_base / best_single);
+  std::printf("baseline    %.3f s\nidentical %s\n", best_base, identical ? "yes" : "NO");
   std::filesystem::remove_all(dir);
   return identical ? 0 : 4;
 }

@@ -20,10 +20,12 @@ struct mx_stats_t {
   int32_t npoints;  // number of valid pixels
 };
 
-// Writes the valid pixels of a phase matrix as a point list. The file is
-// replaced; on a failure after it was opened it stays as written so far.
+// Writes the valid pixels of a phase matrix as a point list, formatting on
+// one thread per processor. The file is replaced; on a failure after it was
+// opened it stays as written so far.
 // Errors: ERR_INVALID_PARAM, ERR_CANT_CREATE_FILE, ERR_CANT_WRITE_FILE,
-// ERR_IMPROPER_WINDOW, ERR_ALL_BAD_DATA, ERR_PEAKVAL_OVERFLOW.
+// ERR_IMPROPER_WINDOW, ERR_ALL_BAD_DATA, ERR_PEAKVAL_OVERFLOW, ERR_NO_MEM (the
+// threads' buffers; the file is then empty).
 int df_write_point_list(const char* path, const mx_i32_t* phase);
 
 // Statistics over a window of the matrix (null: the matrix's own window),

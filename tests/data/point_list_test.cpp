@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "common/errors.h"
 #include "data/point_list_internal.h"
+#include "support/alloc_hooks.h"
 #include "support/string_sink.h"
 #include "support/temp_dir.h"
 
@@ -30,9 +32,9 @@ struct Matrix {
 
 using LimitedSink = felbrin::test::StringSink;
 
-std::string convert(const mx_i32_t& m, int* rc = nullptr) {
+std::string convert(const mx_i32_t& m, int* rc = nullptr, int threads = felbrin::kAutoThreads) {
   LimitedSink sink(SIZE_MAX);
-  const int r = felbrin::write_point_list(sink, &m, "\n");
+  const int r = felbrin::write_point_list(sink, &m, "\n", threads);
   if (rc != nullptr) *rc = r;
   return sink.text;
 }
@@ -178,10 +180,99 @@ TEST(PointListSink, WriteFailureAtAnyPointIsReported) {
   EXPECT_EQ(felbrin::write_point_list(exact, &a.m, "\n"), 0);
 }
 
+// ---- several threads, against the one-thread writer pinned down above
+
+// Values from a fixed formula; every `invalid_every`-th pixel invalid (0: none).
+Matrix pattern(int width, int height, int invalid_every, int32_t spread) {
+  std::vector<int32_t> v(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (std::size_t i = 0; i < v.size(); ++i)
+    v[i] = invalid_every > 0 && i % static_cast<std::size_t>(invalid_every) == 0
+               ? MX_INVALID_I32
+               : static_cast<int32_t>(i * 7919 % (static_cast<std::size_t>(spread) + 1)) - spread / 2;
+  return Matrix({0, 0, static_cast<int16_t>(width), static_cast<int16_t>(height)}, std::move(v));
+}
+
+TEST(PointListThreads, SameBytesAndCodeAsOneThread) {
+  struct Shape {
+    const char* name;
+    int width, height, invalid_every;
+    int32_t spread;
+  };
+  const Shape shapes[] = {
+      {"single pixel", 1, 1, 0, 1000},
+      {"single row of several blocks", 20000, 1, 5, 1000},
+      {"single column", 1, 20000, 3, 1000},
+      {"blocks end inside rows, more blocks than buffers", 333, 450, 7, 100000},
+      {"all values equal", 70, 200, 4, 0},
+      {"empty window", 0, 0, 0, 1},
+      {"no valid pixel", 50, 2, 1, 1},
+  };
+  for (const Shape& s : shapes) {
+    SCOPED_TRACE(s.name);
+    const Matrix a = pattern(s.width, s.height, s.invalid_every, s.spread);
+    int one_rc = -1;
+    const std::string one = convert(a.m, &one_rc, 1);
+    for (int threads : {2, 3, 4, 64}) {
+      int rc = -1;
+      EXPECT_EQ(convert(a.m, &rc, threads), one) << threads;
+      EXPECT_EQ(rc, one_rc) << threads;
+    }
+  }
+}
+
+// Fails like LimitedSink and counts the writes still offered after a failure.
+class CountingSink : public LimitedSink {
+ public:
+  using LimitedSink::LimitedSink;
+  bool write(std::span<const char> bytes) override {
+    if (failed_) ++writes_after_failure;
+    failed_ = !LimitedSink::write(bytes) || failed_;
+    return !failed_;
+  }
+  int writes_after_failure = 0;
+
+ private:
+  bool failed_ = false;
+};
+
+TEST(PointListThreads, WriteFailureStopsEveryThread) {
+  const Matrix a = pattern(333, 450, 7, 100000);
+  const std::string full = convert(a.m, nullptr, 1);
+  for (int threads : {2, 4}) {
+    for (std::size_t limit : {std::size_t{0}, std::size_t{3}, std::size_t{100}, full.size() / 3,
+                              full.size() / 2, full.size() - 1}) {
+      CountingSink sink(limit);
+      EXPECT_EQ(felbrin::write_point_list(sink, &a.m, "\n", threads), ERR_CANT_WRITE_FILE) << limit;
+      EXPECT_EQ(sink.text, full.substr(0, limit));
+      EXPECT_EQ(sink.writes_after_failure, 0) << limit;
+    }
+  }
+}
+
+TEST(PointListThreads, RefusedBufferWritesNothingAndLeaksNothing) {
+  const Matrix a = pattern(333, 150, 7, 100000);
+  const std::string full = convert(a.m, nullptr, 1);
+  const int allocations = felbrin::test::fail_each_allocation([&](felbrin::test::FailingAllocator&) {
+    LimitedSink sink;
+    const int rc = felbrin::write_point_list(sink, &a.m, "\n", 2);
+    if (rc == 0) {
+      EXPECT_EQ(sink.text, full);
+      return true;
+    }
+    EXPECT_EQ(rc, ERR_NO_MEM);
+    EXPECT_EQ(sink.text, "");
+    return false;
+  });
+  EXPECT_GT(allocations, 0);
+}
+
 #if defined(__linux__)
 TEST(PointListFile, FullDiskIsAnError) {
   Matrix a({0, 0, 1, 1}, {4});
   EXPECT_EQ(df_write_point_list("/dev/full", &a.m), ERR_CANT_WRITE_FILE);
+  const Matrix big = pattern(333, 300, 7, 100000);
+  for (int threads : {1, 2})
+    EXPECT_EQ(felbrin::write_point_list_file("/dev/full", &big.m, threads), ERR_CANT_WRITE_FILE);
 }
 #endif
 
