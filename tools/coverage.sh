@@ -17,7 +17,9 @@ fi
 cmake --preset coverage >/dev/null
 cmake --build --preset coverage
 find build/coverage -name '*.gcda' -delete
-ctest --preset coverage || echo "coverage.sh: some tests failed; the figures cover what ran"
+# Counters are updated atomically (the preset), since the tests run threads.
+# The installed-package test links a consumer without the coverage runtime.
+ctest --preset coverage -E installed_package || echo "coverage.sh: some tests failed; the figures cover what ran"
 
 gcovr --root . --object-directory build/coverage \
   --filter 'app/' --filter 'common/' --filter 'data/' --filter 'instrument/' --filter 'platform/' \
