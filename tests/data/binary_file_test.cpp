@@ -301,20 +301,17 @@ TEST_F(BinaryReader, GivenBuffersAreReleasedNotLeaked) {
 
 TEST_F(BinaryReader, EveryAllocationFailureGivesNoMemoryAndLeavesNothing) {
   const Bytes b = build_data_file(small_spec());
-  for (int fail_at = 0;; ++fail_at) {
-    felbrin::test::FailingAllocator alloc(fail_at);
+  const int allocations = felbrin::test::fail_each_allocation([&](felbrin::test::FailingAllocator& alloc) {
     Records r;
     const int rc = read(b, r);
-    if (alloc.requests() <= fail_at) {
-      EXPECT_EQ(rc, 0);
-      EXPECT_GE(fail_at, 2);  // both buffers were tried
-      break;
-    }
-    EXPECT_EQ(rc, ERR_NO_MEM) << fail_at;
+    if (rc == 0) return true;
+    EXPECT_EQ(rc, ERR_NO_MEM);
     EXPECT_EQ(r.phase.matrix, nullptr);
     EXPECT_EQ(r.intensity.matrix, nullptr);
     EXPECT_EQ(alloc.live_blocks(), 0);
-  }
+    return false;
+  });
+  EXPECT_GE(allocations, 2);  // both buffers were tried
 }
 
 TEST_F(BinaryReader, ReadsFromTheCurrentPositionOfAStream) {

@@ -161,15 +161,19 @@ TEST_F(CamBadBuild, FromTheSerialNumbersFileThenFromTheInlineList) {
 TEST_F(CamBadBuild, AFailedAllocationLeavesNoTable) {
   s->badPixelMode = 1;
   felbrin::test::write_file(dir.path() / "bpix_0.dat", "[c 0 1 8 8 30\n1 1\n[c 0 1 8 8 30\n2 2\n");
-  for (int fail_at = 1;; ++fail_at) {
-    felbrin::test::FailingAllocator failing(fail_at);
+  int count = 0;
+  felbrin::test::fail_each_allocation([&](felbrin::test::FailingAllocator&) {
     const int rc = gen_cam_ped_filename(s.get());
-    if (rc == 0) break;
-    EXPECT_EQ(rc, ERR_NO_MEM) << fail_at;
-    EXPECT_EQ(s->acq.camBad, nullptr) << fail_at;
-    EXPECT_EQ(s->acq.camBadCount, 0) << fail_at;
-  }
-  EXPECT_EQ(s->acq.camBadCount, 2);
+    count = s->acq.camBadCount;
+    if (rc != 0) {
+      EXPECT_EQ(rc, ERR_NO_MEM);
+      EXPECT_EQ(s->acq.camBad, nullptr);
+      EXPECT_EQ(count, 0);
+    }
+    cam_bad_release(s.get());
+    return rc == 0;
+  });
+  EXPECT_EQ(count, 2);
 }
 
 }  // namespace

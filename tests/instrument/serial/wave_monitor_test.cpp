@@ -203,23 +203,17 @@ TEST(WaveMonRead, FirstByteWaitsTenSecondsAndTheTimeoutComesBack) {
 // left behind, until all of them succeed.
 TEST(WaveMonRead, OutOfMemoryLeavesNothingAllocated) {
   const Bytes reply_bytes = cat({le32(2), {'h', 1, 2, 3, 4, kAck}});
-  for (int fail_at = 0;; ++fail_at) {
-    SCOPED_TRACE(fail_at);
+  felbrin::test::fail_each_allocation([&](felbrin::test::FailingAllocator&) {
     Monitor m;
     m.peer.push(reply_bytes);
-    felbrin::test::FailingAllocator alloc(fail_at);
     wm_reply_t reply{};
     const int rc = wm_comm_read(m.port(), &reply, 1, 2, WM_RESP_SIZE_READ_ACK, 0);
-    if (alloc.requests() <= fail_at) {
-      EXPECT_EQ(rc, 0);
-      mx_list_release(&reply);
-      EXPECT_EQ(alloc.live_blocks(), 0);
-      break;
-    }
+    mx_list_release(&reply);
+    if (rc == 0) return true;
     EXPECT_EQ(rc, ERR_NO_MEM);
-    EXPECT_EQ(alloc.live_blocks(), 0);
     EXPECT_EQ(untimed(m.log.str()), "<t> wm_comm_read: ERR_NO_MEM\n");
-  }
+    return false;
+  });
 }
 
 // ---- commands against the simulated monitor
