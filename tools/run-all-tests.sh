@@ -88,78 +88,46 @@ fuzz_run() {
   return "$rc"
 }
 
+# Every target has a kept corpus fuzz/corpus/<name> (target fuzz_<name>) and
+# starts from a copy of it, so the fuzzer's finds stay out of the source tree.
 fuzz_smoke() {
-  local dir=build/fuzz
-  build fuzz --target fuzz_binary_reader fuzz_ascii_reader fuzz_calibration_reader fuzz_ramp_reader \
-    fuzz_ramp_config_reader fuzz_wave_monitor_reply fuzz_motion_config_reader fuzz_lcdmi_config_reader \
-    fuzz_pairs_reader fuzz_lumen_materials_reader fuzz_enc_zoom_cal_reader fuzz_pifoc_info_reader fuzz_cam_bad_reader fuzz_acq_scenario_reader \
-    fuzz_board_device fuzz_wave_monitor_device fuzz_temperature_device fuzz_motion_device fuzz_acquisition_device fuzz_can_device \
-    mkdatafile || return 1
-  rm -rf "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal" &&
-    mkdir -p "$dir/corpus" "$dir/corpus-ascii" "$dir/corpus-cal"
-  # Seeds from the generator: both header lengths, windows, buckets, invalid
-  # pixels; the ASCII seeds are the same data sets written by the library.
-  local gen="$dir/mkdatafile"
-  "$gen" -w 3 -h 2 "$dir/corpus/small.dat" &&
-    "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l "$dir/corpus/long-buckets.dat" &&
-    "$gen" -w 4 -h 4 -i 100 "$dir/corpus/all-invalid.dat" &&
-    "$gen" -w 8 -h 1 -b 1 -i 0 -s 9 "$dir/corpus/one-row.dat" &&
-    "$gen" -w 3 -h 2 -A "$dir/corpus-ascii/small.asc" &&
-    "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l -A "$dir/corpus-ascii/long-buckets.asc" &&
-    "$gen" -w 11 -h 1 -i 0 -A "$dir/corpus-ascii/one-row.asc" || return 1
-  cp examples/sample.dat fuzz/corpus/binary_reader/* "$dir/corpus/"
-  cp fuzz/corpus/ascii_reader/* "$dir/corpus-ascii/"
-  # Calibration seeds: whole files as the writer writes them, and the kept
-  # corpus of earlier long runs (inputs that once failed among them).
-  cp examples/calibration/*.cal fuzz/corpus/calibration_reader/* "$dir/corpus-cal/"
-  # Ramp seeds: SWLI, PMI, BTW and point-less ramps as the writer writes them,
-  # copied so the fuzzer's finds stay out of the source tree.
-  rm -rf "$dir/corpus-ramp" && cp -r fuzz/corpus/ramp_reader "$dir/corpus-ramp" || return 1
-  # Ramp configuration seeds: the writer's output (LF and CR LF) and the sample line.
-  rm -rf "$dir/corpus-ramp-cfg" && cp -r fuzz/corpus/ramp_config_reader "$dir/corpus-ramp-cfg" || return 1
-  # Wave monitor replies: kind, respLen and item size, then the line.
-  rm -rf "$dir/corpus-wm" && cp -r fuzz/corpus/wave_monitor_reply "$dir/corpus-wm" || return 1
-  # Motion configuration seeds: two axes with a copy, gains and units in a
-  # CR LF file, and every encoder conversion type.
-  rm -rf "$dir/corpus-mc" && cp -r fuzz/corpus/motion_config_reader "$dir/corpus-mc" || return 1
-  # LCDMI configuration and coordinate pair seeds: the examples, CR LF files,
-  # and lines at the edges of what the readers accept.
-  rm -rf "$dir/corpus-lcdmi" && cp -r fuzz/corpus/lcdmi_config_reader "$dir/corpus-lcdmi" || return 1
-  rm -rf "$dir/corpus-pairs" && cp -r fuzz/corpus/pairs_reader "$dir/corpus-pairs" || return 1
-  # Lumen materials seeds: the example file, a CR LF file and one of every kind of bad line.
-  rm -rf "$dir/corpus-lumen" && cp -r fuzz/corpus/lumen_materials_reader "$dir/corpus-lumen" || return 1
-  # Zoom calibration seeds: the example, a CR LF file and refused pairs.
-  rm -rf "$dir/corpus-zoom" && cp -r fuzz/corpus/enc_zoom_cal_reader "$dir/corpus-zoom" || return 1
-  # Pifoc info seeds: the example, a CR LF file, the integer limits and only comments.
-  rm -rf "$dir/corpus-pifoc" && cp -r fuzz/corpus/pifoc_info_reader "$dir/corpus-pifoc" || return 1
-  # Camera bad-pixel seeds: the example, a CR LF file, a point without a header, a zero-size frame.
-  rm -rf "$dir/corpus-bpix" && cp -r fuzz/corpus/cam_bad_reader "$dir/corpus-bpix" || return 1
-  # Stand-in acquisition scenarios: the example and a CR LF file with missing names and counts.
-  rm -rf "$dir/corpus-acq" && cp -r fuzz/corpus/acq_scenario_reader "$dir/corpus-acq" || return 1
-  # Devices: a command byte, then the replies a board, monitor, controller,
-  # acquisition library or CAN bridge library gives it.
-  local device
-  for device in board wave_monitor temperature motion acquisition can; do
-    rm -rf "$dir/corpus-$device-device" && cp -r "fuzz/corpus/${device}_device" "$dir/corpus-$device-device" || return 1
+  local dir=build/fuzz name names=() targets=()
+  for name in fuzz/corpus/*/; do
+    name=$(basename "$name")
+    names+=("$name")
+    targets+=("fuzz_$name")
   done
-  fuzz_run fuzz_binary_reader "$dir/corpus" && fuzz_run fuzz_ascii_reader "$dir/corpus-ascii" &&
-    fuzz_run fuzz_calibration_reader "$dir/corpus-cal" && fuzz_run fuzz_ramp_reader "$dir/corpus-ramp" &&
-    fuzz_run fuzz_ramp_config_reader "$dir/corpus-ramp-cfg" && fuzz_run fuzz_wave_monitor_reply "$dir/corpus-wm" &&
-    fuzz_run fuzz_motion_config_reader "$dir/corpus-mc" && fuzz_run fuzz_lcdmi_config_reader "$dir/corpus-lcdmi" &&
-    fuzz_run fuzz_pairs_reader "$dir/corpus-pairs" && fuzz_run fuzz_lumen_materials_reader "$dir/corpus-lumen" &&
-    fuzz_run fuzz_enc_zoom_cal_reader "$dir/corpus-zoom" && fuzz_run fuzz_pifoc_info_reader "$dir/corpus-pifoc" &&
-    fuzz_run fuzz_cam_bad_reader "$dir/corpus-bpix" && fuzz_run fuzz_acq_scenario_reader "$dir/corpus-acq" &&
-    fuzz_run fuzz_board_device "$dir/corpus-board-device" &&
-    fuzz_run fuzz_wave_monitor_device "$dir/corpus-wave_monitor-device" &&
-    fuzz_run fuzz_temperature_device "$dir/corpus-temperature-device" &&
-    fuzz_run fuzz_motion_device "$dir/corpus-motion-device" &&
-    fuzz_run fuzz_acquisition_device "$dir/corpus-acquisition-device" &&
-    fuzz_run fuzz_can_device "$dir/corpus-can-device"
+  build fuzz --target "${targets[@]}" mkdatafile || return 1
+  for name in "${names[@]}"; do
+    rm -rf "$dir/corpus-$name" && cp -r "fuzz/corpus/$name" "$dir/corpus-$name" || return 1
+  done
+  # More seeds for the data file readers from the generator: both header
+  # lengths, windows, buckets, invalid pixels; the ASCII seeds are the same
+  # data sets written by the library. And the bundled example files whole.
+  local gen="$dir/mkdatafile" bin="$dir/corpus-binary_reader" asc="$dir/corpus-ascii_reader"
+  "$gen" -w 3 -h 2 "$bin/small.dat" &&
+    "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l "$bin/long-buckets.dat" &&
+    "$gen" -w 4 -h 4 -i 100 "$bin/all-invalid.dat" &&
+    "$gen" -w 8 -h 1 -b 1 -i 0 -s 9 "$bin/one-row.dat" &&
+    "$gen" -w 3 -h 2 -A "$asc/small.asc" &&
+    "$gen" -w 5 -h 4 -x 2 -y 3 -b 2 -l -A "$asc/long-buckets.asc" &&
+    "$gen" -w 11 -h 1 -i 0 -A "$asc/one-row.asc" || return 1
+  cp examples/sample.dat "$bin/" && cp examples/calibration/*.cal "$dir/corpus-calibration_reader/" || return 1
+  local rc=0
+  for name in "${names[@]}"; do
+    fuzz_run "fuzz_$name" "$dir/corpus-$name" || rc=1
+  done
+  return "$rc"
 }
 
 leg linux build_and_test linux
 leg linux-asan build_and_test linux-asan
-leg linux-tsan build_and_test linux-tsan
+# The thread soaks run longer where ThreadSanitizer watches them.
+tsan_leg() {
+  FELBRIN_SOAK_MS=3000 build_and_test linux-tsan
+}
+
+leg linux-tsan tsan_leg
 leg windows windows_leg
 leg fuzz fuzz_smoke
 
