@@ -430,17 +430,33 @@ TEST_F(CanEvents, ThreadsLoseAndReorderNothing) {
   dev_set_can_poll_fn(saved);
 }
 
+// A Kite on the simulated bridge; whatever a test leaves registered or
+// queued is undone.
+class CanEventsOnTheSimulation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cansim::reset();
+    ASSERT_TRUE(cansim::preset("kite:00-1A-2B-3C-4D-5E"));
+    felbrin::can::clear_event_queues();
+    felbrin::can::reset_decoder_state();
+    ASSERT_TRUE(felbrin::test::connect_simulated_bridge());
+  }
+  void TearDown() override {
+    EXPECT_EQ(can_register_events(&kite, false), 0);
+    can_events_free_resources();
+    felbrin::can::forget_registration();
+    felbrin::can::clear_event_queues();
+    felbrin::can::forget_binding();
+    cansim::reset();
+  }
+  felbrin::test::LogCapture log;  // overruns are expected while clients re-register
+  sysInfo_t kite = family(SYS_KITECAN);
+};
+
 // The simulated bridge's own callback thread delivers while the client
 // registers again and again: what arrives is decoded once and in order,
 // and with the registration left alone nothing is lost.
-TEST(CanEventsOnTheSimulation, ReregistrationDuringTrafficKeepsOrder) {
-  felbrin::test::LogCapture log;  // overruns are expected while the client re-registers
-  cansim::reset();
-  ASSERT_TRUE(cansim::preset("kite:00-1A-2B-3C-4D-5E"));
-  felbrin::can::clear_event_queues();
-  felbrin::can::reset_decoder_state();
-  ASSERT_TRUE(felbrin::test::connect_simulated_bridge());
-  sysInfo_t kite = family(SYS_KITECAN);
+TEST_F(CanEventsOnTheSimulation, ReregistrationDuringTrafficKeepsOrder) {
   ASSERT_EQ(can_register_events(&kite, true), 0);
 
   auto inject = [](uint32_t n) {
@@ -486,24 +502,11 @@ TEST(CanEventsOnTheSimulation, ReregistrationDuringTrafficKeepsOrder) {
   EXPECT_EQ(seen - before, kBurst * kBursts);
   EXPECT_TRUE(in_order);
 
-  EXPECT_EQ(can_register_events(&kite, false), 0);
-  can_events_free_resources();
-  felbrin::can::forget_registration();
-  felbrin::can::clear_event_queues();
-  felbrin::can::forget_binding();
-  cansim::reset();
 }
 
 // The bridge's callback thread delivers while clients register, drain and
 // inject from several threads of their own.
-TEST(CanEventsOnTheSimulation, Soak) {
-  felbrin::test::LogCapture log;  // overruns are expected
-  cansim::reset();
-  ASSERT_TRUE(cansim::preset("kite:00-1A-2B-3C-4D-5E"));
-  felbrin::can::clear_event_queues();
-  felbrin::can::reset_decoder_state();
-  ASSERT_TRUE(felbrin::test::connect_simulated_bridge());
-  sysInfo_t kite = family(SYS_KITECAN);
+TEST_F(CanEventsOnTheSimulation, Soak) {
   std::mutex drain_lock;  // draining decodes against the caller's record, one caller at a time
   const uint8_t block[CAN_EMCY_BLOCK_SIZE] = {1, 2, 3};
   const felbrin::test::SoakAction actions[] = {
@@ -522,12 +525,6 @@ TEST(CanEventsOnTheSimulation, Soak) {
   // What is still queued goes out once a client listens again.
   EXPECT_EQ(can_register_events(&kite, true), 0);
   EXPECT_TRUE(cansim::wait_delivered(20000));
-  EXPECT_EQ(can_register_events(&kite, false), 0);
-  can_events_free_resources();
-  felbrin::can::forget_registration();
-  felbrin::can::clear_event_queues();
-  felbrin::can::forget_binding();
-  cansim::reset();
 }
 
 }  // namespace
