@@ -543,9 +543,12 @@ int mc_smart_z_home(sysInfo_t* info, mc_ctrl_t& c) {
   if ((type >= 4 && type <= 7) || (type >= 11 && type <= 13) || (type >= 19 && type <= 23) ||
       (type >= 27 && type <= 35)) {
     err = c.driver->z_home(c, info->stageNumber);
+  } else if (!in_range(z)) {
+    // MC_AXES would ask the home search for every axis.
+    err = ERR_MC_INVALID_AXIS;
   } else if (type == 17) {
     err = c.driver->find_home(c, z);
-  } else if (in_range(z) && c.axes[z].homed != 0) {
+  } else if (c.axes[z].homed != 0) {
     err = mc_set_focus_zero(c);
   } else {
     err = c.driver->find_home(c, z);

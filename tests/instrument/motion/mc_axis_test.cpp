@@ -10,12 +10,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "instrument/calibration/sys_info.h"
+#include "instrument/motion/mc_pmac.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
 #include "sim/memory_serial.h"
@@ -23,6 +25,7 @@
 #include "sim/runner.h"
 #include "sim/script.h"
 #include "sim/transport.h"
+#include "tests/instrument/motion/mc_entries.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_clock.h"
@@ -77,6 +80,12 @@ class RecordingDriver final : public McDriver {
     for (int i = 0; i < MC_AXES; ++i) counts[i] = 1000 * (i + 1);
     if (axis != MC_ALL_AXES) counts[0] = 1000 * (axis + 1);
     return 0;
+  }
+  int z_home(mc_ctrl_t&, int32_t stage) override {
+    return answer("z_home " + std::to_string(stage), "z_home");
+  }
+  int find_home(mc_ctrl_t&, int axis) override {
+    return answer("find_home " + std::to_string(axis), "find_home");
   }
   int kind(const mc_ctrl_t&) const override { return MC_KIND_SERIAL; }
   int close(mc_ctrl_t&) override { return answer("close", "close"); }
@@ -287,6 +296,11 @@ TEST_F(McAxis, LetterGettersExplainWhatIsMissing) {
        "mc_get_x_pos: X axis does not have a home position\n"},
       {"pitch inactive", mc_get_pitch_pos, [](mc_ctrl_t& k) { k.pAxis = 5; },
        ERR_MC_AXIS_INACTIVE, "mc_get_pitch_pos: Pitch axis is inactive\n"},
+      {"roll", mc_get_roll_pos, [](mc_ctrl_t& k) { k.rAxis = 1; }, 0, ""},
+      {"no roll", mc_get_roll_pos, [](mc_ctrl_t&) {}, ERR_MC_INVALID_AXIS,
+       "mc_get_roll_pos: Roll axis does not exist\n"},
+      {"roll no home", mc_get_roll_pos, [](mc_ctrl_t& k) { k.rAxis = 0; k.axes[0].homed = 0; },
+       ERR_MC_NO_HOME, "mc_get_roll_pos: Roll axis does not have a home position\n"},
   };
   for (const LetterCase& l : cases) {
     SCOPED_TRACE(l.name);
@@ -320,6 +334,58 @@ TEST_F(McAxis, HomeOffsetNeedsAFoundHome) {
   EXPECT_EQ(z, 0);
 }
 
+// The system type decides how Z is homed: by the stage number, by the home
+// search, or, when Z already has its home, by taking the focus zero here.
+TEST_F(McAxis, SmartZHomeByTheSystemType) {
+  struct Case {
+    int32_t type;
+    bool z_homed;
+    Strings calls;
+  } cases[] = {
+      {3, false, {"find_home 2"}},  {4, false, {"z_home 77"}},   {7, true, {"z_home 77"}},
+      {8, false, {"find_home 2"}},  {11, false, {"z_home 77"}},  {13, false, {"z_home 77"}},
+      {14, true, {"positions 2"}},  {17, true, {"find_home 2"}}, {18, false, {"find_home 2"}},
+      {19, false, {"z_home 77"}},   {23, false, {"z_home 77"}},  {24, false, {"find_home 2"}},
+      {26, true, {"positions 2"}},  {27, false, {"z_home 77"}},  {35, false, {"z_home 77"}},
+      {36, false, {"find_home 2"}},
+  };
+  sysInfo_t info;
+  info.stageNumber = 77;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.type);
+    SetUp();
+    info.systemType = k.type;
+    c.axes[2].homed = k.z_homed ? 1 : 0;
+    EXPECT_EQ(mc_smart_z_home(&info, c), 0);
+    EXPECT_EQ(driver->calls, k.calls);
+    // Only the focus zero stores an offset.
+    EXPECT_EQ(c.axes[2].homeOffsetSet, k.calls[0] == "positions 2" ? 1 : 0);
+  }
+  log.clear();
+  EXPECT_EQ(mc_smart_z_home(nullptr, c), ERR_INVALID_PARAM);
+  EXPECT_EQ(log.str(), "mc_smart_z_home: System info parameter is NULL\n");
+  driver->fail["z_home"] = ERR_MC_CANT_FIND_Z_HOME;
+  info.systemType = 5;
+  log.clear();
+  EXPECT_EQ(mc_smart_z_home(&info, c), ERR_MC_CANT_FIND_Z_HOME);
+  EXPECT_EQ(log.str(), "mc_smart_z_home failed: ERR_MC_CANT_FIND_Z_HOME\n");
+}
+
+// Without a Z axis the home search must not be asked for "all axes", the
+// number that stands in for a missing one.
+TEST_F(McAxis, SmartZHomeWithoutAZAxisHomesNothing) {
+  c.zAxis = MC_NO_AXIS;
+  sysInfo_t info;
+  for (int32_t type : {1, 17}) {
+    SCOPED_TRACE(type);
+    info.systemType = type;
+    log.clear();
+    EXPECT_EQ(mc_smart_z_home(&info, c), ERR_MC_INVALID_AXIS);
+    EXPECT_EQ(driver->calls, Strings{});
+    EXPECT_EQ(log.str(), "mc_smart_z_home failed: ERR_MC_INVALID_AXIS\n");
+  }
+}
+
 TEST_F(McAxis, LettersLowestIndexWinsAndRStandsInForX) {
   for (mc_axis_t& a : c.axes) a.letter = 0;
   c.axes[3].letter = 'r';
@@ -331,6 +397,53 @@ TEST_F(McAxis, LettersLowestIndexWinsAndRStandsInForX) {
   c.axes[7].letter = 'X';
   mc_find_letter_axes(c);
   EXPECT_EQ(c.xAxis, 7);
+}
+
+// ---- drivers without a controller behind them
+
+// Until a driver is chosen, every entry refuses and writes nothing.
+TEST(McDriverTable, TheResetDriverRefusesEveryEntry) {
+  mc_ctrl_t c;
+  std::vector<int32_t> out;
+  for (const mc_entries::Entry& e : mc_entries::all()) {
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(mc_entries::run(e, c, out), ERR_MC_NOT_AVAIL);
+    EXPECT_EQ(out, std::vector<int32_t>(MC_AXES, mc_entries::kUntouched));
+  }
+  c.driver->event_pump(c);
+  EXPECT_EQ(c.driver->kind(c), MC_KIND_NONE);
+  EXPECT_EQ(c.driver->num_axes(c), MC_AXES);
+}
+
+// The PMAC driver never opens: what it would do on the controller fails as
+// not opened without writing anything, and only the entries it leaves
+// alone anyway answer success, with neutral values.
+TEST(McDriverTable, ThePmacDriverClaimsNothingItCannotDo) {
+  LogCapture log;
+  mc_ctrl_t c;
+  c.kind = MC_KIND_PMAC;
+  c.driver = std::make_unique<PmacDriver>();
+  const std::set<std::string> nothing_to_do = {"set_ss_velocity", "enable_joystick", "z_home",
+                                               "find_home", "get_event", "align_view_indicator",
+                                               "close"};
+  std::vector<int32_t> out;
+  for (const mc_entries::Entry& e : mc_entries::all()) {
+    SCOPED_TRACE(e.name);
+    const int got = mc_entries::run(e, c, out);
+    if (std::string(e.name) == "open") {
+      EXPECT_EQ(got, ERR_PMAC_NO_DLL);
+      EXPECT_EQ(out[0], ERR_PMAC_NO_DLL);
+      EXPECT_EQ(out[1], 1);
+    } else if (nothing_to_do.count(e.name) != 0) {
+      EXPECT_EQ(got, 0);
+      EXPECT_EQ(out, mc_entries::neutral(e));
+    } else {
+      EXPECT_EQ(got, ERR_PMAC_DEVICE_NOT_OPENED);
+      EXPECT_EQ(out, std::vector<int32_t>(MC_AXES, mc_entries::kUntouched));
+    }
+  }
+  EXPECT_EQ(c.driver->kind(c), MC_KIND_PMAC);
+  EXPECT_EQ(log.str(), "mc_open_comm_pmac() error opening PMAC0 err=342\n");
 }
 
 // ---- set-up

@@ -10,6 +10,8 @@
 #include "instrument/motion/mc_axis.h"
 
 #include <atomic>
+#include <functional>
+#include <set>
 #include <string>
 #include <mutex>
 #include <thread>
@@ -20,9 +22,11 @@
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/motion/mc_fhx_internal.h"
+#include "instrument/motion/mc_mwi.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 #include "sim/motion_wrapper/mwisim.h"
+#include "tests/instrument/motion/mc_entries.h"
 #include "tests/support/eventually.h"
 #include "tests/support/loaded_library.h"
 #include "tests/support/log_capture.h"
@@ -134,6 +138,8 @@ TEST_F(McFhx, ExportListsDecideTheBinding) {
 
 TEST_F(McFhx, TheRealNameIsFoundBesideTheProgram) {
   felbrin::motion::set_wrapper_library("");
+  EXPECT_TRUE(std::string(felbrin::motion::wrapper_library()).find("MotionWrapperInterface") !=
+              std::string::npos);
   EXPECT_EQ(open(), 0);
   EXPECT_NE(c_.port.handle, SIO_INVALID_HANDLE);
 }
@@ -267,6 +273,138 @@ TEST_F(McFhx, FailuresLogTheWrappersText) {
             "mc_move_fhx failed: ERR_MC_AXIS_BUSY; Move_MWI: injected failure\n"
             "mc_move_fhx failed: joy_on\n"
             "Axis Y failed to enable joystick\n");
+}
+
+// The stand-in's clock for the tests that move axes: still until a test
+// moves it on.
+std::atomic<int64_t> g_wrapper_now{0};
+int64_t wrapper_now() { return g_wrapper_now.load(); }
+
+// Each entry the wrapper fills hands on the wrapper's failure with its text,
+// and on success what the wrapper answered, for the axis it was given.
+TEST_F(McFhx, EntriesForwardToTheWrapperAndBack) {
+  open_configured();
+  sim_.fn<decltype(mwisim_set_clock)>("mwisim_set_clock")(&wrapper_now);
+  const auto position = [&](int axis) {
+    int32_t v = 0;
+    sim_.fn<decltype(GetPosition_MWI)>("GetPosition_MWI")(c_.port.handle, axis, &v);
+    return v;
+  };
+  // Axes 0 and 1 somewhere of their own, so that a swapped axis shows.
+  ASSERT_EQ(mc_move_fhx(c_, 0, 0.25), 0);
+  ASSERT_EQ(mc_move_fhx(c_, 1, -0.5), 0);
+  g_wrapper_now += 1000000000;
+  const int32_t at0 = position(0), at1 = position(1);
+  ASSERT_NE(at0, at1);
+  sim_.calls();
+  log_.clear();
+
+  using Op = std::function<int(mc_ctrl_t&, int32_t*)>;
+  const int axes_2_0[] = {2, 0};
+  struct Case {
+    const char* op;      // the name its failure is logged under
+    const char* failed;  // the wrapper function made to fail
+    Op call;
+    std::vector<std::string> calls;
+    std::vector<int32_t> out;  // the first outputs on success
+  } cases[] = {
+      {"mc_set_accel_fhx", "SetAcceleration_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->set_accel(m, 1, 500); }, {"SetAcceleration_MWI 1"}, {}},
+      {"mc_set_velocity_fhx", "SetVelocity_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->set_velocity(m, MC_ALL_AXES, 300); }, {"SetVelocity_MWI 0", "SetVelocity_MWI 1", "SetVelocity_MWI 2"}, {}},
+      {"mc_set_mode_fhx", "SetMoveMode_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->set_mode(m, 2, MC_MODE_ABSOLUTE); }, {"SetMoveMode_MWI 2"}, {}},
+      {"mc_stop_fhx", "StopAxis_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->stop(m, 1); }, {"StopAxis_MWI 1"}, {}},
+      {"mc_get_status_fhx", "GetAxisStatus_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->get_status(m, 1, o); }, {"GetAxisStatus_MWI 1"}, {2}},
+      {"mc_get_error_fhx", "GetError_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->get_error(m, MC_CONTROLLER, o); }, {"GetError_MWI"}, {0}},
+      {"mc_get_error_fhx", "GetAxisError_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->get_error(m, 0, o); }, {"GetAxisError_MWI 0"}, {0}},
+      {"mc_get_ipos_fhx", "GetPosition_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->get_positions(m, 1, o); }, {"GetPosition_MWI 1"}, {at1}},
+      {"mc_get_ipos_fhx", "GetPosition_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->get_positions(m, MC_ALL_AXES, o); }, {"GetPosition_MWI 0", "GetPosition_MWI 1", "GetPosition_MWI 2"}, {at0, at1, 0, MC_POS_UNKNOWN}},
+      {"mc_home_state_fhx", "GetHomeState_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->home_state(m, 0); }, {"GetHomeState_MWI 0"}, {}},
+      {"mc_axis_pos_report_fhx", "SetPositionReport_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->axis_pos_report(m, MC_ALL_AXES, 1); }, {"SetPositionReport_MWI 0", "SetPositionReport_MWI 1", "SetPositionReport_MWI 2"}, {}},
+      {"mc_enable_pos_report_fhx", "EnablePositionReports_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->enable_pos_report(m); }, {"EnablePositionReports_MWI"}, {}},
+      {"mc_disable_pos_report_fhx", "DisablePositionReports_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->disable_pos_report(m); }, {"DisablePositionReports_MWI"}, {}},
+      {"mc_set_ext_closed_loop_fhx", "SetExternalClosedLoopEnabled_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->set_ext_closed_loop(m, 1, 1); }, {"SetExternalClosedLoopEnabled_MWI 1"}, {}},
+      {"mc_get_ext_closed_loop_fhx", "GetExternalClosedLoopEnabled_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->get_ext_closed_loop(m, 1, o); }, {"GetExternalClosedLoopEnabled_MWI 1"}, {1}},
+      {"mc_supports_ext_closed_loop_fhx", "GetSupportsExternalClosedLoop_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->supports_ext_closed_loop(m, 2, o); }, {"GetSupportsExternalClosedLoop_MWI 2"}, {0}},
+      {"mc_amplifier_fault_fhx", "GetExternalClosedLoopAmplifierFault_MWI", [](mc_ctrl_t& m, int32_t* o) { return m.driver->amplifier_fault(m, 0, o); }, {"GetExternalClosedLoopAmplifierFault_MWI 0"}, {0}},
+      {"mc_set_align_view_indicator_fhx", "SetAlignViewIndicator_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->align_view_indicator(m, 1); }, {"SetAlignViewIndicator_MWI"}, {}},
+      {"mc_get_config_fhx", "GetConfigurationFile_MWI", [](mc_ctrl_t& m, int32_t* o) {
+         std::string name;
+         uint16_t numbers[2] = {9, 9};
+         const int err = m.driver->get_config(m, &name, numbers);
+         if (err == 0) o[0] = name == "stage.cfg" && numbers[0] == 0 && numbers[1] == 0 ? 1 : 0;
+         return err;
+       }, {"GetConfigurationFile_MWI"}, {1}},
+      {"mc_disable_joystick_fhx", "DisableJoystick_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->disable_joystick(m, MC_ALL_AXES); }, {"DisableJoystick_MWI", "GetIsJoystickEnabled_MWI 0", "GetIsJoystickEnabled_MWI 1", "GetIsJoystickEnabled_MWI 2"}, {}},
+      {"mc_enable_joystick_fhx", "EnableAxisJoystick_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->enable_joystick(m, 1); }, {"EnableAxisJoystick_MWI 1", "GetIsJoystickEnabled_MWI 1"}, {}},
+      {"mc_find_home_fhx", "FindHome_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->z_home(m, 680000); }, {"FindHome_MWI 2"}, {}},
+      {"mc_find_home_fhx", "FindHome_MWI", [&](mc_ctrl_t& m, int32_t*) {
+         g_wrapper_now += 1000000000;  // the last search is over
+         return m.driver->home_axes(m, axes_2_0, 2);
+       }, {"FindHome_MWI 2", "FindHome_MWI 0"}, {}},
+      {"mc_find_home_fhx", "FindHome_MWI", [](mc_ctrl_t& m, int32_t*) {
+         g_wrapper_now += 1000000000;
+         return m.driver->find_home(m, 1);
+       }, {"FindHome_MWI 1"}, {}},
+      {"mc_move_fhx", "Move_MWI", [](mc_ctrl_t& m, int32_t*) { return m.driver->move(m, 2, 0.5); }, {"Move_MWI 2"}, {}},
+  };
+  std::vector<int32_t> out(MC_AXES);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.calls.front());
+    sim_.fail_next(k.failed, 12, 1);
+    std::fill(out.begin(), out.end(), mc_entries::kUntouched);
+    EXPECT_EQ(k.call(c_, out.data()), ERR_MC_AXIS_BUSY);
+    EXPECT_EQ(log_.str(), std::string(k.op) + " failed: ERR_MC_AXIS_BUSY; " + k.failed +
+                              ": injected failure\n");
+    // Nothing the wrapper did not answer: at most the marker of a value not known.
+    for (int32_t v : out) EXPECT_TRUE(v == mc_entries::kUntouched || v == MC_POS_UNKNOWN) << v;
+    sim_.calls();
+    log_.clear();
+    EXPECT_EQ(k.call(c_, out.data()), 0);
+    EXPECT_EQ(sim_.calls(), k.calls);
+    EXPECT_EQ(std::vector<int32_t>(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(k.out.size())), k.out);
+    EXPECT_EQ(log_.str(), "");
+  }
+  // What the record keeps of the successes.
+  EXPECT_EQ(c_.axes[1].accel, 500);
+  EXPECT_EQ(c_.axes[0].accel, 0);
+  EXPECT_EQ(c_.axes[2].velocity, 300);
+  EXPECT_EQ(c_.axes[2].moveMode, MC_MODE_ABSOLUTE);
+  EXPECT_EQ(c_.axes[0].posReport, 1);
+  EXPECT_EQ(c_.posReport, 0);
+  EXPECT_EQ(c_.joyMask, 0x02);
+  EXPECT_EQ(c_.axes[0].moving, 1);
+  EXPECT_EQ(c_.axes[2].target, 25400);  // absolute: 0.5 at 50800 counts
+  int32_t config = 0;
+  EXPECT_EQ(c_.driver->get_axis_config(c_, 1, &config), 0);
+  EXPECT_EQ(config, 1);
+  EXPECT_EQ(c_.driver->kind(c_), MC_KIND_WRAPPER);
+  c_.fwMajor = 3;
+  EXPECT_EQ(c_.driver->get_revision(c_), 0);
+  EXPECT_EQ(log_.str(), "Motion Controller Firmware version: major = 3\tminor = 0\n");
+  EXPECT_EQ(sim_.calls(), std::vector<std::string>{});
+  sim_.fn<decltype(mwisim_set_clock)>("mwisim_set_clock")(nullptr);
+}
+
+// Entries the wrapper has nothing for answer success with neutral values
+// and never reach it.
+TEST_F(McFhx, EntriesWithoutAWrapperFunctionCallNothing) {
+  open_configured();
+  const std::set<std::string> filled = {
+      "get_axis_config", "set_accel", "set_velocity", "set_mode", "enable_joystick",
+      "disable_joystick", "enable_pos_report", "disable_pos_report", "move", "stop",
+      "get_status", "get_error", "get_positions", "get_revision", "z_home", "find_home",
+      "get_config", "home_state", "axis_pos_report", "home_axes", "supports_ext_closed_loop",
+      "get_ext_closed_loop", "set_ext_closed_loop", "amplifier_fault", "align_view_indicator",
+      "close", "open"};
+  std::vector<int32_t> out;
+  for (const mc_entries::Entry& e : mc_entries::all()) {
+    if (filled.count(e.name) != 0) continue;
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(mc_entries::run(e, c_, out), 0);
+    EXPECT_EQ(out, mc_entries::neutral(e));
+    EXPECT_EQ(sim_.calls(), std::vector<std::string>{});
+  }
+  EXPECT_EQ(log_.str(), "");
+  EXPECT_NE(c_.port.handle, SIO_INVALID_HANDLE);  // recovery leaves the line open
 }
 
 TEST_F(McFhx, OptionalFunctionsMissingAreReportedByTheirEntries) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "sim/runner.h"
 #include "sim/script.h"
 #include "sim/transport.h"
+#include "tests/instrument/motion/mc_entries.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/virtual_clock.h"
 
@@ -133,6 +135,9 @@ TEST_F(McNova, OperationsSendTheirLines) {
       {"accel axis 7", [](mc_ctrl_t& m) { return m.driver->set_accel(m, 7, 10); }, {}, ERR_MC_INVALID_AXIS},
       {"inactive", [](mc_ctrl_t& m) { return m.driver->set_velocity(m, 5, 10); }, {}, ERR_MC_AXIS_INACTIVE},
       {"velocity", [](mc_ctrl_t& m) { return m.driver->set_velocity(m, 0, 0x3FFF); }, {"AR 0 16383 "}, 0},
+      {"start-stop velocity", [](mc_ctrl_t& m) { return m.driver->set_ss_velocity(m, 2, 5000); }, {"AS 2 5000 "}, 0},
+      {"start-stop too fast", [](mc_ctrl_t& m) { return m.driver->set_ss_velocity(m, 2, 5001); }, {}, ERR_PARAM_OUT_OF_RANGE},
+      {"keys", [](mc_ctrl_t& m) { return m.driver->enable_fkeys(m); }, {"FE "}, 0},
       {"mode", [](mc_ctrl_t& m) { return m.driver->set_mode(m, 0, 1); }, {"MM 0 1 "}, 0},
       {"same mode", [](mc_ctrl_t& m) { return m.driver->set_mode(m, 0, 1); }, {}, 0},
       {"stop all", [](mc_ctrl_t& m) { return m.driver->stop(m, 8); }, {"ST 6 "}, 0},
@@ -178,6 +183,12 @@ TEST_F(McNova, QueriesReadTheirReplies) {
   EXPECT_EQ(std::vector<int32_t>(v, v + 8), (std::vector<int32_t>{2, 2, 2, 2, 2, 2, 4, 4}));
   ASSERT_EQ(c.driver->get_status(c, MC_CONTROLLER, v), 0);
   EXPECT_EQ(v[0], 2);
+  MotionController::AxisSetup configured;
+  configured.config = 42;
+  model.set_axis(1, configured);
+  ASSERT_EQ(c.driver->get_axis_config(c, 1, v), 0);
+  EXPECT_EQ(v[0], 42);
+  EXPECT_EQ(model.last("GC"), "GC 1 ");
   EXPECT_EQ(c.driver->get_positions(c, 0, v), ERR_MC_NO_HOME);
   EXPECT_EQ(log.str(), "Motion Controller Firmware version: major = 2\tminor = 4\n"
                        "mc_get_ipos_nova() failed - ERR_MC_NO_HOME\n");
@@ -377,6 +388,56 @@ TEST_F(McNova, EventsByKind) {
   EXPECT_NE(log.str().find("mc_get_event_nova *mcState = MC_STATE_ESTOP\n"), std::string::npos);
 }
 
+// What the controller cannot do is answered at once, without a byte on
+// the line, with neutral values; an axis without external closed loop has
+// nothing to ask either.
+TEST_F(McNova, EntriesWithoutACommandStayOffTheLine) {
+  const std::set<std::string> silent = {
+      "vector_motion", "get_vector_motion", "queue_joystick", "delay_motion",
+      "get_delay_motion", "cancel_delayed_motion", "enable_auto_clamp", "disable_auto_clamp",
+      "enable_auto_focus", "disable_auto_focus", "auto_focus_zero_set", "auto_focus_zero_clear",
+      "is_auto_focus_enabled", "is_auto_focus_zero_set", "is_stage_clamped",
+      "supports_ext_closed_loop", "get_ext_closed_loop", "set_ext_closed_loop",
+      "amplifier_fault", "align_view_indicator"};
+  std::vector<int32_t> out;
+  for (const mc_entries::Entry& e : mc_entries::all()) {
+    if (silent.count(e.name) == 0) continue;
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(mc_entries::run(e, c, out), 0);
+    EXPECT_EQ(out, mc_entries::neutral(e));
+    EXPECT_EQ(written(), "");
+  }
+  int yes = -1;
+  EXPECT_EQ(c.driver->supports_ext_closed_loop(c, MC_AXES, &yes), ERR_MC_INVALID_AXIS);
+  EXPECT_EQ(yes, 0);
+  EXPECT_EQ(c.driver->set_ext_closed_loop(c, -1, 1), ERR_MC_INVALID_AXIS);
+  EXPECT_EQ(c.driver->get_ext_closed_loop(c, MC_AXES, &yes), ERR_MC_INVALID_AXIS);
+  EXPECT_EQ(c.driver->amplifier_fault(c, MC_AXES, &yes), ERR_MC_INVALID_AXIS);
+}
+
+// The pump reads every line waiting, and only those; recovery throws away
+// what is left on the line.
+TEST_F(McNova, EventPumpReadsWhatWaitsAndRecoveryClearsTheRest) {
+  by_hand(wire("RF 2") + wire("EP"));
+  c.driver->event_pump(c);
+  EXPECT_EQ(peer.pending_input(), 0u);
+  EXPECT_EQ(c.state, MC_STATE_ESTOP);
+  c.driver->event_pump(c);  // nothing waiting: returns without waiting
+  EXPECT_EQ(clock.elapsed_ms(), 0);
+  peer.push("RS 1 2 garbage");
+  EXPECT_EQ(c.driver->recover(c), 0);
+  EXPECT_EQ(peer.pending_input(), 0u);
+  EXPECT_EQ(written(), "");
+}
+
+TEST(McNovaStages, ZHomingClassesByStageNumber) {
+  const std::pair<int32_t, bool> cases[] = {
+      {0, false},     {49999, false}, {50000, true},  {52999, true},  {53000, false},
+      {71000, true},  {71999, true},  {72000, false}, {651000, true}, {680000, true},
+      {689999, true}, {690000, false}};
+  for (const auto& [stage, yes] : cases) EXPECT_EQ(mc_stage_homes_z_at_limit(stage), yes) << stage;
+}
+
 TEST_F(McNova, OpenFailureIsReported) {
   mc_ctrl_t other;
   other.kind = MC_KIND_SERIAL;
@@ -523,6 +584,32 @@ TEST_F(McUnits, StackMisuseAndGrowth) {
   EXPECT_EQ(rec->calls, "queue 0 0;queue 1 0;queue 2 0;queue 0 3;");
   EXPECT_EQ(log.str(), "mc_push_joystick: error queuing joysticks, axis 2\n");
   EXPECT_EQ(c.joyMask, 0);
+}
+
+// Saved per-axis flags come back as enables only, within the driver's
+// axes; a queuing failure clears the queue and leaves the mask.
+TEST_F(McUnits, RestoreJoystickEnablesTheSavedAxes) {
+  const struct {
+    std::vector<uint8_t> flags;
+    int fail_axis;
+    int code;
+    std::string calls;
+    uint8_t mask;
+  } cases[] = {
+      {{1, 1, 1, 1, 1, 1, 1, 1}, -1, 0, "enable 8 0;", MC_JOY_ALL},
+      {{1, 0, 1, 0, 0, 0, 1, 1}, -1, 0, "queue 0 0;queue 2 0;queue 0 2;", 0x05},
+      {{0, 1, 1, 0, 0, 0, 0, 0}, 2, ERR_MC_MISC, "queue 1 0;queue 2 0;queue 0 3;", 0},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.calls);
+    c.joyMask = 0;
+    rec->fail_axis = k.fail_axis;
+    rec->calls.clear();
+    EXPECT_EQ(mc_restore_joystick(c, k.flags.data()), k.code);
+    EXPECT_EQ(rec->calls, k.calls);
+    EXPECT_EQ(c.joyMask, k.mask);
+  }
+  EXPECT_EQ(log.str(), "mc_restore_joystick: error queuing joysticks, axis 2\n");
 }
 
 TEST(McUnitsText, StatusTexts) {
