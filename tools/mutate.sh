@@ -34,8 +34,8 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-# Verifies every row; prints "id<TAB>file<TAB>filter<TAB>reason" for the rows
-# to run. With an id, writes that row's mutated file to stdout instead.
+# Verifies every row; prints id, file, filter and reason of the rows to run,
+# separated by US characters (tabs would merge around an empty filter). With an id, writes that row's mutated file to stdout instead.
 table_tool() {
   python3 - "$table" "$@" <<'PY'
 import os, sys
@@ -81,7 +81,7 @@ if args and args[0] == "--apply":
 wanted = set(args[1].split(",")) if args and args[0] == "--only" else None
 for ident, path, _, _, filt, reason, _ in rows:
     if wanted is None or ident in wanted:
-        print(f"{ident}\t{path}\t{filt}\t{reason}")
+        print(f"{ident}\x1f{path}\x1f{filt}\x1f{reason}")
 if wanted is not None and wanted - seen:
     sys.exit("no rows " + ",".join(sorted(wanted - seen)))
 PY
@@ -135,7 +135,7 @@ folder_of() {
   esac
 }
 
-while IFS=$'\t' read -r -u 3 id file filter reason; do
+while IFS=$'\x1f' read -r -u 3 id file filter reason; do
   t0=$SECONDS
   cp "$file" "$saved"
   echo "$file" >"$pending"

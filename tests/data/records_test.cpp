@@ -174,6 +174,18 @@ TEST(AllocationFailures, EveryFamilyReportsNoMemoryAndHoldsNoBuffer) {
   EXPECT_EQ(alloc.live_blocks(), 0);
 }
 
+// The record's size field holds 32 bits: 2^31 elements are refused before
+// the allocator is asked, one row fewer is asked for (and fails here).
+TEST(AllocationFailures, SizeLimitIsTheLargest32BitCount) {
+  FailingAllocator alloc(0, true);
+  mx_bkt16_t b{};
+  const wn_window_t over{0, 0, 2048, 1024}, under{0, 0, 2048, 1023};
+  EXPECT_EQ(mx_bkt16_resize(&b, &over, 1024, false), ERR_NO_MEM);
+  EXPECT_EQ(alloc.requests(), 0);
+  EXPECT_EQ(mx_bkt16_resize(&b, &under, 1024, false), ERR_NO_MEM);
+  EXPECT_EQ(alloc.requests(), 1);
+}
+
 TEST(AllocationFailures, FailedGrowReleasesTheOldBuffer) {
   FailingAllocator alloc(1);
   mx_i32_t m{};

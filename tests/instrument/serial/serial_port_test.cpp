@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -542,6 +543,21 @@ TEST_F(SerialMemory, ClearBufferGivesUpOnAStreamingPeer) {
   EXPECT_EQ(peer.timeouts().ReadTotalTimeoutConstant, 2000u);
   peer.stop_stream();
   EXPECT_EQ(sio_clear_buffer(h), 0);
+}
+
+// A peer faster than the clock can tell (a byte whenever the library looks)
+// is given up on by its byte count alone.
+TEST_F(SerialMemory, ClearBufferGivesUpAfter64KiBOfAFastPeer) {
+  ASSERT_EQ(sio_init_xonxoff(h, nullptr), 0);
+  peer.on_look([this] {
+    peer.push("f");
+    return INT64_MAX;
+  });
+  EXPECT_EQ(sio_clear_buffer(h), 1);
+  EXPECT_EQ(peer.calls(SerialOp::read), 64 * 1024);
+  EXPECT_EQ(clock.elapsed_ms(), 0);
+  peer.on_look(nullptr);
+  EXPECT_EQ(peer.timeouts().ReadTotalTimeoutConstant, 2000u);
 }
 
 TEST_F(SerialMemory, ClearBufferReportsPurgeFailure) {
