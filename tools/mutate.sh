@@ -16,7 +16,8 @@
 # exactly once in the file, so that a row cannot silently stop applying when
 # the code around it changes. A reason beginning "equivalent:" marks a change
 # no test can notice; it is still run, and reported apart.
-# Results: one line per row, a summary per folder, and build/mutate/results.tsv.
+# Results: one line per row, a summary per folder, and build/mutate/results.tsv
+# (a run with --only updates those rows of it and keeps the others).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -111,11 +112,14 @@ build() {
   nice -n 10 cmake --build "$build_dir" -j2 --target felbrin_tests </dev/null >"$build_dir/build.log" 2>&1
 }
 # Exit status of the tests; the failing test names go to $build_dir/test.log.
+# The whole suite takes seconds: a run ten times as long is a hang that the
+# change caused, and counts as noticed. The shell's note about a crashed
+# test program is kept out of the report.
 run_tests() {
   local filter=$1
-  (cd "$build_dir/tests" &&
-    nice -n 10 timeout 300 ./felbrin_tests --gtest_brief=1 ${filter:+--gtest_filter="$filter"}) \
-    </dev/null >"$build_dir/test.log" 2>&1
+  { (cd "$build_dir/tests" &&
+    nice -n 10 timeout 120 ./felbrin_tests --gtest_brief=1 ${filter:+--gtest_filter="$filter"}) \
+    </dev/null >"$build_dir/test.log" 2>&1; } 2>/dev/null
 }
 
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
@@ -127,7 +131,8 @@ build || { tail -n 40 "$build_dir/build.log"; exit 1; }
 run_tests "" || { tail -n 40 "$build_dir/test.log"; echo "the unchanged library fails its tests"; exit 1; }
 
 results=$build_dir/results.tsv
-printf 'id\tfile\tfolder\tresult\tseconds\tfirst failing test\treason\n' >"$results"
+run_results=$build_dir/results-this-run.tsv
+printf 'id\tfile\tfolder\tresult\tseconds\tfirst failing test\treason\n' >"$run_results"
 folder_of() {
   case "$1" in
     instrument/*/* | platform/*/*) echo "$1" | cut -d/ -f1-2 ;;
@@ -154,24 +159,40 @@ while IFS=$'\x1f' read -r -u 3 id file filter reason; do
   restore
   printf '%-6s %-48s %-10s %4d s %s\n' "$id" "$file" "$result" $((SECONDS - t0)) "$first"
   printf '%s\t%s\t%s\t%s\t%d\t%s\t%s\n' "$id" "$file" "$(folder_of "$file")" "$result" \
-    $((SECONDS - t0)) "$first" "$reason" >>"$results"
+    $((SECONDS - t0)) "$first" "$reason" >>"$run_results"
 done 3<<<"$listing"
 
 echo "== putting the unchanged library back"
 build || echo "rebuild of the unchanged library failed: see $build_dir/build.log"
 
 echo
-python3 - "$results" <<'PY'
-import collections, csv, sys
+python3 - "$results" "$run_results" "$only" <<'PY'
+import collections, csv, os, sys
+
+results, run_results, only = sys.argv[1:4]
+
+def read(path):
+    with open(path, encoding="utf-8", newline="") as f:
+        reader = csv.reader(f, delimiter="\t")
+        return next(reader), {row[0]: row for row in reader}
+
+header, rows = read(run_results)
+if only and os.path.exists(results):
+    _, kept = read(results)
+    kept.update(rows)
+    rows = kept
+with open(results, "w", encoding="utf-8", newline="") as f:
+    writer = csv.writer(f, delimiter="\t", lineterminator="\n")
+    writer.writerow(header)
+    writer.writerows(rows.values())
 
 kinds = ("noticed", "survived", "equivalent", "not-built")
 per = collections.defaultdict(collections.Counter)
 survivors = []
-with open(sys.argv[1], encoding="utf-8") as f:
-    for row in csv.DictReader(f, delimiter="\t"):
-        per[row["folder"]][row["result"]] += 1
-        if row["result"] in ("survived", "equivalent"):
-            survivors.append(f'  {row["id"]} {row["result"]}: {row["file"]}: {row["reason"]}')
+for row in (dict(zip(header, r)) for r in rows.values()):
+    per[row["folder"]][row["result"]] += 1
+    if row["result"] in ("survived", "equivalent"):
+        survivors.append(f'  {row["id"]} {row["result"]}: {row["file"]}: {row["reason"]}')
 
 def line(name, c):
     judged = c["noticed"] + c["survived"]

@@ -94,6 +94,8 @@ TEST(BucketMatrix, CountIncludesBuckets) {
   EXPECT_EQ(b.size, 60);
   EXPECT_EQ(b.n_buckets, 5);
   EXPECT_EQ(mx_bkt16_resize(&b, &w, -1, false), ERR_PARAM_OUT_OF_RANGE);
+  EXPECT_EQ(mx_bkt16_resize(&b, &w, 0, false), 0);  // no buckets: no buffer
+  EXPECT_EQ(b.matrix, nullptr);
   mx_bkt16_release(&b);
   EXPECT_EQ(b.n_buckets, 0);
   EXPECT_EQ(alloc.live_blocks(), 0);
@@ -135,6 +137,8 @@ TEST(OtherMatrices, ZeroedAllocationsAndCompactRecord) {
   EXPECT_EQ(c.size, 14);
   EXPECT_EQ(mx_c32_resize(&c, 0, 2, false), 0);
   EXPECT_EQ(c.matrix, nullptr);
+  EXPECT_EQ(mx_c32_resize(&c, 1, INT16_MAX, false), 0);  // the 16-bit limit itself
+  EXPECT_EQ(mx_c32_resize(&c, 1, INT16_MAX + 1, false), ERR_PARAM_OUT_OF_RANGE);
   mx_c32_release(&c);
 
   mx_u16_t u{};
