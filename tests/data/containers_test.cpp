@@ -411,6 +411,8 @@ TYPED_TEST(ValueList, AllocateResizeRelease) {
   EXPECT_EQ(l.size, 4);
   ASSERT_EQ(mx_list_resize(&l, 4, false), 0);  // exactly the size: kept
   EXPECT_EQ(l.size, 4);
+  ASSERT_EQ(mx_list_resize(&l, 3, false), 0);  // one element too many: replaced
+  EXPECT_EQ(l.size, 3);
   ASSERT_EQ(mx_list_resize(&l, 9, true), 0);  // too small: replaced
   EXPECT_EQ(l.size, 9);
   EXPECT_EQ(l.count, 9);
