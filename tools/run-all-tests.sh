@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need (only what is missing) and runs every test leg:
-#   linux       native optimised build, whole suite
+#   linux       the mutant table still applies (tools/mutate.sh --check), then the
+#               native optimised build, whole suite
 #   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
 #   linux-tsan  ThreadSanitizer build, whole suite
 #   windows     mingw-w64 cross build, whole suite under Wine
@@ -11,7 +12,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev)
+          g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -120,7 +121,13 @@ fuzz_smoke() {
   return "$rc"
 }
 
-leg linux build_and_test linux
+# The mutant table is checked here because it is cheap: a row whose text no
+# longer occurs exactly once fails the leg instead of silently dropping out.
+linux_leg() {
+  tools/mutate.sh --check && build_and_test linux
+}
+
+leg linux linux_leg
 leg linux-asan build_and_test linux-asan
 # The thread soaks run longer where ThreadSanitizer watches them.
 tsan_leg() {

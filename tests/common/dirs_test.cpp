@@ -153,6 +153,7 @@ TEST_F(Dirs, HostFileNameTakesTheDigitOfEachCall) {
   use_program("");
   EXPECT_STREQ(u_host_file_name(1), "LAB7.1");
   EXPECT_STREQ(u_host_file_name(2), "LAB7.2");
+  EXPECT_STREQ(u_host_file_name(9), "LAB7.9");
   EXPECT_STREQ(u_host_file_name(10), "");
   EXPECT_STREQ(u_host_file_name(-1), "");
 }

@@ -182,10 +182,19 @@ TEST(WideFormat, StringsNarrowWideAndNull) {
 }
 
 TEST(WideFormat, StringArgumentsStopAt512Characters) {
-  const std::string long_text(600, 'a');
-  std::vector<char16_t> out(1024);
-  ASSERT_EQ(wformat(out.data(), out.size(), 1, "%s|", long_text.c_str()), 0);
-  EXPECT_EQ(std::u16string(out.data()).size(), 1u + 512u + 1u);
+  for (const std::size_t length : {513u, 600u}) {
+    const std::string long_text(length, 'a');
+    std::vector<char16_t> out(1024);
+    ASSERT_EQ(wformat(out.data(), out.size(), 1, "%s|", long_text.c_str()), 0);
+    EXPECT_EQ(std::u16string(out.data()).size(), 1u + 512u + 1u);
+  }
+}
+
+TEST(WideFormat, FieldsUpTo99999Wide) {
+  std::vector<char16_t> out(100002);
+  ASSERT_EQ(wformat(out.data(), out.size(), 1, "%99999d", 7), 0);
+  EXPECT_EQ(std::u16string(out.data()).size(), 1u + 99999u);
+  EXPECT_EQ(wformat(out.data(), out.size(), 1, "%100000d", 7), 1);
 }
 
 TEST(WideFormat, RefusalsLeaveAnEmptyBuffer) {
@@ -546,6 +555,10 @@ TEST(RunCommand, ProgramOrShellAndItsExitCode) {
   EXPECT_EQ(u_run_command(kWindows ? "cmd /c exit 5" : "sh -c \"exit 5\"", 2), 5);
   // A shell built-in is no program: the shell runs it.
   EXPECT_EQ(u_run_command("   exit 7", 2), 7);
+  // Killed by a signal: 128 and its number, as a shell reports it.
+  if (!kWindows) {
+    EXPECT_EQ(u_run_command("sh -c \"kill -9 $$\"", 2), 137);
+  }
   // Not a program and unknown to the shell: the shell's failure.
   EXPECT_NE(u_run_command(kWindows ? "felbrin-no-such-program 2>nul"
                                     : "felbrin-no-such-program 2>/dev/null",

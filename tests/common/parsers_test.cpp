@@ -258,6 +258,11 @@ TEST(ParseDoubleToken, KeepsStrtodSyntax) {
   EXPECT_STREQ(message,
                "Extra characters after number.\nExpected a floating point value less than or equal "
                "to inf\n");
+  // Both limits are in range.
+  for (const char* edge : {"0.5", "2"}) {
+    Line line(edge);
+    EXPECT_TRUE(u_parse_double_token(line.get(), nullptr, nullptr, 0.5, 2, message, &value)) << edge;
+  }
 }
 
 // ---- u_parse_string_token

@@ -36,6 +36,8 @@ TEST(WidePaths, Utf8AndUtf16RoundTrip) {
   EXPECT_EQ(plat::to_utf8(units), text);
   EXPECT_EQ(plat::to_utf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
   EXPECT_EQ(plat::to_utf16("\xC3"), std::u16string(1, char16_t{0xFFFD}));
+  // An encoded surrogate is no character: each of its bytes is replaced.
+  EXPECT_EQ(plat::to_utf16("\xED\xA0\x80"), std::u16string(3, char16_t{0xFFFD}));
 }
 
 TEST(FileExists, RegularFilesOnly) {

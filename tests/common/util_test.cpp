@@ -57,6 +57,7 @@ TEST(Text, TrimAndSqueeze) {
 TEST(Text, LooseKeywordComparison) {
   EXPECT_EQ(strxcmp("Pixel Size: 1", "PIXELSIZE1"), 0);
   EXPECT_EQ(strxcmp("Key: Value", "KEYVALUE"), 0);
+  EXPECT_EQ(strxcmp("Pixel\tSize\r\n\v\f1", "PIXELSIZE1"), 0);  // all ASCII white space
   EXPECT_EQ(strxcmp("abc", "abd"), -1);
   EXPECT_EQ(strxcmp("abd", "abc"), 1);
   EXPECT_EQ(strxcmp("ab", "abc"), -1);

@@ -130,9 +130,9 @@ TEST(Queue, CountsBeyondTheRecordAreNoMemory) {
   const wn_window_t big{0, 0, 32000, 32000};
   EXPECT_EQ(mx_queue_alloc(&b.q, &big, 1, 4, 1), ERR_NO_MEM);
   expect_released(b.q);
-  // 40000 blocks do not fit n_buckets.
+  // One block past the 16-bit limit does not fit n_buckets.
   const wn_window_t small{0, 0, 4, 4};
-  EXPECT_EQ(mx_queue_alloc(&b.q, &small, 40000, 1, 1), ERR_NO_MEM);
+  EXPECT_EQ(mx_queue_alloc(&b.q, &small, INT16_MAX + 1, 1, 1), ERR_NO_MEM);
   // Per block it fits, in all it does not.
   const wn_window_t mid{0, 0, 4096, 4096};
   EXPECT_EQ(mx_queue_alloc(&b.q, &mid, 200, 1, 1), ERR_NO_MEM);
@@ -364,6 +364,9 @@ TEST(Queue, RowPointersOfAWindowInsideABlock) {
 
     EXPECT_EQ(mx_queue_rows(&b.q, &inner, 3, rows), ERR_PARAM_OUT_OF_RANGE);
     EXPECT_EQ(mx_queue_rows(&b.q, &inner, -1, rows), ERR_PARAM_OUT_OF_RANGE);
+    // Fewer blocks in the kept buffer: the table is larger than the count.
+    ASSERT_EQ(mx_queue_resize(&b.q, &w, 2, 2, 1, true), 0);
+    EXPECT_EQ(mx_queue_rows(&b.q, &inner, 2, rows), ERR_PARAM_OUT_OF_RANGE);
     const wn_window_t outside{2, 4, 4, 4};
     EXPECT_EQ(mx_queue_rows(&b.q, &outside, 0, rows), ERR_IMPROPER_WINDOW);
     EXPECT_EQ(mx_queue_rows(&b.q, &inner, 0, nullptr), ERR_INVALID_PARAM);
@@ -408,6 +411,8 @@ TYPED_TEST(ValueList, AllocateResizeRelease) {
   EXPECT_EQ(l.size, 4);
   ASSERT_EQ(mx_list_resize(&l, 4, false), 0);  // exactly the size: kept
   EXPECT_EQ(l.size, 4);
+  ASSERT_EQ(mx_list_resize(&l, 3, false), 0);  // one element too many: replaced
+  EXPECT_EQ(l.size, 3);
   ASSERT_EQ(mx_list_resize(&l, 9, true), 0);  // too small: replaced
   EXPECT_EQ(l.size, 9);
   EXPECT_EQ(l.count, 9);
@@ -641,7 +646,11 @@ TEST(TypedMatrix, NonPositiveOrOversizedDimensionsGiveNoMatrix) {
   EXPECT_EQ(tv_matrix_create(0, 5, TV_I32), nullptr);
   EXPECT_EQ(tv_matrix_create(5, 0, TV_I32), nullptr);
   EXPECT_EQ(tv_matrix_create(5, -1, TV_I32), nullptr);
-  EXPECT_EQ(tv_matrix_create(40000, 1, TV_I8), nullptr);
+  EXPECT_EQ(tv_matrix_create(INT16_MAX + 1, 1, TV_I8), nullptr);
+  for (tv_matrix_t* edge : {tv_matrix_create(INT16_MAX, 1, TV_I8), tv_matrix_create(1, INT16_MAX, TV_I8)}) {
+    EXPECT_NE(edge, nullptr);  // the 16-bit limit itself
+    tv_matrix_destroy(edge);
+  }
   EXPECT_EQ(tv_matrix_create_zeroed(-2, -3, TV_I32), nullptr);
   EXPECT_EQ(tv_matrix_create(2, 2, 10), nullptr);
   EXPECT_EQ(alloc.live_blocks(), 0);

@@ -94,6 +94,8 @@ TEST(BucketMatrix, CountIncludesBuckets) {
   EXPECT_EQ(b.size, 60);
   EXPECT_EQ(b.n_buckets, 5);
   EXPECT_EQ(mx_bkt16_resize(&b, &w, -1, false), ERR_PARAM_OUT_OF_RANGE);
+  EXPECT_EQ(mx_bkt16_resize(&b, &w, 0, false), 0);  // no buckets: no buffer
+  EXPECT_EQ(b.matrix, nullptr);
   mx_bkt16_release(&b);
   EXPECT_EQ(b.n_buckets, 0);
   EXPECT_EQ(alloc.live_blocks(), 0);
@@ -135,6 +137,8 @@ TEST(OtherMatrices, ZeroedAllocationsAndCompactRecord) {
   EXPECT_EQ(c.size, 14);
   EXPECT_EQ(mx_c32_resize(&c, 0, 2, false), 0);
   EXPECT_EQ(c.matrix, nullptr);
+  EXPECT_EQ(mx_c32_resize(&c, 1, INT16_MAX, false), 0);  // the 16-bit limit itself
+  EXPECT_EQ(mx_c32_resize(&c, 1, INT16_MAX + 1, false), ERR_PARAM_OUT_OF_RANGE);
   mx_c32_release(&c);
 
   mx_u16_t u{};
@@ -172,6 +176,18 @@ TEST(AllocationFailures, EveryFamilyReportsNoMemoryAndHoldsNoBuffer) {
   mx_c32_t c{};
   EXPECT_EQ(mx_c32_resize(&c, 2, 2, false), ERR_NO_MEM);
   EXPECT_EQ(alloc.live_blocks(), 0);
+}
+
+// The record's size field holds 32 bits: 2^31 elements are refused before
+// the allocator is asked, one row fewer is asked for (and fails here).
+TEST(AllocationFailures, SizeLimitIsTheLargest32BitCount) {
+  FailingAllocator alloc(0, true);
+  mx_bkt16_t b{};
+  const wn_window_t over{0, 0, 2048, 1024}, under{0, 0, 2048, 1023};
+  EXPECT_EQ(mx_bkt16_resize(&b, &over, 1024, false), ERR_NO_MEM);
+  EXPECT_EQ(alloc.requests(), 0);
+  EXPECT_EQ(mx_bkt16_resize(&b, &under, 1024, false), ERR_NO_MEM);
+  EXPECT_EQ(alloc.requests(), 1);
 }
 
 TEST(AllocationFailures, FailedGrowReleasesTheOldBuffer) {

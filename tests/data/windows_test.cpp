@@ -95,6 +95,8 @@ TEST(SplitWindow, AroundTheMiddleOrAGivenColumn) {
   EXPECT_EQ(wn_split_window(100, 30, 20, 4, &left, &right), ERR_PARAM_OUT_OF_RANGE);
   EXPECT_EQ(log.str(), "Unreasonable split X coordinate = 20\n");
   EXPECT_EQ(wn_split_window(4, 30, 0, 10, &left, &right), ERR_PARAM_OUT_OF_RANGE);
+  EXPECT_EQ(wn_split_window(100, 30, 25, 0, &left, &right), 0);  // the quarters are reasonable
+  EXPECT_EQ(wn_split_window(100, 30, 75, 0, &left, &right), 0);
 }
 
 }  // namespace

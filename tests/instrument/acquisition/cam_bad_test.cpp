@@ -47,7 +47,11 @@ struct FileCase {
 TEST(CamBadFile, FilesToTablesAndMessages) {
   const std::string range_x = "Number out of range.\nExpected 'coord x' an integer value in the range [0,639]\n";
   const FileCase cases[] = {
-      {"sorted, duplicate dropped", "# c\n[cam 0 1 640 480 30\n10 20\n10 20\n5 7\n", 0, "", {{{5, 7}, {10, 20}}}},
+      {"sorted, duplicate dropped", "# c\n[cam 0 1 640 480 30\n10 20\n10 20\n10 3\n5 7\n", 0, "",
+       {{{5, 7}, {10, 3}, {10, 20}}}},
+      {"grab rate above 500", "[c 0 1 4 4 500.5\n", ERR_CB_FILE_INVALID,
+       "Number out of range.\nExpected 'grab rate' a floating point value in the range [0,500]\n"
+       "Error in line 1:\r\n  [c 0 1 4 4 500.5\n", {}},
       {"CR LF, two headers in a row, tokens after y", "[a 0 1 8 8 30\r\n[b 1 1 8 8 30\r\n3 4 x\r\n", 0, "",
        {{}, {{3, 4}}}},
       {"empty", "", 0, "", {}},

@@ -347,6 +347,8 @@ TEST_F(CalGrammar, PifocAndMagnificationLines) {
       {"Pifoc with scale and Beta 0", {}, "Pifoc 100 2 0", 0, "", pifoc(100, 2, 0)},
       {"Pifoc Beta below 0.005", {}, "Pifoc 100 1.0 0.001", kRange,
        "Beta = 0.001 is non-zero and is not in range [0.005,0.1]\n", pifoc(100, 1.0, SB_PIFOC_BETA)},
+      {"Pifoc Beta just below 0.005", {}, "Pifoc 100 1.0 0.0049", kRange,
+       "Beta = 0.0049 is non-zero and is not in range [0.005,0.1]\n", pifoc(100, 1.0, SB_PIFOC_BETA)},
       {"Pifoc Beta not a number", {}, "Pifoc 100 x", kSyntax, "Expected number.\n", nullptr},
       {"PztId as the value", {"Pifoc 1 1.5 0.05"}, "PztId 99999", 0, "",
        pifoc(99999, SB_PIFOC_SCALE, SB_PIFOC_BETA)},

@@ -383,6 +383,8 @@ TEST_F(CalWriter, FaultsLeaveTheDestinationAndRemoveTheTempFile) {
       {"light type on Kite",
        "Birch4 1 1 100\nVersion None 0 Kite\nInstrComm C\nLLC Target 99\nCamera Type BASLER\n", -1,
        LIGHT_UNKNOWN, ERR_SB_CAL_INFO_INCOMPLETE, "Light Type undefined.\n"},
+      {"light type past the last", "Birch4 1 1 100\nVersion None 0 Kite\nInstrComm C\nLLC Target 99\nCamera Type BASLER\n",
+       -1, LIGHT_LED + 1, ERR_SB_CAL_INFO_INCOMPLETE, "Light Type undefined.\n"},
       // Every fault is reported; the last one's code is returned.
       {"three faults", "Birch4 1 1 100\nVersion None 0 CAN\nInstrComm C\n", SYS_ALDER, -1, ERR_SB_CAL_INFO_INCOMPLETE,
        "System type undefined.\ncanInfo = NULL\nCamera Type undefined.\n"},

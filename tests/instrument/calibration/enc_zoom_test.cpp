@@ -81,6 +81,7 @@ TEST(EncZoomRead, EachFormAndEachMessage) {
        " Magnification values are not in strictly increasing order. \n Error in line 3: \n  2 2 \n", {}},
       {"one pair", "t\n0 1\n", 198, " Too few position and magnification value pairs (minimum is 2) \n", {}},
       {"empty file", "", 198, " Too few position and magnification value pairs (minimum is 2) \n", {}},
+      {"longest line", "t\n0 1" + std::string(509, ' ') + "\n1 2\n", 0, "", {{0, 1}, {1, 2}}},
       {"long line", "t\n0 1" + std::string(510, ' ') + "\n", 198,
        " Line longer than 512 characters \n Error in line 2: \n  0 1" + std::string(509, ' ') + " \n", {}},
   };

@@ -100,6 +100,7 @@ TEST(Lcdmi, ReportsTheFirstError) {
       {"Version 2\nChannel 1 0 0 0 0 0 0 1 abcdefghijk\n", 2,
        "String longer than maximum of 10 characters.\nExpected label, a string of up to 10 characters\n"},
       {"Version 2\nAvgChannels 2 0\n", 2, "Invalid channel number 0.\r\n"},
+      {"Version 2\nAvgChannels 2 4\n", 2, "Invalid channel number 4.\r\n"},
       {"Version 2\n" + long_comment + "\r\nBogus\n", 0, too_long},
       {"Version 2\n#" + std::string(300, 'x') + "Bogus\nBogus\n", 0, too_long},  // one line, however long
   };

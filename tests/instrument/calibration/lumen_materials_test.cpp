@@ -277,6 +277,9 @@ TEST(LumenMaterials, LoadFindsTheFileAndChecksTheLenses) {
   EXPECT_EQ(lumen_loadMaterials(&wrong_lens.info), ERR_LUMEN_INVALID_MAGNIFICATION);
   EXPECT_TRUE(log.str().ends_with("Magnification 2.0 is not allowed on an Lumen system\n"));
   EXPECT_EQ(wrong_lens.columns(), (std::vector<int32_t>{0, -1, -1, -1}));
+  LumenSystem near_lens({4.002});  // just outside the tolerance
+  near_lens.info.lumenInfo->materialsFile = dir.file("m.txt");
+  EXPECT_EQ(lumen_loadMaterials(&near_lens.info), ERR_LUMEN_INVALID_MAGNIFICATION);
 
   const struct {
     std::string name;

@@ -650,6 +650,10 @@ TEST_F(CanNodes, RampDataIsAWholeZeroPaddedBlock) {
   EXPECT_EQ(Bytes(g.calls[1].bytes.end() - 2, g.calls[1].bytes.end()), (Bytes{0xCD, 0xAB}));
   EXPECT_EQ(g.calls[1].bytes.size(), 32768u);
   EXPECT_EQ(log.str(), "can_write_ramp_data: ramp of 16385 points, the node holds 16384\n");
+  hdr.nPoints = 16384;  // as much as the node holds: nothing to say
+  log.clear();
+  EXPECT_EQ(can_write_ramp_data(s.get(), 0, &hdr, many.data()), 0);
+  EXPECT_EQ(log.str(), "");
 }
 
 TEST_F(CanNodes, Pi751TablesAreLoadedThenCounted) {

@@ -286,6 +286,9 @@ TEST(AgcFill, CopiesOnlyAFrameOfTheBuffersGeometry) {
   const uint8_t pixels[6] = {1, 2, 3, 4, 5, 6};
   EXPECT_EQ(agc_fill_frame(into, pixels, 2, 2, 2), ERR_FRAME_DATA_CORRUPT);
   EXPECT_EQ(buffer, std::vector<uint8_t>(6, 0xEE));
+  const AgcFrame one_short{std::span<uint8_t>(buffer.data(), 3), 2, 2, 1};
+  EXPECT_EQ(agc_fill_frame(one_short, pixels, 2, 2, 1), ERR_FRAME_DATA_CORRUPT);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(6, 0xEE));
   EXPECT_EQ(agc_fill_frame(into, pixels, 2, 2, 1), 0);
   EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 0xEE, 0xEE}));
 }

@@ -256,6 +256,8 @@ TEST_F(McAxis, WaitForStopStopsEverythingOnAbort) {
   // The kill switch, whichever way the controller reports it.
   driver->controller_status = 7;
   EXPECT_EQ(mc_wait_for_stop(c, 2), ERR_MC_KILL_SWITCH);
+  driver->controller_status = 21;
+  EXPECT_EQ(mc_wait_for_stop(c, 2), ERR_MC_KILL_SWITCH);
 }
 
 TEST_F(McAxis, WaitRefusesAxesItCannotWatch) {

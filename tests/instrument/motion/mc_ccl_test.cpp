@@ -69,6 +69,10 @@ TEST_F(McCcl, AxisNumberThenFlagThenNode) {
   const GuardCase cases[] = {
       {"axis 8", 8, [](mc_ctrl_t&) {}, ERR_MC_INVALID_AXIS, ""},
       {"missing letter", MC_NO_AXIS, [](mc_ctrl_t&) {}, ERR_MC_INVALID_AXIS, ""},
+      {"axis 6 has no amplifier, whatever its letter", 6, [](mc_ctrl_t& k) {
+         k.axes[6].extClosedLoop = 1;
+         k.axes[6].letter = 'X';
+       }, ERR_MC_INVALID_AXIS, ""},
       {"no closed loop", 1, [](mc_ctrl_t&) {}, ERR_INTERNAL_FB,
        "mc_ccl_get_amplifier_status: mci->axis[axis].can_closed_loop == FALSE\n"},
       {"no amplifier for the letter", 1, [](mc_ctrl_t& k) {

@@ -70,6 +70,7 @@ TEST(McConfig, BadLinesGiveTheirCodeAndMessages) {
       {"s32 overflow", "HOME_ZERO 2147483648", ERR_PARAM_OUT_OF_RANGE, 2, ""},
       {"beyond 64 bits", "MICROSTEP 99999999999999999999", ERR_PARAM_OUT_OF_RANGE, 2, ""},
       {"backlash limit", "BACKLASH 1677722", ERR_PARAM_OUT_OF_RANGE, 2, ""},
+      {"stick dead band", "STICK_DEAD 32", ERR_PARAM_OUT_OF_RANGE, 2, ""},
       {"name of two letters", "NAME XY", ERR_INVALID_PARAM, 2, ""},
       {"no such letter", "NAME q", ERR_INVALID_PARAM, 2, ""},
       {"travel backwards", "TRAVEL 0 5 1", ERR_INVALID_PARAM, 2, ""},
@@ -155,6 +156,7 @@ TEST(McConfig, DefaultsAreTheControllersOwn) {
     EXPECT_EQ(a.encStepsUnit, MC_MICROINCHES);
     EXPECT_EQ(a.pitchUnit, MC_REVS_PER_IN);
     EXPECT_EQ(a.deadbandSize, 32);
+    EXPECT_EQ(a.pdPercent, 100);
     EXPECT_EQ(a.axisGroup, -1);
     EXPECT_EQ(a.joystick, MC_NO_JOYSTICK);
     EXPECT_EQ(a.commandOutputAddress, MC_ADDRESS_UNSET);
@@ -187,6 +189,7 @@ constexpr const char* kFile =
     "Config Lab7 3 4\r\n"
     "PROG_RATE 20000\r\n"
     "man_accel 100\r\n"
+    "HOME_RATE 16383\r\n"
     "DEADBAND_SIZE 1.03\r\n"
     "PITCH_GEARRATIO 2 revs_per_mm\r\n"
     "MOTOR_NUM 2\r\n"
@@ -227,6 +230,7 @@ TEST(McConfig, FullFileFillsTheRecord) {
   EXPECT_EQ(x.progRate.full, 20000u);
   EXPECT_EQ(x.progRate.shortForm, 0);
   EXPECT_EQ(x.manAccel.shortForm, 100);
+  EXPECT_EQ(x.homeRate.shortForm, 16383);  // the largest short form
   EXPECT_EQ(x.deadbandSize, 16);  // 16.48 rounds down
   EXPECT_FLOAT_EQ(x.pitchGearRatio, 50.8f);
   EXPECT_EQ(x.pitchUnit, MC_REVS_PER_MM);

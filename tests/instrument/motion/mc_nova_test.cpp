@@ -519,6 +519,7 @@ TEST_F(McUnits, CountsToUserUnits) {
   c.axes[5].encSteps = 1;  // a count per degree
   EXPECT_DOUBLE_EQ(mc_to_user(c, 5, 190), -170);
   EXPECT_DOUBLE_EQ(mc_to_user(c, 5, 180), 180);
+  EXPECT_DOUBLE_EQ(mc_to_user(c, 5, -180), 180);  // the half turn is +180 from either side
   c.axes[1].active = 0;
   EXPECT_DOUBLE_EQ(mc_to_user(c, 5, -10), 350);
   c.axes[0].homePosOffset = 0.25;

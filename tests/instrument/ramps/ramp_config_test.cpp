@@ -149,6 +149,7 @@ TEST(RampConfig, BadLinesAreReportedWholeAndSkipped) {
       {long_name.c_str(), "FileName is too long (field 2)\nThe FileName may be up to 80 characters\n"},
       {"SWLI x nan 25 0 0 0.25 81 0 1", "Invalid ScanLen value nan (field 3)\nFor PMI ramps, the ScanLen"},
       {"SWLI x 1e39 25 0 0 0.25 81 0 1", "Invalid ScanLen value inf (field 3)\n"},
+      {"SWLI x 1000 25 0 0 0.25 81 0 1", "Invalid ScanLen value 1000 (field 3)\n"},
       {"SWLI x 10", "Missing CameraRate value (field 4)\n"
                     "The CameraRate value must be greater than 0 and less than 50000 (Hz)\n"},
       {"SWLI x 10 25 2 0 0.25 81 0 1",
@@ -191,7 +192,12 @@ TEST(RampConfig, AcceptedLinesFollowTheColumnRules) {
     const char* line;
     rr_ramp_line_t expected;
   };
+  const std::string longest_name(80, 'n');
+  std::string longest = "SWLI ";
+  longest.append(longest_name).append(" 10 25 0 0 0.25 81 0 1");
   const Good cases[] = {
+      {longest.c_str(), cfg(RR_TYPE_SWLI, 0, longest_name.c_str(), 10, 25, 0, 0, 0.25f, 81, 0, 1, 0)},
+      {"BTW4 + 5 25 0 0 0.25 81 50 1", cfg(RR_TYPE_BTW, 4, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1, 0)},
       {kSample, cfg(RR_TYPE_SWLI, 0, "d10s81c25.b12345", 10.2f, 25, 0, 0, 0.25f, 81, 0, 1, 0)},
       {"BTW12 + 5 25 0 0 0.25 81 50 1", cfg(RR_TYPE_BTW, 1, "+", 5, 25, 0, 0, 0.25f, 81, 50, 1, 0)},
       {"SWLIxyz a 10um 25Hz 0 0 0.25 81 0 1 # hidden",
@@ -234,8 +240,8 @@ TEST(RampConfig, TwentyBadLinesAreToleratedAndTheTwentyFirstEndsTheRead) {
 }
 
 TEST(RampConfig, ALineOf201CharactersEndsTheReadCountingTheLineEndAsOne) {
-  const std::string longest = "#" + std::string(198, 'x');  // 200 with its line end
-  const std::string too_long = "#" + std::string(199, 'x');
+  const std::string longest = std::string("#").append(198, 'x');  // 200 with its line end
+  const std::string too_long = std::string("#").append(199, 'x');
   struct Case {
     std::string text;
     bool ends;

@@ -247,6 +247,13 @@ TEST_F(RampTable, RecordsAndFilesThatGiveNoTable) {
          t.write("d10s81c25.b12345", h);
        },
        ERR_NO_RAMP_INFO, "\": ERR_CORRUPT_RAMP_FILE\n"},
+      {"ramp whose update rate does not fit 16 bits",
+       [](RampTable& t) {
+         rr_ramp_hdr_t h = swli_header();
+         h.updateRate = 65536;
+         t.write("d10s81c25.b12345", h);
+       },
+       ERR_NO_RAMP_INFO, "\": ERR_CORRUPT_RAMP_FILE\n"},
       {"SWLI ramp without a camera rate",
        [](RampTable& t) {
          rr_ramp_hdr_t h = swli_header();
@@ -299,6 +306,8 @@ TEST(RampCompat, BoardScannerAndFringes) {
        ERR_INVALID_PARAM, 0.5f, "Error: invalid fringesPerFrame 0.5 in ramp data file \"r\"\n"},
       {"PMI 5 buckets gets 0.25", [](rr_ramp_hdr_t& h) { h = pmi_header(5); }, BD_SABLE, kPifoc, kPzt, 0, 0.25f, ""},
       {"PMI 11 buckets gets 0.125", [](rr_ramp_hdr_t& h) { h = pmi_header(11); }, BD_SABLE, kPifoc, kPzt, 0, 0.125f,
+       ""},
+      {"PMI 13 buckets gets 0.125", [](rr_ramp_hdr_t& h) { h = pmi_header(13); }, BD_SABLE, kPifoc, kPzt, 0, 0.125f,
        ""},
       {"PMI of 15 buckets as it is", [](rr_ramp_hdr_t& h) { h = pmi_header(15); }, BD_SABLE, kPifoc, kPzt, 0, 0,
        ""},
@@ -695,7 +704,8 @@ TEST_F(RampTable, ExternalProfileLinesNeedABackEndThatHasThem) {
   felbrin::test::write_file(dir.path() / "rampcfg.txt",
                             " SWLI extprofile2.bn          010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n"
                             " SWLI extprofile9.bp          010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n"
-                            " SWLI extprofile.bp           010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n");
+                            " SWLI extprofile.bp           010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n"
+                            " SWLI extprofile0002.bp       010.00 025.00 00 00 0.250 081.0000 000.00 1.00000 0\n");
   info().rampConfigFile = "rampcfg.txt";
   ASSERT_EQ(rr_get_ramp_info(&info()), 0) << log();
   ASSERT_EQ(info().ramps.table.size(), 1);
@@ -710,6 +720,8 @@ TEST_F(RampTable, ExternalProfileLinesNeedABackEndThatHasThem) {
             std::string::npos)
       << log();
   EXPECT_NE(log().find("Ramp config error: ramp 3: Invalid external profile ramp name extprofile.bp\n"),
+            std::string::npos);
+  EXPECT_NE(log().find("Ramp config error: ramp 4: Invalid external profile ramp name extprofile0002.bp\n"),
             std::string::npos);
   rr_set_board_backend(BD_CAN, nullptr);
 }

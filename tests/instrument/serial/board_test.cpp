@@ -302,6 +302,8 @@ TEST(BoardExchange, MalformedAnswersAreNotTakenForData) {
       // A serial number read wants 4 data bytes (reply LEN 6).
       {"short reply", reply({11, 1}), 1,
        "ur_writeUZ: recvd short resp  wanted 6  got 3\nur_writeUZ failed: cmd=UZ1_EE_SERIAL_READ_CMD\n"},
+      {"one byte short", reply({11, 1, 2, 3}), 1,
+       "ur_writeUZ: recvd short resp  wanted 6  got 5\nur_writeUZ failed: cmd=UZ1_EE_SERIAL_READ_CMD\n"},
       {"other code", reply({12, 0, 0, 0, 1}), 1,
        "ur_writeUZ: recvd invalid resp  wanted 11  got 12\nur_writeUZ failed: cmd=UZ1_EE_SERIAL_READ_CMD\n"},
       // LEN 0 or 0x80 and above carries nothing; the read is not resent, as

@@ -4,9 +4,11 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/errors.h"
@@ -496,8 +498,15 @@ TEST_F(SerialMemory, StalledOutputFailsAfterTheDeadlineWithoutSpinning) {
   // Write constant 1000 ms plus ten bytes at 9600 baud (11 ms).
   EXPECT_EQ(clock.elapsed_ms(), 1011);
   EXPECT_EQ(clock.pause_count(), 1011);  // one pause per poll
+  // Without a write timeout the drain is still given a second.
+  sio_timeouts_t t{};
+  ASSERT_EQ(sio_get_timeouts(h, &t), 0);
+  t.WriteTotalTimeoutConstant = 0;
+  ASSERT_EQ(sio_set_timeouts(h, &t), 0);
+  EXPECT_EQ(sio_send_data(h, "0123456789", 10, &n), 1);
+  EXPECT_EQ(clock.elapsed_ms(), 2 * 1011);
   peer.hold_output(false);
-  EXPECT_EQ(peer.take_written().size(), 10u);
+  EXPECT_EQ(peer.take_written().size(), 20u);
 }
 
 TEST_F(SerialMemory, SendStopsWaitingWhenALineErrorIsFlagged) {
@@ -542,6 +551,21 @@ TEST_F(SerialMemory, ClearBufferGivesUpOnAStreamingPeer) {
   EXPECT_EQ(peer.timeouts().ReadTotalTimeoutConstant, 2000u);
   peer.stop_stream();
   EXPECT_EQ(sio_clear_buffer(h), 0);
+}
+
+// A peer faster than the clock can tell (a byte whenever the library looks)
+// is given up on by its byte count alone.
+TEST_F(SerialMemory, ClearBufferGivesUpAfter64KiBOfAFastPeer) {
+  ASSERT_EQ(sio_init_xonxoff(h, nullptr), 0);
+  peer.on_look([this] {
+    peer.push("f");
+    return INT64_MAX;
+  });
+  EXPECT_EQ(sio_clear_buffer(h), 1);
+  EXPECT_EQ(peer.calls(SerialOp::read), 64 * 1024);
+  EXPECT_EQ(clock.elapsed_ms(), 0);
+  peer.on_look(nullptr);
+  EXPECT_EQ(peer.timeouts().ReadTotalTimeoutConstant, 2000u);
 }
 
 TEST_F(SerialMemory, ClearBufferReportsPurgeFailure) {
@@ -713,6 +737,23 @@ TEST_F(SerialPty, AllByteValuesPassBothWays) {
   EXPECT_EQ(sio_read_data(h, got.data(), 256, &n), 0);
   EXPECT_EQ(n, 256u);
   EXPECT_EQ(got, bytes);
+}
+
+TEST_F(SerialPty, WriteWithoutATotalTimeoutWaitsForRoom) {
+  // More than the line holds: the far end makes room only as it reads.
+  ASSERT_EQ(sio_disable_xonxoff(h), 0);
+  sio_timeouts_t t{};
+  ASSERT_EQ(sio_get_timeouts(h, &t), 0);
+  t.WriteTotalTimeoutMultiplier = t.WriteTotalTimeoutConstant = 0;
+  ASSERT_EQ(sio_set_timeouts(h, &t), 0);
+  const std::vector<uint8_t> bytes(256 * 1024, 'w');
+  std::vector<uint8_t> got;
+  std::thread reader([&] { got = pty.receive(bytes.size(), 10000); });
+  uint32_t n = 0;
+  EXPECT_EQ(sio_send_data(h, bytes.data(), static_cast<uint32_t>(bytes.size()), &n), 0);
+  reader.join();
+  EXPECT_EQ(n, bytes.size());
+  EXPECT_EQ(got.size(), bytes.size());
 }
 
 TEST_F(SerialPty, BytesWaitingSeesInput) {

@@ -146,6 +146,8 @@ TEST(WaveMonRead, EachReplyKindAndItsFailures) {
        "<t> wm_comm_read: ERR_WM_READ: WM_RESP_SIZE_READ_ACK: invalid item count 1\n", 1},
       {"just above 16 MiB", cat({le32(16 * 1024 * 1024 - 4), {kAck}}), WM_RESP_SIZE_READ_ACK, 0, 1, ERR_WM_READ, {},
        "<t> wm_comm_read: ERR_WM_READ: WM_RESP_SIZE_READ_ACK: invalid item count 16777212\n", 1},
+      {"exactly 16 MiB, cut short", cat({le32(16 * 1024 * 1024 - 5), {kAck}}), WM_RESP_SIZE_READ_ACK, 0, 1,
+       ERR_WM_READ, {}, "<t> wm_comm_read: ERR_WM_READ: WM_RESP_SIZE_READ_ACK: sio_read_data failed reading byte 6 of 16777216\n"},
       {"negative respLen below 5 in all", cat({le32(0), {kAck}}), WM_RESP_SIZE_READ_ACK, -1, 1, ERR_WM_READ, {},
        "<t> wm_comm_read: ERR_WM_READ: WM_RESP_SIZE_READ_ACK: invalid item count 0\n", 1},
       {"unknown kind: its one byte", abc, 9, 3, -1, 0, {'a'}, "", 2},
@@ -176,7 +178,7 @@ TEST(WaveMonRead, FirstByteWaitsTenSecondsAndTheTimeoutComesBack) {
     int timeout_s;
     int64_t waited_ms;
   };
-  for (const Case c : {Case{0, 10000}, Case{-4, 10000}, Case{3, 3000}}) {
+  for (const Case c : {Case{0, 10000}, Case{-4, 10000}, Case{1, 1000}, Case{3, 3000}}) {
     SCOPED_TRACE(c.timeout_s);
     Monitor m;
     ASSERT_EQ(sio_set_read_timeout_ms(m.port()->handle, 2500), 0);
