@@ -108,6 +108,56 @@ bool too_large(std::string_view literal, bool hex) {
   return order > 0;
 }
 
+int hex_value(char c) {
+  if (is_digit(c)) return c - '0';
+  return ascii_lower(c) - 'a' + 10;
+}
+
+// Reads the part of a hexadecimal floating literal after "0x" as strtod
+// does: digits, a point and digits, a binary exponent. Our own, because the
+// hexadecimal from_chars of the Windows build's C++ library misreads the
+// digits a to f. Up to 15 digits are kept exactly and the rest only as a
+// sticky bit, which still rounds to nearest; the scaling by the exponent
+// is exact except for results below the normal range.
+template <class T>
+std::from_chars_result read_hex_real(const char* p, const char* last, T& value) {
+  uint64_t mantissa = 0;
+  bool sticky = false;
+  long long exponent = 0;
+  bool any = false, point = false;
+  for (; p < last; ++p) {
+    if (*p == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (!is_hex_digit(*p)) break;
+    any = true;
+    if (mantissa >> 56 == 0) {
+      mantissa = mantissa << 4 | static_cast<uint64_t>(hex_value(*p));
+      if (point) exponent -= 4;
+    } else {
+      sticky = sticky || *p != '0';
+      if (!point) exponent += 4;
+    }
+  }
+  if (!any) return {p, std::errc::invalid_argument};
+  if (p < last && (*p == 'p' || *p == 'P')) {
+    const char* q = p + 1;
+    bool negative = false;
+    if (q < last && (*q == '+' || *q == '-')) negative = *q++ == '-';
+    if (q < last && is_digit(*q)) {
+      long long e = 0;
+      for (; q < last && is_digit(*q); ++q) e = std::min(e * 10 + (*q - '0'), 100'000'000LL);
+      exponent += negative ? -e : e;
+      p = q;
+    }
+  }
+  if (sticky) mantissa |= 1;
+  exponent = std::clamp(exponent, -100'000LL, 100'000LL);
+  value = std::ldexp(static_cast<T>(mantissa), static_cast<int>(exponent));
+  return {p, std::errc{}};
+}
+
 template <class T>
 struct RealRead {
   bool found = false;
@@ -135,7 +185,7 @@ RealRead<T> read_real(const char* text) {
                    (is_hex_digit(p[2]) || (p[2] == '.' && is_hex_digit(p[3])));
   if (hex) {
     literal = p + 2;
-    got = std::from_chars(literal, last, v, std::chars_format::hex);
+    got = read_hex_real(literal, last, v);
   } else {
     got = std::from_chars(p, last, v, std::chars_format::general);
   }

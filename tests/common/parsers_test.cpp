@@ -231,6 +231,14 @@ TEST(ParseDoubleToken, KeepsStrtodSyntax) {
       {"0x1.8p1", 3},
       {"0X10", 16},
       {"-0x.8", -0.5},
+      {"0xff", 255},
+      {"0xAbC.8p-1", 1374.25},
+      {"0x1fffffffffffff", 9007199254740991.0},
+      {"0x20000000000001", 9007199254740992.0},            // a tie, to even
+      {"0x20000000000001.00000001", 9007199254740994.0},  // just beyond it, up
+      {"0x1p-1074", 0x1p-1074},
+      {"0x1p99999999", HUGE_VAL},
+      {"0x1p-99999999", 0},
       {"inf", HUGE_VAL},
       {"-Infinity", -HUGE_VAL},
       {"1e-400", 0},
