@@ -704,6 +704,12 @@ void write_instr_name(Writer& w, const Line& row) {
   end_line(w);
 }
 
+// The boards a custom camera is read for; the reader refuses it on any
+// other, so the writer must not write it there.
+bool custom_camera_fits(int32_t board) {
+  return is_one_of(board, {BD_SABLE, BD_LUMEN, BD_KITE, BD_IRIS, BD_CAN, BD_NOTNEEDED});
+}
+
 void read_camera_type(Reader& r, const Line&) {
   const int32_t type = rd_name(r, kCameras);
   if (r.status != 0) return;
@@ -748,6 +754,11 @@ void write_camera_type(Writer& w, const Line& row) {
   const sysInfo_t& s = w.info;
   const bool known = (s.cameraType >= 1 && s.cameraType <= 9) || (s.cameraType >= 11 && s.cameraType <= 32);
   if (!known && s.instrBdType != BD_NONE) write_fault(w, ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
+  // A record read line by line may have got its board after its custom
+  // camera; written in the file's order it would not read back.
+  if (s.cameraType == CAM_CUSTOM && !custom_camera_fits(s.instrBdType)) {
+    write_fault(w, ERR_SB_CALFILE_INCONSISTENT, "Camera Type CUSTOM does not fit the instrument board.");
+  }
   // The reader has no word for an unknown camera (nor for type 10), so the
   // line is left out.
   if (s.cameraType == CAM_UNKNOWN || s.cameraType == CAM_INFRACAMA) return;

@@ -385,6 +385,11 @@ TEST_F(CalWriter, FaultsLeaveTheDestinationAndRemoveTheTempFile) {
        LIGHT_UNKNOWN, ERR_SB_CAL_INFO_INCOMPLETE, "Light Type undefined.\n"},
       {"light type past the last", "Birch4 1 1 100\nVersion None 0 Kite\nInstrComm C\nLLC Target 99\nCamera Type BASLER\n",
        -1, LIGHT_LED + 1, ERR_SB_CAL_INFO_INCOMPLETE, "Light Type undefined.\n"},
+      // The board came after the camera: in the writer's order the file
+      // would not read back.
+      {"custom camera, then a board without one",
+       "Birch4 1 1 100\nVersion None 0 NOTNEEDED\nCamera Type CUSTOM\nLight HeNe 0.6\nVersion None 0 None\n",
+       -1, -1, ERR_SB_CALFILE_INCONSISTENT, "Camera Type CUSTOM does not fit the instrument board.\n"},
       // Every fault is reported; the last one's code is returned.
       {"three faults", "Birch4 1 1 100\nVersion None 0 CAN\nInstrComm C\n", SYS_ALDER, -1, ERR_SB_CAL_INFO_INCOMPLETE,
        "System type undefined.\ncanInfo = NULL\nCamera Type undefined.\n"},
