@@ -162,10 +162,11 @@ TEST_F(AcqDiscovery, ModeValuesAndTheirDefaults) {
                      {{"twelve", 1, {{"DATA RESOLUTION", 12}, {"DATA RATE", 25}, {"MAX USER WIDTH", 1280},
                                      {"X DATA SCALE", 2}, {"MAX USER HEIGHT", 1e9}}},
                       {"", 0, {}},
-                      {"plain", 2, {{"X DATA SCALE", 0}, {"MAX USER WIDTH", 640}, {"MEAS INTEGRATION PERIOD", 9}}}})}}};
+                      {"plain", 2, {{"X DATA SCALE", 0}, {"MAX USER WIDTH", 640}, {"MEAS INTEGRATION PERIOD", 9}}},
+                      {"no resolution", 3, {{"DATA RESOLUTION", 0}}}})}}};
   ASSERT_EQ(discover(), 0);
   const sb_acq_state_t& a = s->acq;
-  ASSERT_EQ(a.modeCount, 2) << "a mode without a name leaves no gap";
+  ASSERT_EQ(a.modeCount, 3) << "a mode without a name leaves no gap";
   EXPECT_EQ(a.modes[0].resolution, 12);
   EXPECT_EQ(a.modes[0].bytesPerPixel, 2);
   EXPECT_EQ(a.modes[0].userWidth, 640);
@@ -176,7 +177,8 @@ TEST_F(AcqDiscovery, ModeValuesAndTheirDefaults) {
   EXPECT_EQ(a.modes[1].userWidth, 640) << "a zero scale counts as 1";
   EXPECT_EQ(a.modes[1].integrationPeriod, 9);
   EXPECT_EQ(a.modes[1].dataRate, 0);
-  EXPECT_EQ(a.highestMode, 1);
+  EXPECT_EQ(a.modes[2].resolution, 8) << "a resolution that cannot be one";
+  EXPECT_EQ(a.highestMode, 2);
 }
 
 TEST_F(AcqDiscovery, FailuresNameTheirStep) {
@@ -193,6 +195,8 @@ TEST_F(AcqDiscovery, FailuresNameTheirStep) {
        "acq_getinputdev: cannot set selected input device\n"},
       {"eight modes", {{"d1", 11, {cam("a", 101, std::vector<FakeMode>(8, FakeMode{"m", 5, {}}))}}},
        ERR_ACQ_INVALID_DEVICE, "acq_getinputmodes: Number of input modes exceeds maximum\n"},
+      {"seven modes fill the table", {{"d1", 11, {cam("a", 101, std::vector<FakeMode>(7, FakeMode{"m", 5, {}}))}}},
+       0, ""},
       {"mode without an ID", {{"d1", 11, {cam("a", 101, {{"m", 0, {}}})}}}, ERR_ACQ_INVALID_DEVICE,
        "acq_getinputmodes: Cannot obtain mode ID\n"},
   };

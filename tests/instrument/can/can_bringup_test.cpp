@@ -116,6 +116,10 @@ class CanBringup : public ::testing::Test {
     EXPECT_TRUE(cansim::preset("fjordp:00-1A-2B-3C-4D-5E"));
     return record({"+Fjord3 5 23 12345", "+Version None 0 CAN", kMac});
   }
+  sysInfo_t& fjord6() {  // the other system of the Fjord-P family
+    EXPECT_TRUE(cansim::preset("fjordp:00-1A-2B-3C-4D-5E"));
+    return record({"+Fjord6 5 23 12345", "+Version None 0 CAN", kMac});
+  }
   sysInfo_t& kite() {
     EXPECT_TRUE(cansim::preset("kite:00-1A-2B-3C-4D-5E"));
     return record({"+KiteCan 5 23 12345", "+Version None 0 CAN", kMac});
@@ -146,6 +150,10 @@ struct FamilyCase {
 };
 
 TEST_F(CanBringup, EachFamilyComesUpOnItsPreset) {
+  const std::string fjordp_nodes =
+      block({"Instrument CAN node status:\n", "  Ramper           : Yes  \n",
+             "  LED              : Yes  \n", "  Dual Brush Motor : Yes\n",
+             "  Triple PZT       : Yes\n"});
   const FamilyCase cases[] = {
       {"fjord", &CanBringup::fjord,
        block({"Instrument CAN node status:\n", "  Ramper           : Yes  \n",
@@ -153,12 +161,10 @@ TEST_F(CanBringup, EachFamilyComesUpOnItsPreset) {
               "  Triple PZT       : No\n"}),
        {"load_ramps", "bad_pixel_table", "other_scanner"},
        {}},
-      {"fjordp", &CanBringup::fjordp,
-       block({"Instrument CAN node status:\n", "  Ramper           : Yes  \n",
-              "  LED              : Yes  \n", "  Dual Brush Motor : Yes\n",
-              "  Triple PZT       : Yes\n"}),
-       {"load_ramps", "bad_pixel_table", "other_scanner"},
-       {}},
+      {"fjordp", &CanBringup::fjordp, fjordp_nodes,
+       {"load_ramps", "bad_pixel_table", "other_scanner"}, {}},
+      {"fjord6", &CanBringup::fjord6, fjordp_nodes,
+       {"load_ramps", "bad_pixel_table", "other_scanner"}, {}},
       {"kite", &CanBringup::kite,
        block({"Instrument CAN node status:\n", "  Triple PZT          : Yes\n",
               "  Large Aperture      : Yes\n", "  Primary Wand        : Yes\n",
@@ -219,6 +225,9 @@ TEST_F(CanBringup, KiteNodesAreSetUpForTheKeypads) {
   healthy_power();
   cansim::set_value(70, 0x2044, 8, {0x01});
   cansim::set_value(70, 0x2000, 0, {0x00});
+  // A slow wheel, homed and in place well within the ten seconds it is given.
+  ASSERT_TRUE(cansim::set_option(64, "home_ms", 6000));
+  ASSERT_TRUE(cansim::set_option(64, "move_ms", 3000));
   ASSERT_EQ(can_inst_on(&s), 0) << log_.str();
   EXPECT_EQ(cansim::value(70, 0x2044, 8), (std::vector<uint8_t>{0x03}));
   EXPECT_EQ(cansim::value(70, 0x2000, 0), (std::vector<uint8_t>{0x01}));

@@ -237,7 +237,7 @@ TEST_F(McFhx, OperationsCallTheirWrapperFunctions) {
       {"stop all", [&] { return mc_stop_fhx(c_, MC_ALL_AXES); }, 0, {"Stop_MWI"}},
       {"stop one", [&] { return mc_stop_fhx(c_, 2); }, 0, {"StopAxis_MWI 2"}},
       {"axis 7", [&] { return mc_stop_fhx(c_, 7); }, ERR_MC_INVALID_AXIS, {"GetErrorString_MWI"}},
-      {"inactive", [&] { return mc_stop_fhx(c_, 4); }, ERR_MC_AXIS_INACTIVE, {"GetErrorString_MWI"}},
+      {"inactive, the last axis", [&] { return mc_stop_fhx(c_, 5); }, ERR_MC_AXIS_INACTIVE, {"GetErrorString_MWI"}},
       {"accel, each axis",
        [&] { return mc_set_accel_fhx(c_, 6, 500); },
        0,

@@ -230,6 +230,7 @@ TEST_F(McNova, LinesByHand) {
       {"bad checksum", kAckLine + "RS 1 2 3 4 5 6 7Q\n" + wire("RS 2"), ERR_MC_RECV_FAILED, ""},
       {"too long", kAckLine + long_line + "\n" + wire("RS 2"), ERR_MC_RECV_FAILED, ""},
       {"short reply", kAckLine + wire("RS 1 2 3"), ERR_MC_RECV_FAILED, ""},
+      {"value past 16 bits", kAckLine + wire("RS 1 2 3 4 5 6 65536"), ERR_MC_RECV_FAILED, ""},
       {"empty line", kAckLine + "\n", ERR_MC_RECV_FAILED, ""},
       {"stranger", kAckLine + wire("ZH 0") + wire("RS 2"), ERR_MC_RECV_FAILED,
        "mc_nova: unexpected MC_Z_AXIS_HOME_CMD line while waiting for MC_GET_STATUS_CMD\n"},
