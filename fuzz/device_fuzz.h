@@ -121,12 +121,12 @@ class FuzzedLine {
     int64_t delay = (header & 0x80) != 0 ? int64_t{input_.byte()} * 50 : 0;
     const std::span<const uint8_t> reply = input_.take(header & 0x7F);
     sent_.insert(sent_.end(), reply.begin(), reply.end());
+    // Every reply joins the line's queue of arrivals, even one due now: an
+    // earlier late reply that has fallen due but not yet been taken in is
+    // still queued there, and a reply put straight into the input would
+    // overtake it.
     const int64_t now = VirtualTime::elapsed();
-    delay = std::max(delay, last_due_ - now);  // never ahead of an earlier reply
-    if (delay <= 0) {
-      peer_.push(reply);
-      return;
-    }
+    delay = std::max({delay, last_due_ - now, int64_t{0}});
     last_due_ = now + delay;
     late_.push_back({last_due_, reply.size()});
     peer_.push_after(delay, reply);

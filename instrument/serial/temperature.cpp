@@ -208,6 +208,12 @@ int temp_comm_write(sio_handle_t handle, char* text, std::size_t capacity, int l
   if (body.size() < 2 || reply.compare(0, 2, body.substr(0, 2)) != 0) return ERR_TEMP_SENSOR_READ;
   const std::string_view value = std::string_view(reply).substr(2);
   if (value.size() >= capacity) return ERR_TEMP_SENSOR_READ;
+  // A NUL-ended value cannot carry a NUL: the caller would read a shorter
+  // value than the controller sent, and the controller sends text.
+  if (value.find('\0') != std::string_view::npos) {
+    u_log_fn("temp_comm_write: NUL byte in the value of %.2s\n", body.data());
+    return ERR_TEMP_SENSOR_READ;
+  }
   std::copy(value.begin(), value.end(), text);
   text[value.size()] = '\0';
   return 0;

@@ -35,7 +35,8 @@ int temp_comm_close(sio_port_t* port);
 // "IM0002." sets IM to 0002.) or a read (TEMP_MSG_READ: "PV" asks for PV)
 // and reads the answer. A read gives the value back in `text`, NUL-ended,
 // which therefore has `capacity` bytes of room; a reply that does not fit,
-// or that names another mnemonic, gives ERR_TEMP_SENSOR_READ. Any answer
+// that names another mnemonic, or whose value holds a NUL byte gives
+// ERR_TEMP_SENSOR_READ. Any answer
 // byte but NAK accepts a write. A handle of no line (0 or
 // SIO_INVALID_HANDLE) does nothing and returns 0.
 int temp_comm_write(sio_handle_t handle, char* text, std::size_t capacity, int length, int type);

@@ -138,6 +138,8 @@ TEST(TempExchange, WritesReadsAndTheirFaults) {
       // "PV20.0" and ETX XOR to 25.
       {"spoilt block check", "PV", 2, 8, sim::Turn{}.corrupt_checksum(), ERR_TEMP_SENSOR_CHECKSUM, "PV",
        "temp_comm_read: checksums mismatched: sent=24 calc=25\n"},
+      {"NUL inside the value", "PV", 2, 8, sim::Turn{}.nak(block(std::string("PV\0002", 4))), ERR_TEMP_SENSOR_READ,
+       "PV", "temp_comm_write: NUL byte in the value of PV\n"},
       {"value one byte too long for the buffer", "PV", 2, 4, sim::Turn{}, ERR_TEMP_SENSOR_READ, "PV", ""},
       {"255 bytes through ETX, value fits", "PV", 2, 253, sim::Turn{}.nak(block("PV" + a252)), 0, a252, ""},
       {"255 bytes through ETX, one byte short", "PV", 2, 252, sim::Turn{}.nak(block("PV" + a252)),
