@@ -202,6 +202,11 @@ sysInfo_t* sb_resetCal(sysInfo_t* info) {
   fresh.boardLink = info->boardLink;
   fresh.tempPort = info->tempPort;
   fresh.waveMonitor = info->waveMonitor;
+  // A set-up motion controller holds an open line registered in the device
+  // table; dropping it here would leave that line open for good, and the
+  // next mc_setup could not open the port again. Like the board link it
+  // lives until it is closed.
+  fresh.motionCtrlInfo = std::move(info->motionCtrlInfo);
   *info = std::move(fresh);
   return info;
 }

@@ -524,6 +524,10 @@ TEST(McSetup, SerialControllerComesUpAndMoves) {
   EXPECT_NE(log.str().find("Motion Controller Firmware version: major = 2\tminor = 3\n"),
             std::string::npos)
       << log.str();
+  // A calibration re-read keeps the live controller and its open line.
+  EXPECT_EQ(sb_resetCal(&info), &info);
+  ASSERT_EQ(info.motionCtrlInfo.get(), &c);
+  EXPECT_TRUE(dev_is_registered(c.port.handle));
 
   // A relative move needs no home but the joysticks off; the wait ends
   // when the simulated axis arrives, in virtual time.
