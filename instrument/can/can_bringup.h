@@ -26,8 +26,6 @@ struct sysInfo_t;
 /// The steps of other subsystems, each taking the record and returning an
 /// error code.
 struct CanInstServices {
-  // Automatic gain control: set up, hold for the power-on, release, stop
-  // (and close its event).
   /// Sets automatic gain control up; by default can_agc_init.
   int (*agc_init)(sysInfo_t* s);
   /// Holds automatic gain control for the power-on; by default can_agc_suspend(s, 1).
@@ -66,8 +64,6 @@ struct CanInstServices {
   int (*enc_zoom_backlash)(sysInfo_t* s);
 };
 
-// The table in use; replaces it and returns the one replaced. A null entry
-// stands for "nothing to do".
 /// The table in use, copied. A null entry stands for "nothing to do".
 CanInstServices can_inst_services();
 /// Replaces the table in use and returns the one replaced.
