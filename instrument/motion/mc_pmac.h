@@ -1,13 +1,18 @@
-// The PMAC controller's driver (kind 2, chosen by a device name starting
-// with "PMAC"): selected and configured like the others, it fails to open
-// with ERR_PMAC_NO_DLL, since the controller maker's communication library
-// is not part of this library.
+/// @file
+/// The PMAC controller's driver (kind 2, chosen by a device name starting
+/// with "PMAC"): selected and configured like the others, it fails to open
+/// with ERR_PMAC_NO_DLL, since the controller maker's communication library
+/// is not part of this library.
 #pragma once
 
 #include <string>
 
 #include "instrument/motion/mc_ctrl.h"
 
+/// The driver of kind 2. Since it is never opened, its entries answer
+/// ERR_PMAC_DEVICE_NOT_OPENED, except that open answers ERR_PMAC_NO_DLL,
+/// get_event reports no event, and set_ss_velocity, enable_joystick,
+/// z_home, find_home, align_view_indicator and close answer 0.
 class PmacDriver final : public McDriver {
  public:
   int get_axis_config(mc_ctrl_t&, int, int32_t*) override;
@@ -23,14 +28,18 @@ class PmacDriver final : public McDriver {
   int disable_pos_report(mc_ctrl_t&) override;
   int move(mc_ctrl_t&, int, double) override;
   int stop(mc_ctrl_t&, int) override;
+  /// Entry 15: ERR_PMAC_DEVICE_NOT_OPENED.
   int get_status(mc_ctrl_t&, int, int32_t*) override;
+  /// Entry 16: ERR_PMAC_DEVICE_NOT_OPENED.
   int get_error(mc_ctrl_t&, int, int32_t*) override;
+  /// Entry 17: ERR_PMAC_DEVICE_NOT_OPENED.
   int get_positions(mc_ctrl_t&, int, int32_t*) override;
   int get_revision(mc_ctrl_t&) override;
   int fkey_label(mc_ctrl_t&, int, const char*) override;
   int z_home(mc_ctrl_t&, int32_t) override;
   int find_home(mc_ctrl_t&, int) override;
   int get_event(mc_ctrl_t&, int32_t* kind, int32_t* key) override;
+  /// Entry 24: ERR_PMAC_DEVICE_NOT_OPENED.
   int get_config(mc_ctrl_t&, std::string*, uint16_t*) override;
   int home_state(mc_ctrl_t&, int) override;
   int axis_pos_report(mc_ctrl_t&, int, uint8_t) override;
