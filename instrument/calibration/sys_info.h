@@ -467,7 +467,7 @@ struct sysInfo_t {
   float radCrvFocCal = 1.0f;         ///< RadCrvFocCal
   float radCrvPwrCal = 1.0f;         ///< RadCrvPwrCal
   uint8_t noIntensAvg = 0;           ///< NoIntensAvg
-  /// Nodes the CAN bring-up expects.
+  // Nodes the CAN bring-up expects.
   uint8_t usePzt = 1,                ///< cleared by IgnorePZT
       useLaps = 1,                   ///< cleared by IgnoreLAPS
       useWand = 1,                   ///< cleared by IgnoreWand
@@ -499,8 +499,8 @@ struct sysInfo_t {
   felbrin::Hooked<sb_enc_zoom_t> encZoom;  ///< the KiteEncZoom keywords; none until first used
   sb_radius_scale_t encodedRadiusScale;    ///< EncodedRadiusScale
   sb_radius_scale_t intfRadiusScale;       ///< IntfRadiusScale
-  /// Working blocks, kept when the record is read again.
-  sb_board_link_t boardLink;
+  // Working blocks, kept when the record is read again.
+  sb_board_link_t boardLink;         ///< the instrument board's working block
   /// The temperature controller's line, opened on the device tempSensorText
   /// names.
   sio_port_t tempPort;
@@ -509,12 +509,12 @@ struct sysInfo_t {
   sb_ramp_state_t ramps;
   sb_can_state_t can;                ///< the CAN layer's node state
   sb_acq_state_t acq;                ///< the acquisition working block
-  /// Set by the stage code; 0 until then.
+  // Set by the stage code; 0 until then.
   uint8_t largeApSelected = 0;  ///< the large-aperture scanner is in use
   uint8_t largeApFitted = 0;    ///< a large-aperture scanner is fitted
-  /// Motion: the controller once set up, and settings the host gives at run
-  /// time (none of them in the calibration file).
-  std::unique_ptr<mc_ctrl_t, McCtrlDelete> motionCtrlInfo;
+  // Motion: the controller once set up, and settings the host gives at run
+  // time (none of them in the calibration file).
+  std::unique_ptr<mc_ctrl_t, McCtrlDelete> motionCtrlInfo;  ///< the motion controller once set up
   int32_t stageNumber = 0;          ///< 0: no stage class
   uint8_t zExternalClosedLoop = 0;  ///< the Z axis supports external closed loop
   std::optional<double> autofocus[2];  ///< autofocus values the host gives; none by default

@@ -27,7 +27,7 @@ using dev_poll_fn = int (*)(dev_handle_t handle, void* owner);
 /// Number of entries of the table.
 inline constexpr int DEV_MAX_DEVICES = 10;
 
-/// Device types (bits; these seven are the valid ones).
+// Device types (bits; these seven are the valid ones).
 inline constexpr int DEV_TYPE_MC = 1;         ///< motion controller
 inline constexpr int DEV_TYPE_UZ = 2;         ///< instrument board
 inline constexpr int DEV_TYPE_SERIAL_1 = 4;   ///< other serial devices

@@ -17,7 +17,7 @@
 
 #include "instrument/serial/serial_port.h"
 
-/// Message types.
+// Message types.
 inline constexpr int TEMP_MSG_WRITE = 1;  ///< answered by ACK or NAK
 inline constexpr int TEMP_MSG_READ = 2;   ///< answered by a data block
 

@@ -18,7 +18,7 @@
 
 struct sysInfo_t;
 
-/// Reply kinds of wm_comm_read.
+// Reply kinds of wm_comm_read.
 inline constexpr int WM_RESP_ACK = 1;            ///< one byte: ACK or NAK
 inline constexpr int WM_RESP_READ = 2;           ///< respLen data bytes, no trailer
 inline constexpr int WM_RESP_READ_ACK = 3;       ///< respLen data bytes, then ACK or NAK
@@ -50,7 +50,7 @@ struct wm_status_t {
   uint32_t flags;           ///< WM_FLAG_ bits
 };
 
-/// Bits of the status flag word.
+// Bits of the status flag word.
 inline constexpr uint32_t WM_FLAG_CALIBRATED = 1u << 0;         ///< the monitor is calibrated
 inline constexpr uint32_t WM_FLAG_FOUR_CHANNEL_CAL = 1u << 30;  ///< four-channel calibration constants
 inline constexpr uint32_t WM_FLAG_GAIN_ONLY = 1u << 31;         ///< the calibration is the gain only
@@ -62,7 +62,7 @@ struct wm_ramp_request_t {
   int32_t buckets;  ///< frames of the ramp
 };
 
-/// Unit codes of wm_convert_units.
+// Unit codes of wm_convert_units.
 inline constexpr int WM_UNIT_1 = 1101;     ///< scale 1
 inline constexpr int WM_UNIT_1E3 = 1102;   ///< scale 10^3
 inline constexpr int WM_UNIT_1E6 = 1103;   ///< scale 10^6
