@@ -1,9 +1,10 @@
-// The lexical layer of the system calibration file: words, quoted texts,
-// bounded numbers and the keyword table that maps words to token codes.
-//
-// Every read takes the caller's status word. A non-zero status on entry
-// makes the read do nothing and return its neutral result, so a rule can
-// read all its values in a row and test the status once at the end.
+/// @file
+/// The lexical layer of the system calibration file: words, quoted texts,
+/// bounded numbers and the keyword table that maps words to token codes.
+///
+/// Every read takes the caller's status word. A non-zero status on entry
+/// makes the read do nothing and return its neutral result, so a rule can
+/// read all its values in a row and test the status once at the end.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +15,11 @@
 
 #include "instrument/calibration/char_source.h"
 
-// Token codes. Keyword codes fill 0..239; 11 and 43 are unused, and the
-// four reserved results sit at their fixed values. Words that the grammar
-// treats as one (config/configuration, lumenavgk0/lumenavg_k0) share a
-// code; the other synonyms keep codes of their own and are merged by the
-// grammar. Nothing outside this library depends on the other values.
+/// Token codes. Keyword codes fill 0..239; 11 and 43 are unused, and the
+/// four reserved results sit at their fixed values. Words that the grammar
+/// treats as one (config/configuration, lumenavgk0/lumenavg_k0) share a
+/// code; the other synonyms keep codes of their own and are merged by the
+/// grammar. Nothing outside this library depends on the other values.
 enum CalToken : int32_t {
   // Punctuation
   TOK_COMMA = 0, TOK_COLON = 1, TOK_LBRACKET = 2, TOK_RBRACKET = 3,
@@ -60,7 +61,7 @@ enum CalToken : int32_t {
   // After "camera"
   TOK_ALIGN = 137, TOK_BAD = 138, TOK_BPIX = 139, TOK_BPIXELS = 140, TOK_CONFIG = 141,
   TOK_DARK = 142, TOK_FILE = 143,
-  TOK_UNKNOWN = 144,  // reserved: a word not in the table
+  TOK_UNKNOWN = 144,  ///< reserved: a word not in the table
   TOK_OPTIONS = 145, TOK_PERIOD = 146, TOK_PLL = 147, TOK_SPLITX = 148, TOK_SPLITY = 149,
   TOK_TRANS = 150, TOK_TYPE = 151,
   // Camera alignment values
@@ -105,66 +106,66 @@ enum CalToken : int32_t {
 
 namespace felbrin {
 
-// One row of the keyword table: the word in lower case and its code.
+/// One row of the keyword table: the word in lower case and its code.
 struct CalKeyword {
-  std::string_view word;
-  int32_t code;
+  std::string_view word;  ///< lower case
+  int32_t code;           ///< a CalToken
 };
 
-// The keyword table, sorted byte-wise by word (236 rows).
+/// The keyword table, sorted byte-wise by word (236 rows).
 std::span<const CalKeyword> cal_keyword_table();
 
-// The code of a word, whatever its case; TOK_UNKNOWN when it is not a word
-// of the table.
+/// The code of a word, whatever its case; TOK_UNKNOWN when it is not a word
+/// of the table.
 int32_t cal_lookup_keyword(std::string_view word);
 
-// The table word of a code in lower case: for the shared codes the form
-// the writer spells ("config", "lumenavg_k0"); empty for a code that is not
-// a keyword. The writer's mixed-case spelling stays with the writer.
+/// The table word of a code in lower case: for the shared codes the form
+/// the writer spells ("config", "lumenavg_k0"); empty for a code that is not
+/// a keyword. The writer's mixed-case spelling stays with the writer.
 std::string_view cal_token_word(int32_t code);
 
 }  // namespace felbrin
 
-// Character classes of sb_peekClass.
+/// Character classes of sb_peekClass.
 enum CalCharClass : int {
-  CAL_CLASS_END = 0,     // line feed, carriage return, '#', end of file
-  CAL_CLASS_NUMBER = 1,  // '-', '.', a decimal digit
+  CAL_CLASS_END = 0,     ///< line feed, carriage return, '#', end of file
+  CAL_CLASS_NUMBER = 1,  ///< '-', '.', a decimal digit
   CAL_CLASS_LETTER = 2,
-  CAL_CLASS_BRACKET = 3,  // '['
+  CAL_CLASS_BRACKET = 3,  ///< '['
   CAL_CLASS_COLON = 4,
-  CAL_CLASS_OTHER = 5,  // anything else, and the answer when the status is set
+  CAL_CLASS_OTHER = 5,  ///< anything else, and the answer when the status is set
 };
 
-// A word or quoted text of at most 81 characters (80 when quoted); longer
-// input is cut and the rest begins the next word. ',' ':' '[' ']' are words
-// of their own only at the start of a word. Nothing on error: ERR_EOL at
-// the line end or '#' (or a quote left open at the line end), ERR_EOF at the
-// end of the input (or inside a quote).
+/// A word or quoted text of at most 81 characters (80 when quoted); longer
+/// input is cut and the rest begins the next word. ',' ':' '[' ']' are words
+/// of their own only at the start of a word. Nothing on error: ERR_EOL at
+/// the line end or '#' (or a quote left open at the line end), ERR_EOF at the
+/// end of the input (or inside a quote).
 std::optional<std::string> sb_readWord(felbrin::CalCharSource& src, int* status);
 
-// The code of the next word. The line end and the end of the input come
-// back as TOK_EOL and TOK_EOF with the status cleared; a word not in the
-// table is reported ("Unrecognized token \"%s\"") and gives TOK_UNKNOWN
-// with ERR_SB_CALFILE_SYNTAX.
+/// The code of the next word. The line end and the end of the input come
+/// back as TOK_EOL and TOK_EOF with the status cleared; a word not in the
+/// table is reported ("Unrecognized token \"%s\"") and gives TOK_UNKNOWN
+/// with ERR_SB_CALFILE_SYNTAX.
 int32_t sb_readKeyword(felbrin::CalCharSource& src, int* status);
 
-// The class of the next character other than a blank or tab, which is left
-// unread. Never changes the status.
+/// The class of the next character other than a blank or tab, which is left
+/// unread. Never changes the status.
 int sb_peekClass(felbrin::CalCharSource& src, const int* status);
 
-// A decimal integer after any white space, line ends included. ERR_EOF at
-// the end of the input, ERR_SB_CALFILE_SYNTAX (no message) when no number
-// stands there, ERR_SB_CALFILE_VALUE_RANGE with "%d out of range [%d,%d]"
-// outside [lower, upper]; a value beyond 32 bits is taken as the nearest
-// 32-bit limit and is always out of range. 0 on every error.
+/// A decimal integer after any white space, line ends included. ERR_EOF at
+/// the end of the input, ERR_SB_CALFILE_SYNTAX (no message) when no number
+/// stands there, ERR_SB_CALFILE_VALUE_RANGE with "%d out of range [%d,%d]"
+/// outside [lower, upper]; a value beyond 32 bits is taken as the nearest
+/// 32-bit limit and is always out of range. 0 on every error.
 int32_t sb_readInt(felbrin::CalCharSource& src, int* status, int32_t lower, int32_t upper);
 
-// A decimal real ([+-]digits[.digits][e[+-]digits], also ".5" and "5."),
-// with both bounds inclusive. Errors as sb_readInt with the message
-// "%g out of range [%g,%g]"; 0.0 on every error.
+/// A decimal real ([+-]digits[.digits][e[+-]digits], also ".5" and "5."),
+/// with both bounds inclusive. Errors as sb_readInt with the message
+/// "%g out of range [%g,%g]"; 0.0 on every error.
 double sb_readReal(felbrin::CalCharSource& src, int* status, double lower, double upper);
 
-// The same with a choice of inclusive or exclusive bounds; the message
-// shows an exclusive bound with '(' or ')'.
+/// The same with a choice of inclusive or exclusive bounds; the message
+/// shows an exclusive bound with '(' or ')'.
 double sb_readRealEx(felbrin::CalCharSource& src, int* status, double lower, double upper,
                      bool lower_inclusive, bool upper_inclusive);
