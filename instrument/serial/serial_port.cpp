@@ -306,8 +306,8 @@ int sio_send_data(sio_handle_t handle, const void* buffer, uint32_t count, uint3
       drained = true;
       break;
     }
-    if (u_ticks_ms() >= deadline) break;
-    u_sleep_ms(1);
+    // A polling wait like every other: the host's abort hook can end it.
+    if (u_ticks_ms() >= deadline || u_poll_pause(1) != 0) break;
   }
   return ok && drained && put == count ? 0 : 1;
 }
