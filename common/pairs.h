@@ -2,9 +2,9 @@
 /// The coordinate pair file: a plain text file of two numbers per line, read
 /// into and written from a pair table.
 ///
-///   # comment lines begin with '#'
-///   1.5, 2
-///   3   4e-3
+///     # comment lines begin with '#'
+///     1.5, 2
+///     3   4e-3
 ///
 /// The numbers of a line are separated by blanks, tabs or commas; each field
 /// has to begin with a number (the C library's syntax in the C locale) and
