@@ -137,7 +137,7 @@ struct u_dir_t;
 
 /// Lists the directory (including "." and ".." when the host reports them),
 /// in the host's order. Null when the path is not a directory or the list
-/// cannot be built.
+/// cannot be built. The caller releases the list with u_dir_close.
 u_dir_t* u_dir_open(const char* path);
 /// The entry at the current position, then advances; null at the end.
 const u_dir_entry_t* u_dir_read(u_dir_t* dir);
@@ -154,5 +154,6 @@ void u_dir_close(u_dir_t* dir);
 /// Loads a shared library. A bare name is looked for beside the running
 /// program first, so that a program finds the library it was delivered with
 /// before any other on the search path; a name with a folder is loaded as it
-/// stands. `used` (null: not wanted) receives the path that was loaded.
+/// stands. `used` (null: not wanted) receives the path that was loaded. Returns
+/// the host's handle of the library, or null when it cannot be loaded.
 void* u_load_library(const std::string& name, std::string* used);

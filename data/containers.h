@@ -174,16 +174,16 @@ void ptr_list_release(ptr_list_t* list);
 
 /// Element type codes and their invalid values.
 enum tv_type_t : int32_t {
-  TV_I8 = 0,      ///< 0x7F
-  TV_U8 = 1,      ///< 0xFF
-  TV_I16 = 2,     ///< 0x7FFF
-  TV_U16 = 3,     ///< 0xFFFF
-  TV_I32 = 4,     ///< 0x7FFFFFFF
-  TV_U32 = 5,     ///< 0xFFFFFFFF
-  TV_I32_B = 6,   ///< 0x7FFFFFFF (the second kind)
-  TV_U32_B = 7,   ///< 0xFFFFFFFF (the second kind)
-  TV_FLOAT = 8,   ///< the largest finite float
-  TV_DOUBLE = 9,  ///< positive infinity
+  TV_I8 = 0,      ///< signed 8-bit; invalid: 0x7F
+  TV_U8 = 1,      ///< unsigned 8-bit; invalid: 0xFF
+  TV_I16 = 2,     ///< signed 16-bit; invalid: 0x7FFF
+  TV_U16 = 3,     ///< unsigned 16-bit; invalid: 0xFFFF
+  TV_I32 = 4,     ///< signed 32-bit; invalid: 0x7FFFFFFF
+  TV_U32 = 5,     ///< unsigned 32-bit; invalid: 0xFFFFFFFF
+  TV_I32_B = 6,   ///< signed 32-bit; invalid: 0x7FFFFFFF (the second kind)
+  TV_U32_B = 7,   ///< unsigned 32-bit; invalid: 0xFFFFFFFF (the second kind)
+  TV_FLOAT = 8,   ///< float; invalid: the largest finite float
+  TV_DOUBLE = 9,  ///< double; invalid: positive infinity
 };
 
 /// A typed vector, created and destroyed as a whole (tv_vector_create,

@@ -226,13 +226,13 @@ void dump_fiducial_fit(std::FILE* stream, const mx_fiducial_fit_t* f);
 
 /// Byte styles of dump_bytes.
 enum u_byte_style_t : int {
-  U_BYTES_DECIMAL = 0,
-  U_BYTES_HEX = 1,
-  U_BYTES_OCTAL = 2,
-  U_BYTES_BINARY = 3,
+  U_BYTES_DECIMAL = 0,  ///< " %3d" per byte
+  U_BYTES_HEX = 1,      ///< " %2.2x" per byte
+  U_BYTES_OCTAL = 2,    ///< " %3.3o" per byte
+  U_BYTES_BINARY = 3,   ///< a blank and eight bits, most significant first
 };
-/// Ten bytes a line, each line led by the index of its first byte; an
-/// unknown style prints decimal. Returns the number of bytes printed.
+/// Prints `count` bytes in a u_byte_style_t, ten bytes a line, each line led by the
+/// index of its first byte; an unknown style prints decimal. Returns the number of bytes printed.
 int dump_bytes(std::FILE* stream, const uint8_t* bytes, int count, int style);
 
 // ---- checksum and hex text
@@ -241,7 +241,7 @@ int dump_bytes(std::FILE* stream, const uint8_t* bytes, int count, int style);
 /// inverted at the end (so not the usual CRC-32 value).
 uint32_t u_crc(std::size_t count, const void* bytes);
 
-/// "0x" and two upper-case hex digits per byte, taking `count` bytes from
+/// Hex text of bytes: "0x" and two upper-case hex digits per byte, taking `count` bytes from
 /// `bytes` at `step` (-1 walks backwards); more than 48 bytes give "0x*".
 /// The text lives in a per-thread buffer that the next call overwrites.
 const char* u_hex_text(const void* bytes, int count, int step);
@@ -250,6 +250,6 @@ const char* u_float_hex(float v);
 /// The bit pattern of the double as a hex number, 16 digits (same buffer as
 /// u_hex_text).
 const char* u_double_hex(double v);
-/// "LO (0)", "HI (1)", "SUPER (2)", otherwise "UNKNOWN (code)", in a
-/// per-thread buffer that the next call overwrites.
+/// Name of a phase resolution code: "LO (0)", "HI (1)", "SUPER (2)", otherwise
+/// "UNKNOWN (code)", in a per-thread buffer that the next call overwrites.
 const char* u_phase_res_name(int code);
