@@ -51,13 +51,16 @@ int mx_queue_alloc(mx_queue_t* q, const wn_window_t* window, int n_blocks, int e
                    int resolution);
 /// Fits the record to a new geometry, keeping the buffers when they are large
 /// enough (with `keep`, also when larger). A geometry of no bytes releases the
-/// record and returns 0. A failure leaves the record released.
+/// record and returns 0. A failure leaves the record released. Errors:
+/// ERR_INVALID_PARAM (null record or window), ERR_PARAM_OUT_OF_RANGE (elem_size or
+/// resolution <= 0, a negative block count or window), ERR_NO_MEM.
 int mx_queue_resize(mx_queue_t* q, const wn_window_t* window, int n_blocks, int elem_size,
                     int resolution, bool keep);
 /// Allocates anew with the record's own window, n_buckets blocks, element size
-/// and resolution.
+/// and resolution. Errors as mx_queue_alloc.
 int mx_queue_realloc(mx_queue_t* q);
-/// The same after setting n_buckets to qsize.
+/// The same after setting n_buckets to qsize, allocating qsize blocks. Errors as
+/// mx_queue_alloc.
 int mx_queue_realloc_qsize(mx_queue_t* q);
 /// Releases the buffers and the block table; the window, stored x and y, the
 /// element size and resolution, n_blocks, qsize and n_buckets stay.
@@ -165,7 +168,8 @@ void ptr_list_clear(ptr_list_t* list);
 int ptr_list_alloc(ptr_list_t* list);
 /// Makes the table `count` entries long: entries up to the smaller count are
 /// kept, entries beyond the new count are released, new entries are null. A
-/// count of 0 releases the list. On failure the list is released whole.
+/// count of 0 releases the list. Errors: ERR_INVALID_PARAM, ERR_PARAM_OUT_OF_RANGE
+/// (negative count), ERR_NO_MEM (the list is then released whole).
 int ptr_list_resize(ptr_list_t* list, int64_t count);
 /// Releases every entry and the table; count becomes 0.
 void ptr_list_release(ptr_list_t* list);

@@ -74,10 +74,12 @@ struct mx_c32_t {
   uint32_t* matrix;  ///< The values row after row, owned by the record.
 };
 
-// ---- matrix operations. Allocate and resize return 0, ERR_PARAM_OUT_OF_RANGE
-// (333) for a zero or negative element count, ERR_NO_MEM (320) when the
-// allocation fails or the count does not fit the record, ERR_INVALID_PARAM
-// (242) for a null record. Resize with `keep` keeps a larger buffer.
+/// @name Matrix operations
+/// Allocate and resize return 0, ERR_PARAM_OUT_OF_RANGE (333) for a zero or negative
+/// element count, ERR_NO_MEM (320) when the allocation fails or the count does not fit
+/// the record, ERR_INVALID_PARAM (242) for a null record. Resize with `keep` keeps a
+/// larger buffer.
+///@{
 
 /// Zeroes the phase matrix record; releases nothing. A null record is ignored.
 void mx_i32_clear(mx_i32_t* m);
@@ -177,6 +179,7 @@ void mx_c32_release(mx_c32_t* m);
 int32_t* mx_i32_at(const mx_i32_t* m, int x, int y);
 /// Address of element (x, y) of a 16-bit matrix; x and y are camera positions.
 uint16_t* mx_u16_at(const mx_u16_t* m, int x, int y);
+///@}
 
 // ---- window operations
 
