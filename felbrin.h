@@ -1,4 +1,5 @@
-// The instrument-support library: include this one header.
+/// @file
+/// The instrument-support library: include this one header.
 #pragma once
 
 #include "common/dirs.h"
