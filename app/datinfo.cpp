@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/data_set.h"
 #include "app/messages.h"
 #include "common/errors.h"
 #include "data/ascii_file.h"
@@ -92,22 +93,7 @@ const HeaderField kHeaderFields[] = {
     {"h798", header<&df_header_t::h798>},
 };
 
-// The records a read fills, released when the file is done.
-struct DataSet {
-  df_source_info_t source{};
-  df_header_t header{};
-  mx_bkt16_t intensity{};
-  mx_i32_t phase{};
-  DataSet() = default;
-  DataSet(const DataSet&) = delete;
-  DataSet& operator=(const DataSet&) = delete;
-  ~DataSet() {
-    mx_bkt16_release(&intensity);
-    mx_i32_release(&phase);
-  }
-};
-
-std::vector<Field> describe(const std::string& file, const char* format, const DataSet& d) {
+std::vector<Field> describe(const std::string& file, const char* format, const app::DataSet& d) {
   std::vector<Field> f{{"file", file}, {"format", std::string(format)}};
   const df_source_info_t& s = d.source;
   f.insert(f.end(), {{"info_word0", of(s.info_word0)},
@@ -189,7 +175,7 @@ int failed_line(const std::vector<app::LibraryMessage>& messages) {
 // prints its report or its problem. True when it was read.
 bool inspect(const char* path, bool json, std::FILE* out, std::FILE* err) {
   const std::string file = plat::display_path(path);
-  DataSet d;
+  app::DataSet d;
   const char* format = "binary";
   int line = 0;
   int rc = df_read_binary_file(path, &d.source, &d.header, &d.intensity, &d.phase);

@@ -1,15 +1,7 @@
-// Entry point of datinfo.
+// datinfo: what a measurement data file holds.
 #include <cstdio>
 
 #include "app/datinfo.h"
 #include "app/entry.h"
 
-namespace {
-int command(int argc, const char* const* argv) { return datinfo::run(argc, argv, stdout, stderr); }
-}  // namespace
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return app::wide_main(argc, argv, command); }
-#else
-int main(int argc, char** argv) { return app::narrow_main(argc, argv, command); }
-#endif
+int app::program(int argc, const char* const* argv) { return datinfo::run(argc, argv, stdout, stderr); }
