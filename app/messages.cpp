@@ -47,7 +47,10 @@ int MessageCollector::collect(const char* format, ...) {
 
 void print_message(std::FILE* err, std::string_view file, int line, std::string_view text) {
   std::string out(file);
-  if (line > 0) out += ":" + std::to_string(line);
+  if (line > 0) {
+    out += ':';
+    out += std::to_string(line);
+  }
   out += ": ";
   for (char c : text) out.push_back(c == '\n' || c == '\r' ? ' ' : c);
   out += '\n';
