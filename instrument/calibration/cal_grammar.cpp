@@ -2198,6 +2198,8 @@ std::vector<ShownLine> shown_lines(const sysInfo_t& s) {
       const std::size_t end = std::min(text.find('\n'), text.size());
       std::string_view line = text.substr(0, end);
       text.remove_prefix(std::min(end + 1, text.size()));
+      // The writer ends lines as the platform does.
+      if (line.ends_with('\r')) line.remove_suffix(1);
       // The system line begins with its system type word, a value.
       const std::string_view keyword = row.name.empty() ? "System" : row.name;
       if (!row.name.empty() && line.starts_with(row.name)) line.remove_prefix(row.name.size());

@@ -4,11 +4,13 @@
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 
-# Runs a tool; fails unless it exits with `code` and both streams contain
+# Runs a tool in the work directory (calibration file names are resolved
+# as the library does: a name with a Unix root is not a full path on
+# Windows, so the files are named relative to it); fails unless it exits with `code` and both streams contain
 # what is asked (OUT and ERR lists of texts).
 function(expect code)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "COMMAND;OUT;ERR")
-  execute_process(COMMAND ${EMULATOR} ${arg_COMMAND}
+  execute_process(COMMAND ${EMULATOR} ${arg_COMMAND} WORKING_DIRECTORY "${WORK}"
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL code)
     message(FATAL_ERROR "${arg_COMMAND}\nexited with ${rc}, not ${code}:\n${out}\n${err}")
@@ -29,16 +31,16 @@ set(copies)
 foreach(example IN LISTS examples)
   get_filename_component(name "${example}" NAME)
   file(COPY_FILE "${example}" "${WORK}/${name}")
-  list(APPEND copies "${WORK}/${name}")
+  list(APPEND copies "${name}")
 endforeach()
 expect(0 COMMAND "${CALCHECK}" --show ${copies} OUT "System = Kite" "Version = ")
 expect(0 COMMAND "${CALCHECK}" --help OUT "Usage: calcheck")
-expect(2 COMMAND "${CALCHECK}" --frob "${WORK}/kite.cal" ERR "calcheck: unknown option \"--frob\"")
+expect(2 COMMAND "${CALCHECK}" --frob kite.cal ERR "calcheck: unknown option \"--frob\"")
 
 set(bad "Birch4  5  23  12345\nVersion  None  0  None\nZoom  300\n")
 file(WRITE "${WORK}/broken.cal" "${bad}")
 file(WRITE "${WORK}/messy.cal" "birch4 5 23 12345\nVERSION none 0 none\n")
-expect(1 COMMAND "${CALCHECK}" --rewrite "${WORK}/broken.cal" "${WORK}/messy.cal"
+expect(1 COMMAND "${CALCHECK}" --rewrite broken.cal messy.cal
   ERR "broken.cal:3: 300 out of range [0,255]" "broken.cal: not rewritten")
 file(READ "${WORK}/broken.cal" after)
 if(NOT after STREQUAL bad)
@@ -49,7 +51,7 @@ string(FIND "${rewritten}" "# Trel System Calibration File" found)
 if(NOT found EQUAL 0)
   message(FATAL_ERROR "messy.cal was not rewritten:\n${rewritten}")
 endif()
-expect(0 COMMAND "${CALCHECK}" "${WORK}/messy.cal")
+expect(0 COMMAND "${CALCHECK}" messy.cal)
 
 # The sample under a name that is not plain ASCII; its point list gives the
 # number of valid points, the offset (minimum) and the offset plus the span.
