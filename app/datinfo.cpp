@@ -8,11 +8,11 @@
 #include <variant>
 #include <vector>
 
-#include "app/data_set.h"
 #include "app/messages.h"
 #include "common/errors.h"
 #include "data/ascii_file.h"
 #include "data/binary_file.h"
+#include "data/data_set.h"
 #include "data/number_format.h"
 #include "data/point_list.h"
 #include "platform/platform.h"
@@ -93,7 +93,7 @@ const HeaderField kHeaderFields[] = {
     {"h798", header<&df_header_t::h798>},
 };
 
-std::vector<Field> describe(const std::string& file, const char* format, const app::DataSet& d) {
+std::vector<Field> describe(const std::string& file, const char* format, const felbrin::DataSet& d) {
   std::vector<Field> f{{"file", file}, {"format", std::string(format)}};
   const df_source_info_t& s = d.source;
   f.insert(f.end(), {{"info_word0", of(s.info_word0)},
@@ -175,7 +175,7 @@ int failed_line(const std::vector<app::LibraryMessage>& messages) {
 // prints its report or its problem. True when it was read.
 bool inspect(const char* path, bool json, std::FILE* out, std::FILE* err) {
   const std::string file = plat::display_path(path);
-  app::DataSet d;
+  felbrin::DataSet d;
   const char* format = "binary";
   int line = 0;
   int rc = df_read_binary_file(path, &d.source, &d.header, &d.intensity, &d.phase);

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "app/data_set.h"
 #include "common/errors.h"
 #include "common/util.h"
 #include "data/binary_file.h"
+#include "data/data_set.h"
 #include "data/point_list.h"
 #include "platform/platform.h"
 
@@ -71,7 +71,7 @@ int run(int argc, const char* const* argv, std::FILE* err) {
   }
   std::fprintf(err, "Converting \"%s\" to \"%s\"\n", in.c_str(), out.c_str());
 
-  app::DataSet d;
+  felbrin::DataSet d;
   int rc = df_read_file(a.input, &d.source, &d.header, &d.intensity, &d.phase);
   if (rc != 0) {
     unable();

@@ -1,12 +1,11 @@
-// The four records a data file read fills, with the matrices released when
-// the command is done with them, so that a command can also run inside a
-// longer-lived process.
+// The four records a data file read fills, holding the matrices' buffers
+// until it goes (commands that may run inside a longer-lived process, tests).
 #pragma once
 
 #include "data/binary_file.h"
 #include "data/records.h"
 
-namespace app {
+namespace felbrin {
 
 struct DataSet {
   df_source_info_t source{};
@@ -22,4 +21,4 @@ struct DataSet {
   }
 };
 
-}  // namespace app
+}  // namespace felbrin
