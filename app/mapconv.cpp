@@ -5,6 +5,7 @@
 #include "common/errors.h"
 #include "common/util.h"
 #include "data/binary_file.h"
+#include "data/data_set.h"
 #include "data/point_list.h"
 #include "platform/platform.h"
 
@@ -44,20 +45,6 @@ bool parse(int argc, const char* const* argv, Args& a) {
   return a.input != nullptr && a.output != nullptr;
 }
 
-// The two matrices the reader fills, released when the run ends so that the
-// command can also run inside a longer-lived process.
-struct Matrices {
-  mx_bkt16_t intensity{};
-  mx_i32_t phase{};
-  Matrices() = default;
-  Matrices(const Matrices&) = delete;
-  Matrices& operator=(const Matrices&) = delete;
-  ~Matrices() {
-    mx_bkt16_release(&intensity);
-    mx_i32_release(&phase);
-  }
-};
-
 }  // namespace
 
 int run(int argc, const char* const* argv, std::FILE* err) {
@@ -84,19 +71,15 @@ int run(int argc, const char* const* argv, std::FILE* err) {
   }
   std::fprintf(err, "Converting \"%s\" to \"%s\"\n", in.c_str(), out.c_str());
 
-  df_source_info_t source{};
-  df_header_t header{};
-  Matrices maps;
-  mx_bkt16_t& intensity = maps.intensity;
-  mx_i32_t& phase = maps.phase;
-  int rc = df_read_file(a.input, &source, &header, &intensity, &phase);
+  felbrin::DataSet d;
+  int rc = df_read_file(a.input, &d.source, &d.header, &d.intensity, &d.phase);
   if (rc != 0) {
     unable();
     std::fprintf(err, "\tthere was an error reading the file \"%s\"\n", in.c_str());
     std::fprintf(err, "\t%s\n", err_table[rc]);
     return kReadFailed;
   }
-  rc = df_write_point_list(a.output, &phase);
+  rc = df_write_point_list(a.output, &d.phase);
   if (rc != 0) {
     unable();
     std::fprintf(err, "\tthere was an error writing to the file \"%s\"\n", out.c_str());

@@ -2144,15 +2144,69 @@ void apply_rule(Reader& r, int32_t first) {
   apply(r, *found);
 }
 
+namespace {
+
+bool writes(const sysInfo_t& s, const Line& row) {
+  return row.when != nullptr && has_owner(s, row.owner) && row.when(s);
+}
+
+void write_row(Writer& w, const Line& row) {
+  if (row.write != nullptr) {
+    row.write(w, row);
+  } else {
+    write_listed(w, row);
+  }
+}
+
+// The values of a line without the padding of the keyword field: blanks at
+// either end go, longer runs of blanks become the usual two (not inside a
+// quoted text).
+std::string values_text(std::string_view line) {
+  std::string out;
+  bool quoted = false;
+  std::size_t blanks = 0;
+  for (char c : line) {
+    if (c == ' ' && !quoted) {
+      ++blanks;
+      continue;
+    }
+    if (!out.empty()) out.append(std::min<std::size_t>(blanks, 2), ' ');
+    blanks = 0;
+    if (c == '"') quoted = !quoted;
+    out.push_back(c);
+  }
+  return out;
+}
+
+}  // namespace
+
 void write_lines(Writer& w) {
   for (const Line& row : kLines) {
-    if (row.when == nullptr || !has_owner(w.info, row.owner) || !row.when(w.info)) continue;
-    if (row.write != nullptr) {
-      row.write(w, row);
-    } else {
-      write_listed(w, row);
+    if (writes(w.info, row)) write_row(w, row);
+  }
+}
+
+std::vector<ShownLine> shown_lines(const sysInfo_t& s) {
+  std::vector<ShownLine> shown;
+  for (const Line& row : kLines) {
+    // The heading comment holds no value.
+    if (row.name.starts_with('#') || !writes(s, row)) continue;
+    Writer w{s, {}, 0};
+    write_row(w, row);
+    std::string_view text = w.out;
+    while (!text.empty()) {
+      const std::size_t end = std::min(text.find('\n'), text.size());
+      std::string_view line = text.substr(0, end);
+      text.remove_prefix(std::min(end + 1, text.size()));
+      // The writer ends lines as the platform does.
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      // The system line begins with its system type word, a value.
+      const std::string_view keyword = row.name.empty() ? "System" : row.name;
+      if (!row.name.empty() && line.starts_with(row.name)) line.remove_prefix(row.name.size());
+      shown.push_back({std::string(keyword), values_text(line)});
     }
   }
+  return shown;
 }
 
 std::vector<LineView> listed_lines() {

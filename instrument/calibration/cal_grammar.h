@@ -77,6 +77,15 @@ struct Writer {
 // Appends every line of the record, in order.
 void write_lines(Writer& w);
 
+// Each line the writer writes for a record, as its keyword and the text of
+// its values ("System" for the line that begins with the system type), for a
+// readable listing of what the record holds.
+struct ShownLine {
+  std::string keyword;
+  std::string values;
+};
+std::vector<ShownLine> shown_lines(const sysInfo_t& s);
+
 // What tests may know of the lines whose values are read as listed: the
 // keyword and each value's kind and bounds.
 struct ValueView {

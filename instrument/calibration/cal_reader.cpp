@@ -238,6 +238,7 @@ int cal_read_lines(sysInfo_t& info, CalCharSource& src, bool inline_text, int ba
   // the end is judged by its messages.
   int stop_status = 0;
   for (int line = 1;; ++line) {
+    context.line = line;
     r.status = 0;
     const int32_t first = sb_readKeyword(src, &r.status);
     if (r.status != 0) {  // a first word not in the table ends the read
@@ -258,6 +259,7 @@ int cal_read_lines(sysInfo_t& info, CalCharSource& src, bool inline_text, int ba
     }
     if (!discard_line(src)) break;
   }
+  context.line = 0;
   if (stop_status != 0) return stop_status;
   if (context.error_count != 0) return ERR_SB_CALFILE_INVALID;
 

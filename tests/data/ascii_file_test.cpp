@@ -10,6 +10,7 @@
 
 #include "common/errors.h"
 #include "data/ascii_file_internal.h"
+#include "data/data_set.h"
 #include "data/number_format.h"
 #include "support/alloc_hooks.h"
 #include "support/log_capture.h"
@@ -29,19 +30,7 @@ void set_text(char* field, std::size_t size, const char* text) {
   std::memcpy(field, text, std::min(std::strlen(text), size));
 }
 
-struct DataSet {
-  df_source_info_t source{};
-  df_header_t header{};
-  mx_bkt16_t intensity{};
-  mx_i32_t phase{};
-  DataSet() = default;
-  DataSet(const DataSet&) = delete;
-  DataSet& operator=(const DataSet&) = delete;
-  ~DataSet() {
-    mx_bkt16_release(&intensity);
-    mx_i32_release(&phase);
-  }
-};
+using felbrin::DataSet;
 
 // Phase 3 x 4 (values 0..11), no intensity, a header with a few fields.
 void fill_small(DataSet& d) {

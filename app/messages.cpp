@@ -1,0 +1,93 @@
+#include "app/messages.h"
+
+#include <algorithm>
+#include <cstdarg>
+
+#include "common/errors.h"
+
+namespace app {
+namespace {
+
+MessageCollector*& active() {
+  static MessageCollector* collector = nullptr;
+  return collector;
+}
+
+}  // namespace
+
+MessageCollector::MessageCollector(Annotate annotate) : annotate_(annotate), saved_(u_set_log_fn(&collect)) {
+  active() = this;
+}
+
+MessageCollector::~MessageCollector() {
+  u_set_log_fn(saved_);
+  active() = nullptr;
+}
+
+std::vector<LibraryMessage> MessageCollector::take() { return std::move(messages_); }
+
+int MessageCollector::collect(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  MessageCollector* self = active();
+  if (self == nullptr) return n;
+  if (text.ends_with('\n')) text.pop_back();
+  LibraryMessage m{std::move(text)};
+  if (self->annotate_ != nullptr) self->annotate_(m);
+  self->messages_.push_back(std::move(m));
+  return n;
+}
+
+void print_message(std::FILE* err, std::string_view file, int line, std::string_view text) {
+  std::string out(file);
+  if (line > 0) {
+    out += ':';
+    out += std::to_string(line);
+  }
+  out += ": ";
+  for (char c : text) out.push_back(c == '\n' || c == '\r' ? ' ' : c);
+  out += '\n';
+  std::fputs(out.c_str(), err);
+}
+
+void print_code(std::FILE* err, std::string_view file, std::string_view what, int code) {
+  const std::string text = std::string(what) + ": " + err_name(code) + " (" + std::to_string(code) + ")";
+  print_message(err, file, 0, text);
+}
+
+int parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> known,
+                       std::string_view program, const char* usage, int usage_code, std::FILE* out,
+                       std::FILE* err, CommandLine& line) {
+  const auto usage_error = [&](const std::string& problem) {
+    const std::string name(program);
+    std::fprintf(err, "%s: %s (see %s --help)\n", name.c_str(), problem.c_str(), name.c_str());
+    return usage_code;
+  };
+  bool options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (options_end || !arg.starts_with('-')) {
+      line.files.push_back(argv[i]);
+    } else if (arg == "--") {
+      options_end = true;
+    } else if (arg == "--help") {
+      std::fputs(usage, out);
+      return 0;
+    } else if (std::find(known.begin(), known.end(), arg) != known.end()) {
+      line.options.push_back(arg);
+    } else {
+      return usage_error("unknown option \"" + std::string(arg) + "\"");
+    }
+  }
+  if (line.files.empty()) return usage_error("no file given");
+  return -1;
+}
+
+}  // namespace app

@@ -1,0 +1,64 @@
+// Library messages gathered while a command reads or writes a file, so that
+// each can be printed as one line that names the file. The library reports
+// through its log hook; a collector takes that hook over for its lifetime.
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/hooks.h"
+
+namespace app {
+
+struct LibraryMessage {
+  // The text without its final line end.
+  std::string text;
+  // Filled by the collector's annotator when the message is reported.
+  int line = 0;
+  bool error = false;
+};
+
+// Installs itself as the log hook until destroyed; one at a time.
+class MessageCollector {
+ public:
+  // Called as each message arrives, while the library's state still tells
+  // where it came from.
+  using Annotate = void (*)(LibraryMessage& message);
+  explicit MessageCollector(Annotate annotate = nullptr);
+  ~MessageCollector();
+  MessageCollector(const MessageCollector&) = delete;
+  MessageCollector& operator=(const MessageCollector&) = delete;
+
+  std::vector<LibraryMessage> take();
+
+ private:
+  static int collect(const char* format, ...) FELBRIN_PRINTF(1, 2);
+  Annotate annotate_;
+  u_log_hook saved_;
+  std::vector<LibraryMessage> messages_;
+};
+
+// One line on `err`: "<file>:<line>: <text>", or "<file>: <text>" for line 0.
+// Line ends inside the text become blanks, so each problem stays one line.
+void print_message(std::FILE* err, std::string_view file, int line, std::string_view text);
+
+// "<file>: <what>: <code name> (<code>)".
+void print_code(std::FILE* err, std::string_view file, std::string_view what, int code);
+
+// The command line of a tool: options first or anywhere, "--" ends them.
+struct CommandLine {
+  std::vector<std::string_view> options;
+  std::vector<const char*> files;
+};
+
+// Splits the arguments. --help prints `usage` on `out` and gives exit code
+// 0; an option not in `known`, or no file, gives one line on `err` and
+// `usage_code`. -1 when the command is to run.
+int parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> known,
+                       std::string_view program, const char* usage, int usage_code, std::FILE* out,
+                       std::FILE* err, CommandLine& line);
+
+}  // namespace app
