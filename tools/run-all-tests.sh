@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need (only what is missing) and runs every test leg:
-#   linux       the mutant table still applies (tools/mutate.sh --check), then the
+#   linux       the mutant table still applies (tools/mutate.sh --check), the API
+#               reference builds without a warning (tools/docs.sh), then the
 #               native optimised build, whole suite
 #   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
 #   linux-tsan  ThreadSanitizer build, whole suite
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev python3)
+          g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev python3 doxygen)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -123,8 +124,10 @@ fuzz_smoke() {
 
 # The mutant table is checked here because it is cheap: a row whose text no
 # longer occurs exactly once fails the leg instead of silently dropping out.
+# So is the API reference: a public name without its documentation comment
+# fails the leg.
 linux_leg() {
-  tools/mutate.sh --check && build_and_test linux
+  tools/mutate.sh --check && tools/docs.sh && build_and_test linux
 }
 
 leg linux linux_leg

@@ -20,8 +20,8 @@ struct CalReadContext {
   std::optional<std::string> path;
   /// The inline calibration text, named in the heading when there is no path.
   std::optional<std::string> inline_text;
-  // The line whose rule is being applied, counted as the reader counts for
-  // "Error in line %d."; 0 before the first line and once the lines are done.
+  /// The line whose rule is being applied, counted as the reader counts for
+  /// "Error in line %d."; 0 before the first line and once the lines are done.
   int line = 0;
 
   /// Back to the state at the start of a read.
