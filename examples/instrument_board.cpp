@@ -30,22 +30,22 @@ int fail(const char* what, int code) {
   return 1;
 }
 
-// A small ramp: a flat run-up, then a straight climb over 1000 points.
+// A small ramp: a flat run-up, then a straight climb. The point indexes
+// tell the board where the scan starts and where the camera is triggered.
 void make_ramp(rr_ramp_hdr_t* hdr, std::vector<uint16_t>* points) {
+  constexpr int kRunUp = 100, kPoints = 1100;
   *hdr = rr_ramp_hdr_t{};
   hdr->rampType = RR_TYPE_SWLI;
   hdr->rampID = 7;
   hdr->polar = 'b';
-  hdr->nPoints = 1100;
-  hdr->rampUp = 100;
-  hdr->rampStart = 100;
-  hdr->rampLinear = 100;
-  hdr->rampEnd = 1099;
-  hdr->trigStartAddr = 100;
-  hdr->trigEndAddr = 1099;
+  hdr->nPoints = kPoints;
+  hdr->rampUp = hdr->rampStart = hdr->rampLinear = kRunUp;
+  hdr->rampEnd = kPoints - 1;
+  hdr->trigStartAddr = kRunUp;
+  hdr->trigEndAddr = kPoints - 1;
   hdr->updateRate = 2000;
-  points->resize(1100);
-  for (int i = 0; i < 1100; ++i) (*points)[i] = static_cast<uint16_t>(i < 100 ? 1000 : 1000 + (i - 100) * 60);
+  points->resize(kPoints);
+  for (int i = 0; i < kPoints; ++i) (*points)[i] = static_cast<uint16_t>(1000 + (i < kRunUp ? 0 : (i - kRunUp) * 60));
 }
 
 int run(sysInfo_t* info, const sim::InstrumentBoard& board, const std::string& ramp_path) {
