@@ -16,7 +16,9 @@
 // A bare INI-FILE name means the system's initialisation file folder (the
 // Windows folder); a name with a folder part, such as ./FxAcq.ini, is used
 // as it stands.
+#include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "felbrin.h"
@@ -63,16 +65,9 @@ int correct(std::vector<uint16_t>& frame, int width, int height, const mx_xyv_li
   return changed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s INI-FILE BAD-PIXEL-FILE\n", argv[0]);
-    return 2;
-  }
-  // Load the library and list what it finds into slot 0's acquisition state.
-  if (const int rc = acq_mgropen(argv[1])) return fail("acq_mgropen", rc);
-  sysInfo_t* s = &sysInfo[0];
+// Finds the camera, reads its bad pixels, grabs and corrects three frames.
+int grab(sysInfo_t* s, const char* bad_pixel_file) {
+  // List the devices, cameras and modes into the record's acquisition state.
   for (int (*step)(sysInfo_t*) : {acq_getdevices, acq_getinputdev, acq_getinputmodes})
     if (const int rc = step(s)) return fail("camera discovery", rc);
   const acq_mode_t& mode = s->acq.modes[0];
@@ -81,11 +76,12 @@ int main(int argc, char** argv) {
   if (mode.bytesPerPixel != 2) return fail("this example reads 2-byte pixels only", ERR_ACQ_INVALID_MODE);
 
   // The bad pixels of this camera set-up (grab mode 0, no sub-sampling).
+  // The table's lists come from the allocation hooks; its deleter frees them.
   cam_bad_table_ptr table(static_cast<cam_bad_entry_t*>(u_calloc_fn(CAM_BAD_MAX_CAMERAS, sizeof(cam_bad_entry_t))));
   if (!table) return fail("allocating the bad-pixel table", ERR_NO_MEM);
   int sections = 0;
   std::string message;
-  if (const int rc = cam_bad_file_read(argv[2], table.get(), &sections, &message)) {
+  if (const int rc = cam_bad_file_read(bad_pixel_file, table.get(), &sections, &message)) {
     std::fprintf(stderr, "%s", message.c_str());
     return fail("cam_bad_file_read", rc);
   }
@@ -98,7 +94,7 @@ int main(int argc, char** argv) {
   if (bad == nullptr) return fail("finding the bad pixels of this camera mode", ERR_CB_FILE_INVALID);
   std::printf("%d bad pixel(s) listed for this mode\n", bad->badPixels.count);
 
-  // Grab three frames through the library's function table.
+  // Frames are read through the bound library's function table.
   const fx_acq_table_t* fx = felbrin::acq::table();
   if (fx->SetCurrentAcqDevice(s->acq.deviceIds[0]) == 0 || fx->SetCurrentInputDevice(s->acq.primaryInput) == 0 ||
       fx->SetCurrentInputMode(mode.id) == 0)
@@ -119,6 +115,20 @@ int main(int argc, char** argv) {
   }
   fx->AcquireStop();
   fx->CloseDevice();
-  acq_mgrclose(s);
+  return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s INI-FILE BAD-PIXEL-FILE\n", argv[0]);
+    return 2;
+  }
+  // Load the library and start its device manager on the initialisation
+  // file; release it again whatever happens after.
+  if (const int rc = acq_mgropen(argv[1])) return fail("acq_mgropen", rc);
+  const int rc = grab(&sysInfo[0], argv[2]);
+  acq_mgrclose(&sysInfo[0]);
   return rc;
 }
