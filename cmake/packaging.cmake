@@ -22,14 +22,14 @@ endforeach()
 set(CPACK_PACKAGE_NAME felbrin)
 set(CPACK_PACKAGE_VENDOR "felbrin developers")
 set(CPACK_PACKAGE_CONTACT "felbrin developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Instrument-support library and the mapconv converter")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "felbrin instrument-support library")
 set(CPACK_COMPONENTS_ALL runtime development)
 set(CPACK_COMPONENT_RUNTIME_DISPLAY_NAME "felbrin")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "Instrument-support library (static), its headers and CMake package, mapconv and the command-line tools")
 set(CPACK_COMPONENT_DEVELOPMENT_DISPLAY_NAME "felbrin simulators")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-  "Simulated devices and stand-in vendor libraries, for development machines without the hardware")
+  "Simulated devices and stand-in vendor libraries, for development machines without the hardware; the stand-ins in a folder no loader searches, with a README.txt")
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 
 # Debian: one package per component. The programs need only the C and C++
@@ -46,13 +46,12 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${felbrin_deb_runtime_depends}")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME felbrin-dev-sim)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "felbrin simulators and stand-in vendor libraries
- ${CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION}. The stand-ins are installed
- in a folder no loader searches; its README.txt says how to use them.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
   "felbrin (= ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}), ${felbrin_deb_runtime_depends}")
 
-# Windows: one .zip per component, each unpacking into a folder of its name.
+# Windows: one .zip per component, each holding its part of the same tree
+# (bin/, include/, lib/, standins/): unpacked into one folder they make the
+# whole installation.
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_ARCHIVE_RUNTIME_FILE_NAME felbrin-${PROJECT_VERSION}-win64)
 set(CPACK_ARCHIVE_DEVELOPMENT_FILE_NAME felbrin-dev-sim-${PROJECT_VERSION}-win64)

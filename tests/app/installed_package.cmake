@@ -7,10 +7,12 @@
 # development package only, in a folder named standins; the example is built
 # with TOOLCHAIN and it and the packaged mapconv run through EMULATOR.
 file(REMOVE_RECURSE "${WORK}")
+# Standard output only in `last_output`: Wine may tell of its prefix on the
+# error stream.
 function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${ARGN} failed:\n${out}")
+    message(FATAL_ERROR "${ARGN} failed:\n${out}${err}")
   endif()
   set(last_output "${out}" PARENT_SCOPE)
 endfunction()
