@@ -6,13 +6,10 @@
 #                mkdatafile, and the stand-in vendor libraries in a folder
 #                no loader searches (sim/CMakeLists.txt): the .deb
 #                "felbrin-dev-sim", felbrin-dev-sim-<version>-win64.zip
-# Included last, so that the programs defined anywhere before are known.
+# Install rules without a component are the runtime's (CMakeLists.txt sets
+# the default). Included last, so that the programs defined anywhere before
+# are known.
 
-foreach(tool calcheck datinfo)
-  if(TARGET ${tool})
-    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-  endif()
-endforeach()
 foreach(tool simdev mkdatafile)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT development)
