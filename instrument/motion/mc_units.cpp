@@ -126,11 +126,17 @@ int apply_joystick_mask(mc_ctrl_t& c, const char* op, uint8_t mask) {
   } else if (mask == MC_JOY_ALL) {
     err = c.driver->enable_joystick(c, MC_ALL_AXES);
   } else {
+    // Only active axes have a joystick. "All on" (0x3F) sets the bits of
+    // absent axes too, and homing clears the homed ones: a restore would
+    // then switch on joysticks the controller refuses as inactive.
+    bool queued = false;
     for (int axis = 0; axis < MC_AXES && err == 0; ++axis) {
       const unsigned bit = 1u << axis;
-      if ((mask & bit) != (c.joyMask & bit)) err = queue_one(c, op, axis, (mask & bit) != 0 ? 0 : 1);
+      if ((mask & bit) == (c.joyMask & bit) || c.axes[axis].active == 0) continue;
+      err = queue_one(c, op, axis, (mask & bit) != 0 ? 0 : 1);
+      queued = true;
     }
-    if (err == 0) err = execute_joystick_queue(c, op);
+    if (err == 0 && queued) err = execute_joystick_queue(c, op);
   }
   if (err == 0) c.joyMask = mask;
   return err;

@@ -566,6 +566,20 @@ TEST_F(McUnits, JoystickStackAppliesOnlyChanges) {
   EXPECT_EQ(log.str(), "");
 }
 
+// After "all on" and homing of the three axes a stage has, the mask holds
+// only absent axes; switching all off and back must not touch them.
+TEST_F(McUnits, JoystickRestoreLeavesAbsentAxesAlone) {
+  for (int axis = 3; axis < MC_AXES; ++axis) c.axes[axis].active = 0;
+  c.joyMask = 0x38;
+  ASSERT_EQ(mc_push_joystick(c, 0), 0);
+  rec->calls.clear();
+  EXPECT_EQ(mc_pop_joystick(c), 0);
+  EXPECT_EQ(rec->calls, "");
+  EXPECT_EQ(c.joyMask, 0x38);
+  EXPECT_EQ(mc_push_joystick(c, 0x3A), 0);  // only axis 1 changes
+  EXPECT_EQ(rec->calls, "queue 1 0;queue 0 2;");
+}
+
 TEST_F(McUnits, StackMisuseAndGrowth) {
   for (int i = 0; i < 11; ++i) ASSERT_EQ(mc_push_joystick(c, 0), 0);
   EXPECT_EQ(log.str(), "mc_push_joystick: stack size has increased to 20\n");
