@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
   const std::string single_out = (dir / "single.txt").string();
   const std::string base_out = (dir / "baseline.txt").string();
 
-  felbrin::tools::DataFileSpec layout;
+  felbrin::tools::DataFileLayout layout;
   layout.phase_width = static_cast<int16_t>(width);
   layout.phase_height = static_cast<int16_t>(height);
   layout.phase = felbrin::tools::make_surface(width, height, invalid, 7);

@@ -16,7 +16,7 @@ void put_be32(std::vector<unsigned char>& b, std::size_t at, uint32_t v) {
   put_be16(b, at + 2, static_cast<uint16_t>(v));
 }
 
-std::vector<unsigned char> build_data_file(const DataFileSpec& s) {
+std::vector<unsigned char> build_data_file(const DataFileLayout& s) {
   const int length = df_header_length(s.magic) != 0 ? df_header_length(s.magic) : DF_HEADER_SHORT;
   std::vector<unsigned char> b(static_cast<std::size_t>(length), 0);
   put_be32(b, 0, s.magic);

@@ -11,7 +11,7 @@
 
 namespace felbrin::tools {
 
-struct DataFileSpec {
+struct DataFileLayout {
   uint32_t magic = DF_MAGIC_834_A;
   int16_t intens_x = 0, intens_y = 0, intens_width = 0, intens_height = 0;
   int16_t intens_buckets = 0, intens_aux = 0;
@@ -23,7 +23,7 @@ struct DataFileSpec {
 };
 
 // The whole file: header, intensity block, phase block.
-std::vector<unsigned char> build_data_file(const DataFileSpec& layout);
+std::vector<unsigned char> build_data_file(const DataFileLayout& layout);
 
 // Big-endian stores into a header under construction.
 void put_be16(std::vector<unsigned char>& bytes, std::size_t offset, uint16_t v);

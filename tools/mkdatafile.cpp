@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
                  " [-m MAGIC] [-o] [-t BYTES] [-A] output\n");
     return 1;
   }
-  DataFileSpec s;
+  DataFileLayout s;
   s.magic = magic >= 0 ? static_cast<uint32_t>(magic) : long_header ? DF_MAGIC_4096 : DF_MAGIC_834_A;
   s.phase_x = static_cast<int16_t>(x);
   s.phase_y = static_cast<int16_t>(y);

@@ -38,7 +38,7 @@ class Mapconv : public ::testing::Test {
   }
 
   std::string sample() {
-    felbrin::tools::DataFileSpec s;
+    felbrin::tools::DataFileLayout s;
     s.phase_width = 2, s.phase_height = 2;
     s.phase = {10, 20, MX_INVALID_I32, 30};
     const std::string path = dir_.file("in.dat");
@@ -107,7 +107,7 @@ TEST_F(Mapconv, ReaderAndWriterErrorsNameTheCode) {
             std::string::npos);
   EXPECT_EQ(read_file(out), "");
 
-  felbrin::tools::DataFileSpec s;
+  felbrin::tools::DataFileLayout s;
   s.phase_width = 1, s.phase_height = 2;
   s.phase = {MX_INVALID_I32, MX_INVALID_I32 + 3};
   const std::string allbad = dir_.file("allbad.dat");

@@ -211,11 +211,11 @@ std::string zero_header_json(const std::string& file, const char* format) {
 }
 
 TEST_F(Tools, DatinfoReportsBinaryAndAsciiFilesAlike) {
-  felbrin::tools::DataFileSpec spec;
-  spec.phase_x = 3, spec.phase_y = 1, spec.phase_width = 2, spec.phase_height = 2;
-  spec.phase = {-10, 35, MX_INVALID_I32, 10};
+  felbrin::tools::DataFileLayout layout;
+  layout.phase_x = 3, layout.phase_y = 1, layout.phase_width = 2, layout.phase_height = 2;
+  layout.phase = {-10, 35, MX_INVALID_I32, 10};
   const std::string bin = dir.file("small.dat");
-  write_file(bin, felbrin::tools::build_data_file(spec));
+  write_file(bin, felbrin::tools::build_data_file(layout));
   // The same data set through the library's ASCII writer.
   df_source_info_t source{};
   df_header_t header{};
@@ -237,11 +237,11 @@ TEST_F(Tools, DatinfoReportsBinaryAndAsciiFilesAlike) {
 }
 
 TEST_F(Tools, DatinfoNamesTheFileAndLineOfEachProblem) {
-  felbrin::tools::DataFileSpec spec;
-  spec.phase_width = 1, spec.phase_height = 1;
-  spec.phase = {MX_INVALID_I32};
+  felbrin::tools::DataFileLayout layout;
+  layout.phase_width = 1, layout.phase_height = 1;
+  layout.phase = {MX_INVALID_I32};
   const std::string empty = dir.file("allbad.dat");
-  write_file(empty, felbrin::tools::build_data_file(spec));
+  write_file(empty, felbrin::tools::build_data_file(layout));
   struct Case {
     std::string name, text, err;
   };

@@ -328,7 +328,7 @@ TEST_F(AsciiReader, RoundTripFromBinaryFiles) {
   };
   for (uint32_t magic : {DF_MAGIC_834_A, DF_MAGIC_4096}) {
     for (int kinds = 1; kinds <= 3; ++kinds) {
-      felbrin::tools::DataFileSpec layout;
+      felbrin::tools::DataFileLayout layout;
       layout.magic = magic;
       if (kinds & 1) {
         layout.phase_x = 3, layout.phase_y = 1, layout.phase_width = 13, layout.phase_height = 7;

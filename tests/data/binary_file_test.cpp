@@ -15,14 +15,14 @@ namespace {
 
 using felbrin::test::TempDir;
 using felbrin::tools::build_data_file;
-using felbrin::tools::DataFileSpec;
+using felbrin::tools::DataFileLayout;
 using felbrin::tools::put_be16;
 using felbrin::tools::put_be32;
 using Bytes = std::vector<unsigned char>;
 
 // A 3 x 2 phase map and a 2-bucket 3 x 2 intensity map.
-DataFileSpec small_spec(uint32_t magic = DF_MAGIC_834_A) {
-  DataFileSpec s;
+DataFileLayout small_spec(uint32_t magic = DF_MAGIC_834_A) {
+  DataFileLayout s;
   s.magic = magic;
   s.intens_x = 1, s.intens_y = 2, s.intens_width = 3, s.intens_height = 2;
   s.intens_buckets = 2, s.intens_aux = -7;
@@ -58,7 +58,7 @@ TEST_F(BinaryReader, ReadsBothBlocksInHostOrder) {
   for (uint32_t magic : {DF_MAGIC_834_A, DF_MAGIC_834_B, DF_MAGIC_4096}) {
     SCOPED_TRACE(magic);
     Records r;
-    const DataFileSpec s = small_spec(magic);
+    const DataFileLayout s = small_spec(magic);
     ASSERT_EQ(read(build_data_file(s), r), 0);
     EXPECT_EQ(r.phase.window.x, 5);
     EXPECT_EQ(r.phase.window.y, 7);
@@ -143,7 +143,7 @@ TEST_F(BinaryReader, TruncatedOrForeignFiles) {
 }
 
 TEST_F(BinaryReader, NoBlocksGivesEmptyRecordsAndReadsNothingMore) {
-  DataFileSpec s;
+  DataFileLayout s;
   s.intens_width = 4, s.intens_height = 4, s.intens_buckets = 2;  // geometry, but no block
   s.phase_x = 3, s.phase_width = 4, s.phase_height = 4;
   Bytes b = build_data_file(s);
@@ -168,7 +168,7 @@ TEST_F(BinaryReader, NoBlocksGivesEmptyRecordsAndReadsNothingMore) {
 }
 
 TEST_F(BinaryReader, SkippingAMissingBlockWithoutARecordIsNoError) {
-  DataFileSpec s = small_spec();
+  DataFileLayout s = small_spec();
   s.phase.clear();
   s.phase_bytes = 0;
   s.intens_bytes = 100000;  // far more than the file holds
@@ -195,7 +195,7 @@ TEST_F(BinaryReader, ReadsFromAPipe) {
 TEST_F(BinaryReader, BadGeometryIsRefusedAndRecordsReleased) {
   felbrin::test::FailingAllocator alloc;
   {
-    DataFileSpec s = small_spec();
+    DataFileLayout s = small_spec();
     s.phase_width = 0;
     Records r;
     EXPECT_EQ(read(build_data_file(s), r), ERR_PARAM_OUT_OF_RANGE);
@@ -204,26 +204,26 @@ TEST_F(BinaryReader, BadGeometryIsRefusedAndRecordsReleased) {
     EXPECT_EQ(r.intensity.n_buckets, 0);
   }
   {
-    DataFileSpec s = small_spec();
+    DataFileLayout s = small_spec();
     s.phase_height = static_cast<int16_t>(40000);  // 0x9C40
     Records r;
     EXPECT_EQ(read(build_data_file(s), r), ERR_DATASET_DIM_TOO_LARGE);
   }
   {
-    DataFileSpec s = small_spec();
+    DataFileLayout s = small_spec();
     s.intens_width = static_cast<int16_t>(0x8000);
     Records r;
     EXPECT_EQ(read(build_data_file(s), r), ERR_DATASET_DIM_TOO_LARGE);
   }
   {
-    DataFileSpec s = small_spec();
+    DataFileLayout s = small_spec();
     s.intens_buckets = -2;
     Records r;
     EXPECT_EQ(read(build_data_file(s), r), ERR_PARAM_OUT_OF_RANGE);
   }
   {
     // Intensity block longer than the rest of the file.
-    DataFileSpec s = small_spec();
+    DataFileLayout s = small_spec();
     s.intens_bytes = 1000;
     Records r;
     EXPECT_EQ(read(build_data_file(s), r), ERR_CORRUPT_DATA_FILE);
@@ -244,7 +244,7 @@ TEST_F(BinaryReader, BadGeometryIsRefusedAndRecordsReleased) {
 }
 
 TEST_F(BinaryReader, SkippedIntensityBlockStillFindsThePhase) {
-  const DataFileSpec s = small_spec();
+  const DataFileLayout s = small_spec();
   Records r;
   ASSERT_EQ(read(build_data_file(s), r, false, true), 0);
   EXPECT_EQ(r.phase.matrix[2], 0x12345678);
@@ -254,7 +254,7 @@ TEST_F(BinaryReader, SkippedIntensityBlockStillFindsThePhase) {
 }
 
 TEST_F(BinaryReader, OddIntensityByteCountKeepsThePhaseBlockInPlace) {
-  DataFileSpec s = small_spec();
+  DataFileLayout s = small_spec();
   s.intensity.push_back(0xAB00);  // one more byte than the values
   s.intens_bytes = 2 * 12 + 1;
   Bytes b = build_data_file(s);
@@ -266,7 +266,7 @@ TEST_F(BinaryReader, OddIntensityByteCountKeepsThePhaseBlockInPlace) {
 }
 
 TEST_F(BinaryReader, OversizedIntensityBlockFillsTheBufferAndSkipsTheRest) {
-  DataFileSpec s = small_spec();
+  DataFileLayout s = small_spec();
   s.intensity.insert(s.intensity.end(), {100, 101, 102});  // 3 values too many
   Records r;
   ASSERT_EQ(read(build_data_file(s), r), 0);
@@ -275,7 +275,7 @@ TEST_F(BinaryReader, OversizedIntensityBlockFillsTheBufferAndSkipsTheRest) {
   EXPECT_EQ(r.phase.matrix[4], 42);
 
   // Fewer values than the buffer: the rest reads as zero.
-  DataFileSpec t = small_spec();
+  DataFileLayout t = small_spec();
   t.intensity.resize(5);
   Records q;
   ASSERT_EQ(read(build_data_file(t), q), 0);
