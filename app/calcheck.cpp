@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "common/dirs.h"
 #include "common/util.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/cal_report.h"
@@ -73,6 +74,13 @@ void show(std::FILE* out, std::string_view file, const sysInfo_t& info) {
   std::fputs(text.c_str(), out);
 }
 
+// The lookup finds a relative name in the working folder as "./name" or
+// ".\\name": that is the name as given, not worth a line of its own.
+bool same_file_name(std::string_view given, std::string_view found) {
+  if (found == given) return true;
+  return found.size() == given.size() + 2 && found[0] == '.' && found[1] == plat::kSep && found.ends_with(given);
+}
+
 // Reads one file and does what was asked; true when all went well.
 bool check(const Options& o, const char* path, std::FILE* out, std::FILE* err) {
   const std::string file = plat::display_path(path);
@@ -81,8 +89,24 @@ bool check(const Options& o, const char* path, std::FILE* out, std::FILE* err) {
   {
     counted_errors = 0;
     app::MessageCollector collector(annotate);
+    // Each file from a slot that was never read: a read keeps some values
+    // of the last one, which would pass from one file into the next.
+    sb_clearCal(0);
     rc = sb_readCal(0, path);
     errors = report(err, file, collector.take());
+  }
+  // The reader names the file it found only when it found one.
+  const std::string& found = sysInfo[0].calFilePath;
+  if (found.empty()) {
+    std::string places;
+    bool seen = false;  // found, but not readable: the reader said why
+    for (const std::string& place : u_file_search_places(path)) {
+      places += (places.empty() ? "" : ", ") + plat::display_path(place.c_str());
+      seen = seen || u_file_exists(place.c_str());
+    }
+    if (!seen) app::print_message(err, file, 0, "not found; looked at " + (places.empty() ? "no place" : places));
+  } else if (!same_file_name(path, found)) {
+    app::print_message(err, file, 0, "note: read " + plat::display_path(found.c_str()));
   }
   if (rc != 0) app::print_code(err, file, "cannot be read", rc);
   const bool clean = rc == 0 && !errors;
@@ -92,15 +116,17 @@ bool check(const Options& o, const char* path, std::FILE* out, std::FILE* err) {
     app::print_message(err, file, 0, "not rewritten: it did not read cleanly");
     return false;
   }
-  // The file as named, unless the reader found it elsewhere (the
-  // configuration directory).
-  const char* destination = u_file_exists(path) ? path : sysInfo[0].calFilePath.c_str();
+  // The file that was read, wherever the reader found it.
+  const std::string destination = found;
   app::MessageCollector collector([](app::LibraryMessage& m) { m.error = true; });
-  const int wrc = sb_writeCal(0, destination);
+  const int wrc = sb_writeCal(0, destination.c_str());
   report(err, file, collector.take());
   if (wrc != 0) {
     app::print_code(err, file, "cannot be rewritten", wrc);
     return false;
+  }
+  if (!same_file_name(path, destination)) {
+    app::print_message(err, file, 0, "note: rewrote " + plat::display_path(destination.c_str()));
   }
   return true;
 }

@@ -202,25 +202,6 @@ bool inspect(const char* path, bool json, std::FILE* out, std::FILE* err) {
   return true;
 }
 
-// Length of the UTF-8 sequence at the start of `s`, or 0 when it is not one.
-std::size_t utf8_length(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char lead = b(0);
-  std::size_t n = 0;
-  uint32_t min = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) n = 2, min = 0x80;
-  else if (lead >= 0xE0 && lead <= 0xEF) n = 3, min = 0x800;
-  else if (lead >= 0xF0 && lead <= 0xF4) n = 4, min = 0x10000;
-  if (n == 0 || s.size() < n) return 0;
-  uint32_t cp = lead & (0x7Fu >> n);
-  for (std::size_t i = 1; i < n; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i) & 0x3Fu);
-  }
-  const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
-  return cp < min || cp > 0x10FFFF || surrogate ? 0 : n;
-}
-
 }  // namespace
 
 std::string json_string(std::string_view text) {
@@ -240,7 +221,7 @@ std::string json_string(std::string_view text) {
       out += "\\t";
     } else if (c < 0x80 && c >= 0x20) {
       out += static_cast<char>(c);
-    } else if (const std::size_t n = c >= 0x80 ? utf8_length(text) : 0; n > 0) {
+    } else if (const std::size_t n = c >= 0x80 ? app::utf8_length(text) : 0; n > 0) {
       out.append(text.substr(0, n));
       used = n;
     } else {  // a control character, or a Latin-1 byte

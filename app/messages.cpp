@@ -45,14 +45,50 @@ int MessageCollector::collect(const char* format, ...) {
   return n;
 }
 
+std::size_t utf8_length(std::string_view s) {
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = b(0);
+  std::size_t n = 0;
+  uint32_t min = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) n = 2, min = 0x80;
+  else if (lead >= 0xE0 && lead <= 0xEF) n = 3, min = 0x800;
+  else if (lead >= 0xF0 && lead <= 0xF4) n = 4, min = 0x10000;
+  if (n == 0 || s.size() < n) return 0;
+  uint32_t cp = lead & (0x7Fu >> n);
+  for (std::size_t i = 1; i < n; ++i) {
+    if ((b(i) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i) & 0x3Fu);
+  }
+  const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+  return cp < min || cp > 0x10FFFF || surrogate ? 0 : n;
+}
+
+
 void print_message(std::FILE* err, std::string_view file, int line, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out(file);
   if (line > 0) {
     out += ':';
     out += std::to_string(line);
   }
   out += ": ";
-  for (char c : text) out.push_back(c == '\n' || c == '\r' ? ' ' : c);
+  while (!text.empty()) {
+    const auto c = static_cast<unsigned char>(text[0]);
+    std::size_t used = 1;
+    if (c == '\n' || c == '\r') {
+      out += ' ';
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else if (const std::size_t n = c >= 0x80 ? utf8_length(text) : 0; n > 0) {
+      out.append(text.substr(0, n));
+      used = n;
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+    text.remove_prefix(used);
+  }
   out += '\n';
   std::fputs(out.c_str(), err);
 }

@@ -41,8 +41,13 @@ class MessageCollector {
   std::vector<LibraryMessage> messages_;
 };
 
+// Length of the UTF-8 sequence at the start of `s`, or 0 when it is not one.
+std::size_t utf8_length(std::string_view s);
+
 // One line on `err`: "<file>:<line>: <text>", or "<file>: <text>" for line 0.
-// Line ends inside the text become blanks, so each problem stays one line.
+// Line ends inside the text become blanks, so each problem stays one line;
+// any other byte that is not text (a control byte, or one that is not part
+// of UTF-8) is shown as \xNN, so a stray byte of a file can be told apart.
 void print_message(std::FILE* err, std::string_view file, int line, std::string_view text);
 
 // "<file>: <what>: <code name> (<code>)".

@@ -183,6 +183,14 @@ const char* u_host_file_name(int digit) {
   return name;
 }
 
+std::vector<std::string> u_file_search_places(const char* name) {
+  if (name == nullptr || *name == '\0') return {};
+  if (is_absolute(name)) return {name};
+  std::vector<std::string> places{u_path_join(".", name)};
+  if (const char* config = u_config_dir()) places.push_back(u_path_join(config, name));
+  return places;
+}
+
 int u_find_file(const char* name, const char** path) {
   if (path != nullptr) *path = nullptr;
   if (name == nullptr || *name == '\0' || path == nullptr) return ERR_INVALID_PARAM;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <string_view>
 
 /// The installation directory (FB_INSTALL_DIR); null when there is none.
@@ -28,6 +29,12 @@ const char* u_host_file_name(int digit);
 /// configuration directory is needed but unknown. ERR_INVALID_PARAM (242): no
 /// name or no out argument (*path is then null).
 int u_find_file(const char* name, const char** path);
+
+/// The places u_find_file looks at for `name`, in its order: the name as it
+/// stands when absolute, else in the working directory and then in the
+/// configuration directory (left out while that is unknown). For messages
+/// that say where a missing file was looked for; empty without a name.
+std::vector<std::string> u_file_search_places(const char* name);
 
 /// `dir` and `name` joined with the platform's separator.
 std::string u_path_join(std::string_view dir, std::string_view name);

@@ -104,7 +104,7 @@ int trim_and_append(std::FILE* log, const char* path, const std::string& shown, 
     plat::remove_file(temp.c_str());
     return ERR_FILE_IO;
   }
-  const int rc = u_copy_file(temp.c_str(), path);
+  const int rc = felbrin::copy_temp_file(temp.c_str(), path);
   if (rc != 0) {
     u_log_fn("u_log_to_file: cannot copy temp file '%s' to '%s'\n", shown_temp.c_str(), shown.c_str());
     return rc;
@@ -121,7 +121,8 @@ int u_log_to_file(const char* path, const char* text, int64_t limit, int64_t kee
   std::FILE* log = plat::open_file(path, "a+b");
   if (log == nullptr) {
     // A log that cannot be opened is of no use to anyone: start a new one.
-    plat::remove_file(path);
+    // Only a file is ever removed, never a folder, a device or a link.
+    plat::remove_regular_file(path);
     log = plat::open_file(path, "w+b");
   }
   if (log == nullptr) {

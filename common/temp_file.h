@@ -24,8 +24,9 @@ TempFileFn set_temp_file_fn(TempFileFn fn);
 enum class ReplaceStep { done, create_temp, write, copy };
 
 // Writes through `fill` into a temporary file, then copies it over
-// `destination` with u_copy_file; with `retry_copy`, a failed copy deletes
-// the destination and tries once more. The temporary file is removed in
+// `destination` with u_copy_file; with `retry_copy`, a failed copy is tried
+// once more (the destination is never deleted first: a copy that fails
+// leaves it whole). The temporary file is removed in
 // every case. Every write and the close are checked.
 template <class Fill>
 ReplaceStep replace_file(const char* destination, std::string_view prefix, Fill&& fill, bool retry_copy = false);

@@ -34,12 +34,31 @@ bool u_is_wide_path(const char* path) { return plat::is_wide_marked(path); }
 
 // ---- files
 
-int u_copy_file(const char* source, const char* destination) {
-  const int error = plat::copy_file(source, destination);
+namespace {
+
+int copy_logged(const char* source, const char* destination, plat::NewFileMode mode) {
+  const int error = plat::copy_file(source, destination, mode);
   if (error == 0) return 0;
+  if (plat::is_read_only_file(destination)) {
+    u_log_fn("u_copy_file: \"%s\" is read-only and was left as it is\n", plat::display_path(destination).c_str());
+  }
   u_log_fn("u_copy_file failed: win_err = %d\n", error);
   return ERR_CANT_WRITE_FILE;
 }
+
+}  // namespace
+
+int u_copy_file(const char* source, const char* destination) {
+  return copy_logged(source, destination, plat::NewFileMode::like_source);
+}
+
+namespace felbrin {
+
+int copy_temp_file(const char* temp, const char* destination) {
+  return copy_logged(temp, destination, plat::NewFileMode::like_new_file);
+}
+
+}  // namespace felbrin
 
 // ---- text
 

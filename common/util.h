@@ -32,6 +32,13 @@ int32_t u_saturated_int(double v);
 /// error number and returns ERR_CANT_WRITE_FILE (125).
 int u_copy_file(const char* source, const char* destination);
 
+namespace felbrin {
+/// u_copy_file for a private temporary file written to replace
+/// `destination`: a destination that does not exist yet gets the permission
+/// bits of any new file the process creates, not the temporary file's.
+int copy_temp_file(const char* temp, const char* destination);
+}  // namespace felbrin
+
 // ---- text (a null text counts as empty; white space is classified with
 // ASCII rules, so bytes above 0x7F are never white space)
 

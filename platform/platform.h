@@ -63,7 +63,13 @@ std::string display_path(const char* path);
 // std::fopen with a path that may be marked wide; POSIX opens are close-on-exec.
 std::FILE* open_file(const char* path, const char* mode);
 bool is_regular_file(const char* path);
+// True when the path names an existing file the owner may not write (POSIX)
+// or that has the read-only attribute (Windows), through links.
+bool is_read_only_file(const char* path);
 bool remove_file(const char* path);
+// Removes the path only when it names a regular file itself: never a
+// directory, a device or a symbolic link (nor what it points at).
+bool remove_regular_file(const char* path);
 // A read-only stream over bytes in memory (fuzzers and tests); the bytes must
 // outlive the stream. Null on failure.
 std::FILE* open_memory(const void* data, std::size_t size);
@@ -82,11 +88,18 @@ bool computer_name(std::string& out);
 bool user_name(std::string& out);
 
 // ---- files
+// What a destination that does not exist yet gets: the source's permission
+// bits, as cp gives them, or those of any new file the process creates (a
+// source that is a private temporary file).
+enum class NewFileMode { like_source, like_new_file };
 // Copies source over destination, replacing it: the copy goes to a new file
 // in the destination's folder, which replaces the destination in one step
-// only when it is complete and on disk. A read-only destination is refused.
+// only when it is complete and on disk. A symbolic link is followed, its
+// target replaced and the link left in place. The replaced file keeps its
+// permission bits (POSIX: and its owner and group where the process may set
+// them; Windows: its attributes). A read-only destination is refused.
 // Returns 0 or the host's error number.
-int copy_file(const char* source, const char* destination);
+int copy_file(const char* source, const char* destination, NewFileMode new_mode = NewFileMode::like_source);
 
 // Creates a new, empty file of a unique name beginning with `prefix` in the
 // temporary directory, atomically (no other process can have made it first),

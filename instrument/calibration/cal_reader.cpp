@@ -12,6 +12,7 @@
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/cal_report.h"
 #include "instrument/calibration/cal_tokens.h"
+#include "instrument/serial/device_table.h"
 #include "platform/platform.h"
 
 sysInfo_t sysInfo[SB_SLOTS];
@@ -209,6 +210,29 @@ sysInfo_t* sb_resetCal(sysInfo_t* info) {
   fresh.motionCtrlInfo = std::move(info->motionCtrlInfo);
   *info = std::move(fresh);
   return info;
+}
+
+namespace {
+
+// Out of the device table first, so that its worker never polls a closed
+// line; a line the table does not know is closed all the same.
+void close_owned_line(sio_port_t& port) {
+  if (port.handle == SIO_INVALID_HANDLE) return;
+  if (dev_is_registered(port.handle)) (void)dev_remove_device(port.handle);
+  (void)sio_close(&port);
+}
+
+}  // namespace
+
+int sb_clearCal(int slot) {
+  if (slot < 0 || slot >= SB_SLOTS) return ERR_PARAM_OUT_OF_RANGE;
+  sysInfo_t& info = sysInfo[slot];
+  close_owned_line(info.boardLink.port);
+  close_owned_line(info.waveMonitor.port);
+  close_owned_line(info.tempPort);
+  if (info.motionCtrlInfo) McCtrlDelete::close(*info.motionCtrlInfo);
+  info = sysInfo_t{};
+  return 0;
 }
 
 int sb_openCal(const char* path, int selector, std::string* resolved,

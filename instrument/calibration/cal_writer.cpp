@@ -103,7 +103,7 @@ int sb_writeCal(int slot, const char* path) {
     sb_calWriteError("Cannot write temp file \"%s\": %s", shown_temp.c_str(), std::strerror(write_error));
     result = ERR_CANT_WRITE_FILE;
   } else if (result == 0) {
-    const int rc = u_copy_file(temp.c_str(), destination.c_str());
+    const int rc = copy_temp_file(temp.c_str(), destination.c_str());
     if (rc != 0) {
       sb_calWriteError("Cannot copy temp file \"%s\" to \"%s\"", shown_temp.c_str(), context.destination.c_str());
       result = rc;

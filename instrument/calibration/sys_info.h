@@ -133,6 +133,9 @@ struct mc_ctrl_t;
 struct McCtrlDelete {
   /// Frees `c` and everything it owns.
   void operator()(mc_ctrl_t* c) const;
+  /// Closes a set-up controller's line as mc_close does (out of the device
+  /// table first); nothing for a controller that was never set up.
+  static void close(mc_ctrl_t& c);
 };
 
 inline constexpr int32_t SB_PIFOC_ON = 1;    ///< `sb_pifoc_t::state`: the scanner is driven
@@ -537,6 +540,21 @@ int sb_readCal(int slot, const char* source);
 /// Puts every field that has a reset value back to it; the fields that carry
 /// over from one read to the next are left alone.
 sysInfo_t* sb_resetCal(sysInfo_t* info);
+
+/// Returns a slot to the state it has when the program starts, as if it had
+/// never been read: unlike a read, which keeps the host's lines and a few
+/// values from one read to the next (sb_resetCal), nothing carries over.
+/// Every text and sub-record the slot holds is freed (pifoc, CAN bridge
+/// record, DynWaveGen, the ramp table...), and what the slot owns is closed:
+/// the instrument board's, the wave monitor's and the temperature
+/// controller's lines (taken out of the device table first) and a set-up
+/// motion controller. What the process holds rather than the slot is left
+/// alone: the CAN bridge connection and the acquisition library; power the
+/// CAN instrument off, close acquisition and stop the sleep-mode and gain
+/// control threads before clearing a slot they use. Tools that read one file
+/// after another clear the slot before each, so no file inherits another's
+/// values. ERR_PARAM_OUT_OF_RANGE for a slot outside 0..SB_SLOTS - 1.
+int sb_clearCal(int slot);
 
 /// Finds, names, opens and checks a calibration file (null or "" for the
 /// default name of `selector`): the resolved path, whole, goes to `resolved`

@@ -288,6 +288,10 @@ int mc_close(mc_ctrl_t& c) {
   return c.driver->close(c);
 }
 
+void McCtrlDelete::close(mc_ctrl_t& c) {
+  if (c.driver) (void)mc_close(c);
+}
+
 int mc_setup(sysInfo_t* info) {
   if (info == nullptr) return ERR_SYS_INFO_NOT_AVAIL;
   if (info->motionCtrlInfo) mc_close(*info->motionCtrlInfo);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <atomic>
 #include <climits>
 #include <vector>
 
@@ -43,8 +44,20 @@ bool is_regular_file(const char* path) {
   return path != nullptr && ::stat(native(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool is_read_only_file(const char* path) {
+  struct stat st {};
+  return path != nullptr && ::stat(native(path).c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
 bool remove_file(const char* path) {
   return path != nullptr && ::unlink(native(path).c_str()) == 0;
+}
+
+bool remove_regular_file(const char* path) {
+  if (path == nullptr) return false;
+  const std::string p = native(path);
+  struct stat st {};
+  return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(p.c_str()) == 0;
 }
 
 bool is_directory(const char* path) {
@@ -87,9 +100,49 @@ bool user_name(std::string& out) {
   return !out.empty();
 }
 
-int copy_file(const char* source, const char* destination) {
+namespace {
+
+// The file a path names, through its symbolic links: a rewrite replaces what
+// a link points at and leaves the link in place, as cp and editors do. A
+// dangling link names the file to create. 0 or the host's error number.
+int follow_links(std::string& path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return errno;
+    target.resize(static_cast<std::size_t>(n));
+    if (target.empty()) return ENOENT;
+    if (target.front() != '/') {
+      const std::size_t slash = path.find_last_of('/');
+      if (slash != std::string::npos) target.insert(0, path, 0, slash + 1);
+    }
+    path = std::move(target);
+  }
+  return ELOOP;
+}
+
+// A new file beside `dst`, made with `mode` less the process's umask, as
+// any file the process creates; -1 with errno on failure.
+int open_sibling(const std::string& dst, mode_t mode, std::string& tmp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tmp = dst + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+int copy_file(const char* source, const char* destination, NewFileMode new_mode) {
   if (source == nullptr || destination == nullptr) return EINVAL;
-  const std::string src = native(source), dst = native(destination);
+  const std::string src = native(source);
+  std::string dst = native(destination);
+  if (const int e = follow_links(dst)) return e;
   const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return errno;
   struct stat src_st {};
@@ -100,12 +153,13 @@ int copy_file(const char* source, const char* destination) {
   }
   // Like copying onto a read-only file on Windows: refused.
   struct stat dst_st {};
-  if (::stat(dst.c_str(), &dst_st) == 0 && (dst_st.st_mode & S_IWUSR) == 0) {
+  const bool replacing = ::stat(dst.c_str(), &dst_st) == 0;
+  if (replacing && (dst_st.st_mode & S_IWUSR) == 0) {
     ::close(in);
     return EACCES;
   }
-  std::string tmp = dst + ".XXXXXX";
-  const int out = ::mkostemp(tmp.data(), O_CLOEXEC);
+  std::string tmp;
+  const int out = open_sibling(dst, new_mode == NewFileMode::like_source ? src_st.st_mode & 0777 : 0666, tmp);
   if (out < 0) {
     const int e = errno;
     ::close(in);
@@ -129,7 +183,13 @@ int copy_file(const char* source, const char* destination) {
     if (error != 0) break;
   }
   ::close(in);
-  if (error == 0 && ::fchmod(out, src_st.st_mode & 07777) != 0) error = errno;
+  // The replaced file keeps its owner and group where the process may set
+  // them (the owner only as root), then its permission bits (a change of
+  // owner clears the set-user bits).
+  if (replacing && error == 0) {
+    if (::fchown(out, dst_st.st_uid, dst_st.st_gid) != 0) (void)::fchown(out, static_cast<uid_t>(-1), dst_st.st_gid);
+    if (::fchmod(out, dst_st.st_mode & 07777) != 0) error = errno;
+  }
   // On disk before it replaces the old file, so a power loss cannot leave an
   // empty or partial file under the destination's name.
   if (error == 0 && ::fsync(out) != 0) error = errno;

@@ -49,10 +49,25 @@ bool is_regular_file(const char* path) {
          (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
+bool is_read_only_file(const char* path) {
+  if (path == nullptr) return false;
+  const DWORD attrs = GetFileAttributesW(host_path(path).c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attrs & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool remove_file(const char* path) {
   if (path == nullptr) return false;
   return is_wide_marked(path) ? DeleteFileW(wide(wide_units(path)).c_str()) != 0
                               : DeleteFileA(path) != 0;
+}
+
+bool remove_regular_file(const char* path) {
+  if (path == nullptr) return false;
+  const std::wstring p = host_path(path);
+  const DWORD attrs = GetFileAttributesW(p.c_str());
+  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & kNotAFile) == 0 && DeleteFileW(p.c_str()) != 0;
 }
 
 bool is_directory(const char* path) {
@@ -101,9 +116,34 @@ bool user_name(std::string& out) {
   return !out.empty();
 }
 
-int copy_file(const char* source, const char* destination) {
+namespace {
+
+// The file a path names, through a symbolic link or junction: a rewrite
+// replaces what the link points at and leaves the link in place. A link
+// that cannot be resolved (dangling) is refused rather than replaced.
+DWORD follow_link(std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return 0;
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  std::wstring target(32768, L'\0');
+  const DWORD n = GetFinalPathNameByHandleW(h, target.data(), static_cast<DWORD>(target.size()), FILE_NAME_NORMALIZED);
+  const DWORD error = n == 0 || n >= target.size() ? GetLastError() : 0;
+  CloseHandle(h);
+  if (error != 0) return error;
+  target.resize(n);
+  path = std::move(target);
+  return 0;
+}
+
+}  // namespace
+
+int copy_file(const char* source, const char* destination, NewFileMode) {
   if (source == nullptr || destination == nullptr) return ERROR_INVALID_PARAMETER;
-  const std::wstring src = host_path(source), dst = host_path(destination);
+  const std::wstring src = host_path(source);
+  std::wstring dst = host_path(destination);
+  if (const DWORD e = follow_link(dst)) return static_cast<int>(e);
   // CopyFile refuses a read-only destination on Windows; not every
   // implementation of it does, so ask first.
   const DWORD attrs = GetFileAttributesW(dst.c_str());
@@ -123,6 +163,14 @@ int copy_file(const char* source, const char* destination) {
     HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) error = GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    // The replaced file keeps its attributes (hidden, system, archive...),
+    // not those of the source.
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
+    if (error == 0 && attrs != INVALID_FILE_ATTRIBUTES) {
+      const DWORD kept = attrs & kKept;
+      if (!SetFileAttributesW(tmp.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) error = GetLastError();
+    }
     if (error == 0 && !MoveFileExW(tmp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       error = GetLastError();
     }

@@ -3,6 +3,7 @@
 // the exact text and JSON reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -13,6 +14,9 @@
 #include "data/ascii_file.h"
 #include "data/binary_file.h"
 #include "instrument/calibration/cal_test_support.h"
+#include "common/dirs.h"
+#include "platform/platform.h"
+#include "support/environment.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "tools/datafile_builder.h"
@@ -103,6 +107,72 @@ TEST_F(Tools, BundledCalibrationFilesReadCleanly) {
   std::istringstream lines(r.err);
   for (std::string line; std::getline(lines, line);) EXPECT_NE(line.find(": note: "), std::string::npos) << line;
   for (std::size_t i = 1; i < args.size(); ++i) EXPECT_NE(r.out.find("# " + args[i] + "\n"), std::string::npos);
+}
+
+// Nothing passes from one file into the next: a run over several files
+// prints and writes what one run per file does.
+TEST_F(Tools, CalcheckTakesEachFileAsIfAlone) {
+  std::vector<fs::path> bundled;
+  for (const auto& entry : fs::directory_iterator(fs::path(FELBRIN_SOURCE_DIR) / "examples" / "calibration"))
+    bundled.push_back(entry.path());
+  std::sort(bundled.begin(), bundled.end());
+  const fs::path together = dir.path() / "together", alone = dir.path() / "alone";
+  fs::create_directory(together);
+  fs::create_directory(alone);
+  std::vector<std::string> args{"--show", "--rewrite"};
+  for (const fs::path& p : bundled) {
+    fs::copy_file(p, together / p.filename());
+    fs::copy_file(p, alone / p.filename());
+    args.push_back((together / p.filename()).string());
+  }
+  const Outcome all = run(calcheck::run, args);
+  Outcome each;
+  each.code = calcheck::kClean;
+  for (const fs::path& p : bundled) {
+    const Outcome one = run(calcheck::run, {"--show", "--rewrite", (alone / p.filename()).string()});
+    each.out += one.out;
+    each.err += one.err;
+    if (one.code != calcheck::kClean) each.code = one.code;
+  }
+  const auto as_together = [&](std::string text) {
+    const std::string from = alone.string(), to = together.string();
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+      text.replace(at, from.size(), to);
+    return text;
+  };
+  EXPECT_EQ(all.code, each.code);
+  EXPECT_EQ(all.out, as_together(each.out));
+  EXPECT_EQ(all.err, as_together(each.err));
+  for (const fs::path& p : bundled) {
+    EXPECT_EQ(read_file(together / p.filename()), read_file(alone / p.filename())) << p.filename();
+  }
+}
+
+// Where the file was found, or every place it was looked for.
+TEST_F(Tools, CalcheckSaysWhichFileItRead) {
+  const fs::path cfg = dir.path() / "cfg";
+  fs::create_directory(cfg);
+  write_file(cfg / "found.cal", kBirch4);
+  felbrin::test::ScopedEnv config("FB_CONFIG_DIR", cfg.string().c_str());
+  u_dirs_reset();
+  const std::string in_cfg = (cfg / "found.cal").string(), here = std::string(".") + plat::kSep;
+
+  const Outcome found = run(calcheck::run, {"--rewrite", "found.cal"});
+  EXPECT_EQ(found.code, calcheck::kClean) << found.err;
+  EXPECT_EQ(found.err, "found.cal: note: read " + in_cfg + "\nfound.cal: note: rewrote " + in_cfg + "\n");
+
+  const Outcome missing = run(calcheck::run, {"none.cal"});
+  EXPECT_EQ(missing.code, calcheck::kProblems);
+  EXPECT_NE(missing.err.find("none.cal: not found; looked at " + here + "none.cal, " + (cfg / "none.cal").string() +
+                             "\n"),
+            std::string::npos)
+      << missing.err;
+  u_dirs_reset();
+
+  // A byte that is not text is shown as such.
+  const std::string latin1 = file("latin1.cal", std::string(kBirch4) + "Caf\xE9 1\n");
+  const Outcome bad = run(calcheck::run, {latin1});
+  EXPECT_NE(bad.err.find(latin1 + ":3: Unrecognized token \"Caf\\xE9\"\n"), std::string::npos) << bad.err;
 }
 
 TEST_F(Tools, CalcheckReportsEachProblemWithFileAndLine) {

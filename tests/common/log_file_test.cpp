@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "common/errors.h"
@@ -99,3 +100,22 @@ TEST(LogToFile, ALogThatCannotBeOpenedIsReported) {
 }
 
 }  // namespace
+
+// A log path that names no file is never removed to make room for one.
+TEST(LogToFile, OnlyAFileIsEverRemoved) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const fs::path folder = dir.path() / "folder.log", link = dir.path() / "link.log";
+  fs::create_directory(folder);
+  std::error_code no_links;
+  fs::create_directory_symlink("folder.log", link, no_links);
+  for (const fs::path& path : {folder, link}) {
+    if (path == link && no_links) continue;
+    SCOPED_TRACE(path.string());
+    LogCapture log;
+    EXPECT_EQ(u_log_to_file(path.string().c_str(), "x", 0, 0), ERR_FILE_IO);
+    EXPECT_EQ(log.str(), "u_log_to_file: error accessing file '" + path.string() + "'\n");
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(fs::is_symlink(fs::symlink_status(path)), path == link);
+  }
+}

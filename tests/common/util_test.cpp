@@ -8,12 +8,17 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <limits>
 #include <regex>
 #include <string>
 #include <utility>
 
 #include "common/errors.h"
+#include "common/log_file.h"
+#include "common/pairs.h"
+#include "instrument/calibration/sys_info.h"
 #include "platform/platform.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
@@ -110,6 +115,88 @@ TEST(CopyFile, ReplacesOnlyWithACompleteCopy) {
   int files = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
   EXPECT_EQ(files, 3);
+}
+
+// Every file the library rewrites goes through one replace step: the new
+// file takes the old one's place whole, keeps its permission bits, a link
+// stays a link with its target rewritten, and a read-only file is refused
+// and left as it was.
+TEST(CopyFile, EveryRewriteKeepsWhatItReplaces) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const std::string src = dir.file("src.txt"), cal = dir.file("source.cal");
+  write_file(src, "new contents\n");
+  write_file(cal, "Birch4  5  23  12345\nVersion  None  0  None\n");
+  {
+    felbrin::test::LogCapture quiet;
+    ASSERT_EQ(sb_readCal(2, cal.c_str()), 0);
+  }
+  u_pair_table_t pairs;
+  const u_pair_t pair{1.5, 2.5};
+  ASSERT_EQ(u_pair_table_assign(&pairs, {&pair, 1}), 0);
+  const struct {
+    const char* name;
+    std::function<int(const std::string&)> rewrite;
+    bool replaces_new_files;  // else a new file is the source's copy or opened directly
+  } writers[] = {
+      {"copy", [&](const std::string& p) { return u_copy_file(src.c_str(), p.c_str()); }, false},
+      {"calibration file", [](const std::string& p) { return sb_writeCal(2, p.c_str()); }, true},
+      {"pair file", [&](const std::string& p) { return u_write_pairs(p.c_str(), &pairs); }, true},
+      {"trimmed log", [](const std::string& p) { return u_log_to_file(p.c_str(), "appended\n", 8, 4); }, false},
+  };
+  const std::string old_text = "old line\nold line\n";
+  const bool posix = plat::kSep == '/';
+  // What the process gives a file it creates (its umask), read off one.
+  const std::string probe = dir.file("probe");
+  std::ofstream(probe).put('x');
+  const fs::perms new_file_perms = fs::status(probe).permissions();
+
+  for (const auto& w : writers) {
+    SCOPED_TRACE(w.name);
+    felbrin::test::LogCapture log;
+    if (posix) {
+      const std::string path = dir.file(std::string(w.name) + ".640");
+      write_file(path, old_text);
+      fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+      ASSERT_EQ(w.rewrite(path), 0) << log.str();
+      EXPECT_NE(read_file(path), old_text);
+      EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    }
+    if (posix && w.replaces_new_files) {
+      const std::string path = dir.file(std::string(w.name) + ".new");
+      ASSERT_EQ(w.rewrite(path), 0) << log.str();
+      EXPECT_EQ(fs::status(path).permissions(), new_file_perms) << "like any new file, not the private temporary one";
+    }
+    // A link is followed; under Wine or without the privilege there may be
+    // no links to make.
+    const std::string target = dir.file(std::string(w.name) + ".target"), link = dir.file(std::string(w.name) + ".link");
+    write_file(target, old_text);
+    std::error_code no_links;
+    fs::create_symlink(fs::path(target).filename(), link, no_links);
+    if (!no_links) {
+      ASSERT_EQ(w.rewrite(link), 0) << log.str();
+      EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+      EXPECT_NE(read_file(target), old_text);
+    }
+    // A read-only log cannot even be opened for appending (unless by root):
+    // the log starts afresh then, so the rule is for the replacing writers.
+    if (std::string_view(w.name) != "trimmed log") {
+      const std::string path = dir.file(std::string(w.name) + ".read-only");
+      write_file(path, old_text);
+      fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                      fs::perm_options::remove);
+      log.clear();
+      EXPECT_NE(w.rewrite(path), 0);
+      EXPECT_EQ(read_file(path), old_text);
+      EXPECT_NE(log.str().find("is read-only and was left as it is\n"), std::string::npos) << log.str();
+      fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+    }
+  }
+  // Nothing but what the cases made: no temporary file is left beside them.
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+  }
+  sysInfo[2] = sysInfo_t{};
 }
 
 TEST(Clocks, WallTimeAndTexts) {

@@ -9,6 +9,9 @@
 
 #include "common/errors.h"
 #include "instrument/calibration/cal_test_support.h"
+#include "instrument/serial/device_table.h"
+#include "instrument/serial/serial_port.h"
+#include "sim/memory_serial.h"
 #include "support/alloc_hooks.h"
 
 namespace {
@@ -39,6 +42,38 @@ class CalReader : public felbrin::test::CalSlots {
 };
 
 // ---------------------------------------------------------------- the loop
+
+// A read keeps some values and the open lines of the last one; a cleared
+// slot keeps nothing, and what it owns is closed.
+TEST_F(CalReader, AClearedSlotIsAsNeverRead) {
+  ASSERT_EQ(read(std::string(kMinimal) + "wmComm COM9\nwmSysGain 1.5\nPifoc 250\n").rc, 0);
+  sim::MemorySerial backend;
+  sim::MemorySerialPort& line = backend.add_port("COM3");
+  plat::SerialBackend* const saved = sio_set_backend(&backend);
+  sysInfo_t& s = sysInfo[0];
+  ASSERT_EQ(dev_init_cntrl(1), 0);
+  ASSERT_EQ(sio_open("COM3", &s.boardLink.port), 0);
+  ASSERT_EQ(dev_add_device(DEV_TYPE_UZ, s.boardLink.port.handle, &s), 0);
+  const sio_handle_t handle = s.boardLink.port.handle;
+
+  ASSERT_EQ(read(kMinimal).rc, 0);
+  EXPECT_EQ(s.wmComm, "COM9") << "a read keeps it";
+  EXPECT_TRUE(s.pifoc);
+  EXPECT_TRUE(line.is_open());
+
+  EXPECT_EQ(sb_clearCal(0), 0);
+  EXPECT_FALSE(line.is_open());
+  EXPECT_FALSE(dev_is_registered(handle));
+  EXPECT_EQ(s.boardLink.port.handle, SIO_INVALID_HANDLE);
+  EXPECT_EQ(s.wmComm, "");
+  EXPECT_EQ(s.wmSysGain, 0);
+  EXPECT_FALSE(s.pifoc);
+  EXPECT_EQ(s.calFilePath, "");
+  EXPECT_EQ(s.systemType, sysInfo_t{}.systemType);
+  EXPECT_EQ(sb_clearCal(SB_SLOTS), ERR_PARAM_OUT_OF_RANGE);
+  dev_close_cntrl();
+  sio_set_backend(saved);
+}
 
 TEST_F(CalReader, EmptyFileMissesSystemType) {
   const CalResult r = read("");

@@ -223,6 +223,20 @@ TEST_F(Pifoc, AFailedSaveKeepsTheOldFile) {
   EXPECT_EQ(felbrin::test::read_file(info_path()), "5 6 0\n");
 }
 
+// The save tries the copy twice; the old file must survive both failing.
+TEST_F(Pifoc, ARefusedReplacementKeepsTheOldFile) {
+  namespace fs = std::filesystem;
+  felbrin::test::write_file(info_path(), "5 6 0\n");
+  fs::permissions(info_path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  s->pifoc->te = 3600;
+  LogCapture log;
+  EXPECT_EQ(xr_save_pifoc_info(s.get()), ERR_CANT_CREATE_FILE);
+  fs::permissions(info_path(), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(felbrin::test::read_file(info_path()), "5 6 0\n");
+  EXPECT_TRUE(log.str().ends_with("xr_save_pifoc_info: cannot create " + info_path() + "\n")) << log.str();
+}
+
 TEST_F(Pifoc, TimeGainLimits) {
   double gain = -1;
   s->pifoc->te = 1000000;
