@@ -329,7 +329,7 @@ void node_access(sysInfo_t* s) {
 }
 
 // Takes every event; each must be what the bridge delivered, in order.
-void drain(const sysInfo_t* record) {
+void drain(sysInfo_t* record) {
   (void)can_process_events(record);
   can_event_t event;
   while (can_take_can_event(&event)) {

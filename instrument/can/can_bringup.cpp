@@ -344,7 +344,6 @@ int fjord_on(sysInfo_t* s, bool plus) {
     if (!product_in(brush, {CAN_BRUSH_PRODUCT_MOTOR_ZOOM, CAN_BRUSH_PRODUCT_ENCODED_ZOOM}))
       return invalid_product(caller, brush, "CAN_NODE_ID_BRUSHMOTOR");
     s->canInfo->brushProductId = static_cast<int32_t>(brush);
-    can_set_brush_product_id(static_cast<int32_t>(brush));
   }
 
   if (!plus) {
@@ -641,7 +640,11 @@ int power_on(sysInfo_t* s, bool* held) {
   if (s->systemType == SYS_HERON_CAN) {
     if (const int err = service(&CanInstServices::wave_monitor_calibrate, s)) return err;
   }
-  if (const int err = service(&CanInstServices::bad_pixel_table, s)) return err;
+  // Types 32 and 33 have no camera bad-pixel table: one that cannot be
+  // built must not stop their power-on.
+  if (!sb_system_type_in(s, {32, 33})) {
+    if (const int err = service(&CanInstServices::bad_pixel_table, s)) return err;
+  }
   if (const int err = scanner_mode(s)) return err;
   if (s->can.pztPresent != 0) {
     if (const int err = can_power_check(s, CAN_NODE_ID_TRIPLEPZT)) return err;

@@ -95,7 +95,8 @@ void register_family_pdos(const sysInfo_t& record) {
   switch (family_of(&record)) {
     case Family::brush: {
       if (record.turret == 2) register_pdo(kBrushTurretPdo);
-      const int32_t product = can_brush_product_id();
+      // The product ID the power-on of this record read; -1 until then.
+      const int32_t product = record.canInfo ? record.canInfo->brushProductId : -1;
       if ((record.zoom == 2 && product == kBrushProductA) ||
           (record.zoom == 1 && (product == kBrushProductA || product == kBrushProductB)))
         register_pdo(kBrushZoomPdo);
@@ -152,14 +153,16 @@ void decode_nd_wheel(const can_pdo_record_t& p) {
   }
 }
 
-void decode_brush(const can_pdo_record_t& p, Codes& out) {
+// The record's last turret byte is written under the event lock, which
+// every decode holds.
+void decode_brush(sysInfo_t& record, const can_pdo_record_t& p, Codes& out) {
   if (node_of(p) != kNodeBrush) return;
   const uint32_t which = (p.cob_id >> 7) & 0xF;
   if (which == 3) {
-    // The record's turret type is checked by the caller, which has it.
-    if (p.data[0] != felbrin::can::last_turret_byte().load()) {
+    // The record's turret type is checked by the caller.
+    if (p.data[0] != record.can.lastTurret) {
       out.add(CAN_NODE_EVENT_TURRET);
-      felbrin::can::last_turret_byte() = p.data[0];
+      record.can.lastTurret = p.data[0];
     }
     return;
   }
@@ -186,12 +189,12 @@ void decode_brush(const can_pdo_record_t& p, Codes& out) {
   }
 }
 
-Codes decode(const sysInfo_t* record, const can_pdo_record_t& p) {
+Codes decode(sysInfo_t* record, const can_pdo_record_t& p) {
   Codes out;
   const Family family = family_of(record);
   switch (family) {
     case Family::brush:
-      if (((p.cob_id >> 7) & 0xF) != 3 || record->turret == 2) decode_brush(p, out);
+      if (((p.cob_id >> 7) & 0xF) != 3 || record->turret == 2) decode_brush(*record, p, out);
       break;
     case Family::kite:
     case Family::alder:
@@ -238,7 +241,7 @@ namespace {
 
 // Node operations drain the queues while they wait (their decoders update
 // the state a wait looks at); they do it for the record that registered.
-std::atomic<const sysInfo_t*> g_registered{nullptr};
+std::atomic<sysInfo_t*> g_registered{nullptr};
 
 void drain_for_node_access() { can_process_events(g_registered.load()); }
 
@@ -260,7 +263,7 @@ void felbrin::can::forget_registration() {
   set_ndw_stopped_fn(nullptr);
 }
 
-int can_register_events(const sysInfo_t* record, bool on) {
+int can_register_events(sysInfo_t* record, bool on) {
   int32_t status = CAN_OK;
   int err = 0;
   g_registered = on ? record : nullptr;
@@ -291,13 +294,11 @@ void can_events_free_resources() {
 
 dev_poll_fn can_events_install_poll() {
   return dev_set_can_poll_fn([](dev_handle_t, void* owner) -> int {
-    return can_process_events(static_cast<const sysInfo_t*>(owner)) ? 1 : 0;
+    return can_process_events(static_cast<sysInfo_t*>(owner)) ? 1 : 0;
   });
 }
 
 namespace {
-
-constexpr int kPdoFetchFailuresBeforeGivingUp = 8;
 
 void queue_pdo(const can_pdo_record_t& record) {
   Queues& q = queues();
@@ -323,23 +324,16 @@ void queue_emcy(const can_emcy_record_t& record) {
 
 void can_receive_pdo(int32_t waiting, int32_t overrun, int32_t, int32_t) {
   if (overrun != 0) u_log_fn("ReceivePdo overrun.\n");
-  // One PDO that cannot be fetched is lost alone; a bridge whose count is
-  // wrong (it may claim two billion) must not keep its thread here.
-  int failed_in_a_row = 0;
+  // A fetch that fails loses that PDO alone; the count the bridge announced
+  // bounds the loop.
   for (int32_t i = 0; i < waiting; ++i) {
     can_pdo_record_t record{};
     int32_t status = CAN_OK;
     const int err = can_api_call(&can_api_t::get_pdo, &status, &record);
     if (err != 0 || status != CAN_OK) {
       u_log_fn("ReceivePdoHandler canErr = %d\n", static_cast<int>(err != 0 ? err : status));
-      if (++failed_in_a_row == kPdoFetchFailuresBeforeGivingUp) {
-        u_log_fn("ReceivePdoHandler: %d fetches failed in a row, the rest of %d left\n", failed_in_a_row,
-                 static_cast<int>(waiting));
-        return;
-      }
       continue;
     }
-    failed_in_a_row = 0;
     queue_pdo(record);
   }
 }
@@ -373,7 +367,7 @@ void can_mwi_receive_emcy(uint32_t value1, uint32_t value2, uint32_t value3, uin
   queue_emcy(record);
 }
 
-bool can_process_events(const sysInfo_t* record) {
+bool can_process_events(sysInfo_t* record) {
   Queues& q = queues();
   std::lock_guard events(q.can_event_lock);
   try {
@@ -467,7 +461,3 @@ int can_brush_wait_state() { return state::brush_wait_state().load(); }
 void can_set_brush_wait_state(int v) { state::brush_wait_state() = v; }
 int can_last_zoom() { return state::last_zoom().load(); }
 void can_set_last_zoom(int zoom) { state::last_zoom() = zoom; }
-uint8_t can_last_turret_byte() { return state::last_turret_byte().load(); }
-void can_set_last_turret_byte(uint8_t position) { state::last_turret_byte() = position; }
-int32_t can_brush_product_id() { return state::brush_product_id().load(); }
-void can_set_brush_product_id(int32_t id) { state::brush_product_id() = id; }

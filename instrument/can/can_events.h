@@ -73,7 +73,7 @@ static_assert(sizeof(can_node_event_t) == 24);
 int can_create_sync_objects();
 /// On: the callbacks, then the PDOs the record's family needs. Off: no
 /// callbacks, no PDOs. A library failure logs and gives its mapped error.
-int can_register_events(const sysInfo_t* record, bool on);
+int can_register_events(sysInfo_t* record, bool on);
 /// Asks the library to forget the PDOs; queues and locks stay.
 void can_events_free_resources();
 /// Makes the device table's CAN poll drain these queues; returns the hook
@@ -96,9 +96,10 @@ void can_mwi_receive_emcy(uint32_t value1, uint32_t value2, uint32_t value3, uin
 
 // ---- the client's side
 /// Drains the PDO and emergency queues into the event queues, decoding by
-/// the record's family (null: no family, nothing decoded). True when the CAN
+/// the record's family (null: no family, nothing decoded); the decoders keep
+/// the last turret byte in the record (`can.lastTurret`). True when the CAN
 /// event or node event queue then holds anything.
-bool can_process_events(const sysInfo_t* record);
+bool can_process_events(sysInfo_t* record);
 /// Copies the front CAN event out and removes it; false when the queue is
 /// empty.
 bool can_take_can_event(can_event_t* event);
@@ -141,11 +142,3 @@ inline constexpr int CAN_LAST_ZOOM_NONE = 255;
 int can_last_zoom();
 /// Sets the last zoom position.
 void can_set_last_zoom(int zoom);
-/// The last turret position the brush motor reported.
-uint8_t can_last_turret_byte();
-/// Sets the last turret position.
-void can_set_last_turret_byte(uint8_t position);
-/// The brush motor's product ID, which chooses the zoom PDO; -1 unknown.
-int32_t can_brush_product_id();
-/// Sets the brush motor's product ID.
-void can_set_brush_product_id(int32_t id);

@@ -29,14 +29,6 @@ std::atomic<int32_t>& last_zoom() {
   return v;
 }
 
-std::atomic<uint8_t>& last_turret_byte() {
-  static std::atomic<uint8_t> v{0};
-  return v;
-}
-std::atomic<int32_t>& brush_product_id() {
-  static std::atomic<int32_t> v{-1};
-  return v;
-}
 
 void reset_decoder_state() {
   ndw_home_state() = 0;
@@ -44,8 +36,6 @@ void reset_decoder_state() {
   ndw_was_moving() = false;
   brush_wait_state() = 0;
   last_zoom() = kLastZoomUnknown;
-  last_turret_byte() = 0;
-  brush_product_id() = -1;
 }
 
 void set_activity_fn(ActivityFn fn) { g_activity = fn; }

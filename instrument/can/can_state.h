@@ -27,10 +27,6 @@ std::atomic<int32_t>& brush_wait_state();
 inline constexpr int32_t kLastZoomUnknown = 255;
 /// Last zoom position decoded, or kLastZoomUnknown.
 std::atomic<int32_t>& last_zoom();
-/// The last turret position the brush motor reported.
-std::atomic<uint8_t>& last_turret_byte();
-/// The brush motor's product ID, which chooses its zoom decoding; -1 unknown.
-std::atomic<int32_t>& brush_product_id();
 
 /// Puts the decoder state back to its start values.
 void reset_decoder_state();

@@ -426,7 +426,7 @@ int closed_loop(const char* op, mc_ctrl_t& c, int axis, int* out, Call call) {
 
 // The system's own CAN callbacks, for an instrument on the CAN board, while
 // the wrapper does not pass the events on.
-void register_own_can_events(const sysInfo_t* info) {
+void register_own_can_events(sysInfo_t* info) {
   if (info == nullptr || info->instrBdType != BD_CAN) return;
   u_log_fn("%s", can_register_events(info, true) != 0
                      ? "Error registering for FX processing of CAN events\n"

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -179,6 +181,23 @@ TEST_F(AcqDiscovery, ModeValuesAndTheirDefaults) {
   EXPECT_EQ(a.modes[1].dataRate, 0);
   EXPECT_EQ(a.modes[2].resolution, 8) << "a resolution that cannot be one";
   EXPECT_EQ(a.highestMode, 2);
+}
+
+// A mode value is truncated toward zero and held to the 16 bits of its field.
+TEST_F(AcqDiscovery, ModeValuesAreHeldToSixteenBits) {
+  const struct {
+    double height;
+    int16_t stored;
+  } cases[] = {
+      {32767, 32767},   {32768, 32767},   {-32768, -32768}, {-32769, -32768},
+      {-1e12, -32768},  {-7.9, -7},       {std::nan(""), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.height);
+    g.devices = {{"d1", 11, {cam("a", 101, {{"m", 1, {{"MAX USER HEIGHT", c.height}}}})}}};
+    ASSERT_EQ(discover(), 0);
+    EXPECT_EQ(s->acq.modes[0].userHeight, c.stored);
+  }
 }
 
 TEST_F(AcqDiscovery, FailuresNameTheirStep) {

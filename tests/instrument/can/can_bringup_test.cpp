@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -201,6 +203,37 @@ TEST_F(CanBringup, EachFamilyComesUpOnItsPreset) {
     ASSERT_EQ(word.size(), 2u);
     EXPECT_EQ(word[1] & 0x21, 0x21);
     EXPECT_EQ(can_inst_off(&s), 0);
+    TearDown();
+  }
+}
+
+// Step ten by system type: the wave monitor instruments set their monitor
+// up, and only type 30 of them has a camera bad-pixel table to build.
+TEST_F(CanBringup, WaveMonitorAndBadPixelTableByType) {
+  const struct {
+    const char* system;
+    Strings wanted, not_wanted;
+  } cases[] = {
+      {"+KiteCan 5 23 12345", {"bad_pixel_table"}, {"wave_monitor_setup", "wave_monitor_calibrate"}},
+      {"+Heron_CAN 5 23 12345", {"wave_monitor_setup", "wave_monitor_calibrate", "bad_pixel_table"}, {}},
+      {"+Kite2Can 5 23 12345", {"wave_monitor_setup"}, {"wave_monitor_calibrate", "bad_pixel_table"}},
+      {"+Iris_CAN 5 23 12345", {"wave_monitor_setup"}, {"wave_monitor_calibrate", "bad_pixel_table"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.system);
+    SetUp();
+    ASSERT_TRUE(cansim::preset("kite:00-1A-2B-3C-4D-5E"));
+    sysInfo_t& s = record({c.system, "+Version None 0 CAN", kMac});
+    healthy_power();
+    // A table that cannot be built must not stop an instrument that has none.
+    rec.results["bad_pixel_table"] = ERR_CANT_READ_FILE;
+    const int rc = can_inst_on(&s);
+    const auto called = [&](const std::string& step) {
+      return std::find(rec.calls.begin(), rec.calls.end(), step) != rec.calls.end();
+    };
+    for (const std::string& step : c.wanted) EXPECT_TRUE(called(step)) << step;
+    for (const std::string& step : c.not_wanted) EXPECT_FALSE(called(step)) << step;
+    EXPECT_EQ(rc, called("bad_pixel_table") ? ERR_CANT_READ_FILE : 0) << log_.str();
     TearDown();
   }
 }

@@ -109,7 +109,7 @@ class CanEvents : public ::testing::Test {
   }
 
   // Hands the PDOs out through the library callback and drains them.
-  std::vector<int32_t> codes_of(const sysInfo_t& record, const std::vector<can_pdo_record_t>& in) {
+  std::vector<int32_t> codes_of(sysInfo_t& record, const std::vector<can_pdo_record_t>& in) {
     {
       std::lock_guard lock(fake_.mutex);
       fake_.pdos.insert(fake_.pdos.end(), in.begin(), in.end());
@@ -128,7 +128,7 @@ class CanEvents : public ::testing::Test {
 };
 
 TEST_F(CanEvents, UnfetchablePdoIsLostAloneWithOneLine) {
-  const sysInfo_t kite = family(SYS_KITECAN);
+  sysInfo_t kite = family(SYS_KITECAN);
   fake_.failing_fetches = {2};
   {
     std::lock_guard lock(fake_.mutex);
@@ -147,17 +147,51 @@ TEST_F(CanEvents, UnfetchablePdoIsLostAloneWithOneLine) {
   EXPECT_FALSE(can_process_events(&kite));
 }
 
-TEST_F(CanEvents, ABridgeClaimingBillionsOfPdosIsLeftAfterEightFailedFetches) {
+// Each fetch that fails loses its PDO alone, however many fail before it:
+// the announced count is what bounds the loop.
+TEST_F(CanEvents, EveryAnnouncedPdoIsFetchedAfterAnyRunOfFailures) {
+  fake_.failing_fetches = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   {
     std::lock_guard lock(fake_.mutex);
-    fake_.pdos = {pdo(0x1C8, 1)};
+    for (int key : {1, 2, 3}) fake_.pdos.push_back(pdo(0x1C8, static_cast<uint8_t>(key)));
   }
-  can_receive_pdo(2000000000, 0, 0, 0);
+  can_receive_pdo(12, 0, 0, 0);
   std::string expected;
-  for (int i = 0; i < 8; ++i) expected += "ReceivePdoHandler canErr = -6\n";
-  EXPECT_EQ(log_.str(), expected + "ReceivePdoHandler: 8 fetches failed in a row, the rest of 2000000000 left\n");
-  const sysInfo_t kite = family(SYS_KITECAN);
+  for (int i = 0; i < 9; ++i) expected += "ReceivePdoHandler canErr = -6\n";
+  EXPECT_EQ(log_.str(), expected);
+  EXPECT_EQ(fake_.fetches, 12);
+  sysInfo_t kite = family(SYS_KITECAN);
   EXPECT_TRUE(can_process_events(&kite));
+  can_node_event_t e;
+  for (int32_t code : {CAN_NODE_EVENT_WAND_KEY1, CAN_NODE_EVENT_WAND_KEY2, CAN_NODE_EVENT_WAND_KEY3}) {
+    ASSERT_TRUE(can_take_node_event(&e));
+    EXPECT_EQ(e.code, code);
+  }
+  EXPECT_FALSE(can_take_node_event(&e));
+}
+
+// Two instruments side by side: each record chooses its own registrations
+// by its own brush motor, and remembers its own turret.
+TEST_F(CanEvents, EachRecordRegistersAndDecodesByItsOwn) {
+  sysInfo_t with_zoom = family(SYS_FJORD1), without = family(SYS_FJORD1);
+  for (sysInfo_t* r : {&with_zoom, &without}) {
+    r->turret = 2;
+    r->zoom = 1;
+    r->canInfo = felbrin::make_hooked<can_info_t>();
+  }
+  with_zoom.canInfo->brushProductId = 0x267215D5;
+  ASSERT_EQ(can_register_events(&with_zoom, true), 0);
+  EXPECT_EQ(fake_.registered, (std::vector<uint32_t>{0x1BF, 0x2BF}));
+  fake_.registered.clear();
+  ASSERT_EQ(can_register_events(&without, true), 0);
+  EXPECT_EQ(fake_.registered, (std::vector<uint32_t>{0x1BF})) << "no product ID read for this one";
+
+  EXPECT_EQ(codes_of(with_zoom, {pdo(0x1BF, 3)}), (std::vector<int32_t>{CAN_NODE_EVENT_TURRET}));
+  EXPECT_EQ(codes_of(without, {pdo(0x1BF, 3)}), (std::vector<int32_t>{CAN_NODE_EVENT_TURRET}))
+      << "the other record's turret byte is not this one's";
+  EXPECT_EQ(codes_of(with_zoom, {pdo(0x1BF, 3)}), (std::vector<int32_t>{}));
+  EXPECT_EQ(with_zoom.can.lastTurret, 3);
+  EXPECT_EQ(without.can.lastTurret, 3);
 }
 
 struct DecodeCase {
@@ -205,7 +239,7 @@ TEST_F(CanEvents, DecodersByFamily) {
 }
 
 TEST_F(CanEvents, NdWheelStopSetsTheStoppedEventOnlyWhileItExists) {
-  const sysInfo_t kite = family(SYS_KITE2CAN);
+  sysInfo_t kite = family(SYS_KITE2CAN);
   codes_of(kite, {pdo(0x2C0, 0x1A), pdo(0x2C0, 0x18)});
   EXPECT_EQ(can_ndwheel_stopped_open(), nullptr) << "the decoder must not create it";
   EXPECT_FALSE(can_ndw_was_moving());
@@ -228,7 +262,7 @@ TEST_F(CanEvents, NdWheelStopSetsTheStoppedEventOnlyWhileItExists) {
 // Node operations drain through the record that registered, and reach the
 // stopped event only while someone holds it.
 TEST_F(CanEvents, NodeAccessDrainsForTheRegisteredRecord) {
-  const sysInfo_t kite = family(SYS_KITE2CAN);
+  sysInfo_t kite = family(SYS_KITE2CAN);
   ASSERT_EQ(can_register_events(&kite, true), 0);
   {
     std::lock_guard lock(fake_.mutex);
@@ -271,7 +305,7 @@ TEST_F(CanEvents, RecordsKeepTheirSourcesLayout) {
 
   const uint8_t data[8] = {2, 0, 0, 0, 0, 0, 0, 9};
   can_mwi_receive_pdo(0x1C9, 0xBEEF, data);
-  const sysInfo_t kite = family(SYS_KITECAN);
+  sysInfo_t kite = family(SYS_KITECAN);
   EXPECT_TRUE(can_process_events(&kite));
   can_node_event_t ne;
   ASSERT_TRUE(can_take_node_event(&ne));
@@ -290,7 +324,7 @@ TEST_F(CanEvents, RecordThatCannotBeQueuedIsDroppedWithOneLine) {
   felbrin::can::fail_queue_appends(1);
   can_receive_emcy(1, 2, nullptr, 3);
   EXPECT_EQ(log_.str(), "ReceivePdoHandler: out of memory\nReceiveEmcyHandler: out of memory\n");
-  const sysInfo_t kite = family(SYS_KITECAN);
+  sysInfo_t kite = family(SYS_KITECAN);
   EXPECT_TRUE(can_process_events(&kite));
   can_node_event_t e;
   ASSERT_TRUE(can_take_node_event(&e));
@@ -329,7 +363,8 @@ TEST_F(CanEvents, RegistrationAsksForTheFamilysPdos) {
     sysInfo_t record = family(c.system_type);
     record.turret = c.turret;
     record.zoom = c.zoom;
-    can_set_brush_product_id(c.product);
+    record.canInfo = felbrin::make_hooked<can_info_t>();
+    record.canInfo->brushProductId = c.product;
     EXPECT_EQ(can_register_events(&record, true), 0);
     EXPECT_EQ(fake_.registered, c.cob_ids);
     EXPECT_EQ(fake_.on_pdo, &can_receive_pdo);
@@ -338,7 +373,7 @@ TEST_F(CanEvents, RegistrationAsksForTheFamilysPdos) {
 }
 
 TEST_F(CanEvents, UnregisterAndFreeLogFailuresAndKeepQueuedRecords) {
-  const sysInfo_t kite = family(SYS_KITECAN);
+  sysInfo_t kite = family(SYS_KITECAN);
   can_receive_emcy(1, 2, nullptr, 3);
   fake_.register_events_status = CAN_ERR_NOT_CONNECTED;
   EXPECT_EQ(can_register_events(&kite, false), ERR_CAN_NOT_CONNECTED);
