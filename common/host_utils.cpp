@@ -826,6 +826,9 @@ void* u_load_library(const std::string& name, std::string* used) {
       return module;
     }
   }
-  if (used != nullptr) *used = name;
-  return plat::host::load_library(name.c_str());
+  // The platform's own search for a bare name never takes the current
+  // folder, where anyone who can write a file could plant a library.
+  void* module = plat::host::load_library(name.c_str());
+  if (used != nullptr && (module == nullptr || !plat::host::loaded_module_path(module, *used))) *used = name;
+  return module;
 }

@@ -153,7 +153,11 @@ void u_dir_close(u_dir_t* dir);
 
 /// Loads a shared library. A bare name is looked for beside the running
 /// program first, so that a program finds the library it was delivered with
-/// before any other on the search path; a name with a folder is loaded as it
-/// stands. `used` (null: not wanted) receives the path that was loaded. Returns
-/// the host's handle of the library, or null when it cannot be loaded.
+/// before any other on the search path, then in the platform's library
+/// folders, never in the current folder (Windows: the system folder, the
+/// Windows folder and the absolute folders of PATH; Linux: the dynamic
+/// loader's search); a name with a folder is loaded as it stands. `used`
+/// (null: not wanted) receives the path of the file that was loaded, or the
+/// name when none was. Returns the host's handle of the library, or null when
+/// it cannot be loaded.
 void* u_load_library(const std::string& name, std::string* used);

@@ -175,6 +175,11 @@ bool dll_get_version(void* module, std::int32_t v[4]);
 // ".so.X.Y.Z.W" suffix, as above, of the file's real path (symbolic links
 // followed), since a library is loaded through its unversioned link.
 bool file_product_version(const char* path, std::int32_t v[4]);
+// Loads a shared library: a path with a folder as it stands; a bare name
+// from the platform's library folders, never from the current folder
+// (Win32: the system folder, the Windows folder, then the absolute folders
+// of PATH in their order; POSIX: the dynamic loader's own search, which
+// does not look there).
 void* load_library(const char* path);
 void free_library(void* module);
 // The address of a function or object exported by a loaded module; null

@@ -362,13 +362,64 @@ bool dll_get_version(void* module, std::int32_t v[4]) {
 // log line may change the thread's last error.
 thread_local int t_library_error = 0;
 
+namespace {
+
+// The folders a bare library name is looked for in, in order: the system
+// folder, the Windows folder and the absolute folders of PATH. The current
+// folder is never one of them, nor is a relative PATH entry (".").
+std::vector<std::wstring> library_folders() {
+  std::vector<std::wstring> folders;
+  wchar_t buf[MAX_PATH + 1];
+  if (const UINT n = GetSystemDirectoryW(buf, MAX_PATH + 1); n > 0 && n <= MAX_PATH) folders.emplace_back(buf, n);
+  if (const UINT n = GetWindowsDirectoryW(buf, MAX_PATH + 1); n > 0 && n <= MAX_PATH) folders.emplace_back(buf, n);
+  const DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+  std::wstring path(size, L'\0');
+  if (size == 0 || GetEnvironmentVariableW(L"PATH", path.data(), size) != size - 1) return folders;
+  path.resize(size - 1);
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find(L';', start);
+    if (end == std::wstring::npos) end = path.size();
+    std::wstring folder = path.substr(start, end - start);
+    std::erase(folder, L'"');
+    const bool drive = folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
+    const bool unc = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\';
+    if (drive || unc) folders.push_back(std::move(folder));
+    start = end + 1;
+  }
+  return folders;
+}
+
+HMODULE load_bare(const std::wstring& name) {
+  for (std::wstring folder : library_folders()) {
+    if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+    const std::wstring full = folder + name;
+    const DWORD attrs = GetFileAttributesW(full.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    // Its own dependencies from its own folder first, as for a full path.
+    if (HMODULE module = LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) return module;
+  }
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+}  // namespace
+
 void* load_library(const char* path) {
   if (path == nullptr) {
     t_library_error = ERROR_MOD_NOT_FOUND;
     return nullptr;
   }
-  HMODULE module =
-      is_wide_marked(path) ? LoadLibraryW(wide(wide_units(path)).c_str()) : LoadLibraryA(path);
+  std::u16string units;
+  if (is_wide_marked(path)) {
+    units = wide_units(path);
+  } else if (!narrow_to_wide(path, units)) {
+    t_library_error = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
+  const std::wstring name = wide(units);
+  HMODULE module = name.find_first_of(L"\\/:") == std::wstring::npos
+                       ? load_bare(name)
+                       : LoadLibraryW(name.c_str());
   if (module == nullptr) t_library_error = static_cast<int>(GetLastError());
   return module;
 }

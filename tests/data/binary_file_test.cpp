@@ -127,6 +127,39 @@ TEST_F(BinaryReader, ShortHeaderLeavesLaterFieldsZero) {
   EXPECT_EQ(r.header.h1454[0], 0);
 }
 
+// Where a file is cut decides the code: inside the magic number or the
+// header the file ended early; inside or before a block it is corrupt. A
+// block the caller does not want is skipped, so the cut is found only where
+// a wanted block is read.
+TEST_F(BinaryReader, AFileCutAtEachBlockBoundary) {
+  const Bytes whole = build_data_file(small_spec());
+  const std::size_t header = 834, intensity_end = header + 24, end = intensity_end + 24;
+  ASSERT_EQ(whole.size(), end);
+  const struct {
+    const char* name;
+    std::size_t size;
+    int both, phase_only;
+  } cases[] = {
+      {"inside the magic number", 2, ERR_PREMATURE_EOF, ERR_PREMATURE_EOF},
+      {"after the magic number", 4, ERR_PREMATURE_EOF, ERR_PREMATURE_EOF},
+      {"inside the header", header - 1, ERR_PREMATURE_EOF, ERR_PREMATURE_EOF},
+      {"after the header", header, ERR_CORRUPT_DATA_FILE, ERR_CORRUPT_DATA_FILE},
+      {"inside the intensity block", header + 5, ERR_CORRUPT_DATA_FILE, ERR_CORRUPT_DATA_FILE},
+      {"after the intensity block", intensity_end, ERR_CORRUPT_DATA_FILE, ERR_CORRUPT_DATA_FILE},
+      {"inside the phase block", end - 4, ERR_CORRUPT_DATA_FILE, ERR_CORRUPT_DATA_FILE},
+      {"whole", end, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.size));
+    Records both, phase_only;
+    EXPECT_EQ(read(cut, both), c.both);
+    EXPECT_EQ(read(cut, phase_only, false, true), c.phase_only);
+    Records intensity_only;
+    EXPECT_EQ(read(cut, intensity_only, true, false), c.size >= intensity_end ? 0 : c.both);
+  }
+}
+
 TEST_F(BinaryReader, TruncatedOrForeignFiles) {
   Records r;
   EXPECT_EQ(read({0x88, 0x1B, 0x03}, r), ERR_PREMATURE_EOF);

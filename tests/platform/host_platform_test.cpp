@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/host_utils.h"
 #include "instrument/can/can_abi.h"
 #include "platform/platform.h"
 #include "tests/support/loaded_library.h"
@@ -50,6 +51,36 @@ TEST(HostModules, FindsExportedFunctionsOnly) {
   EXPECT_EQ(plat::host::find_symbol(full.handle(), "CAN_Connect2"), nullptr);
   EXPECT_EQ(plat::host::find_symbol(full.handle(), nullptr), nullptr);
   EXPECT_EQ(plat::host::find_symbol(nullptr, "CAN_Connect"), nullptr);
+}
+
+// A library planted in the current folder is never taken for a bare name,
+// while the same file named with its folder loads; the name of the file
+// loaded is the one reported.
+TEST(HostModules, ABareNameIsNeverLoadedFromTheCurrentFolder) {
+  TempDir dir;
+  const std::string planted = library_file("felbrin_planted");
+  fs::copy_file(beside_program(library_file("felbrin_testcan_full")), dir.path() / planted);
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir.path());
+  std::string used;
+  void* bare = u_load_library(planted, &used);
+  EXPECT_EQ(bare, nullptr);
+  EXPECT_EQ(used, planted);
+  plat::host::free_library(bare);
+  const std::string here = std::string(".") + plat::kSep + planted;
+  void* named = u_load_library(here, &used);
+  EXPECT_NE(named, nullptr) << here;
+  if (named != nullptr) {
+    EXPECT_TRUE(fs::equivalent(fs::path(used), dir.path() / planted)) << used;
+  }
+  plat::host::free_library(named);
+  fs::current_path(saved);
+
+  // Beside the program, a bare name is found and named by its full path.
+  void* beside = u_load_library(library_file("felbrin_testcan_full"), &used);
+  EXPECT_NE(beside, nullptr);
+  EXPECT_TRUE(fs::equivalent(fs::path(used), fs::path(beside_program(library_file("felbrin_testcan_full"))))) << used;
+  plat::host::free_library(beside);
 }
 
 TEST(HostModules, PathOfALoadedModuleIsItsFile) {
