@@ -1,23 +1,48 @@
-// mkdatafile: writes a binary data file with a generated surface.
+// mkdatafile: writes a binary data file with a generated surface, for tests,
+// benchmarks and fuzzing corpora: any geometry, header length and magic
+// number, an intensity block, an odd byte count or a file cut short.
 //
-//   mkdatafile [-w width] [-h height] [-x x] [-y y] [-b buckets]
-//              [-i invalid_percent] [-s seed] [-l] [-m magic]
-//              [-o] [-t bytes] output
-//
-// -l writes a 4096-byte header (default 834); -m sets the magic number
-// itself (0x881B036F, 0x881B0370 or 0x881B0371, or any other to make a
-// foreign file). With -b, an intensity block of that many buckets is written
-// too; -o announces and writes one byte more in it (an odd byte count).
-// -t cuts the file after that many bytes. -A writes the same data set as an
-// ASCII data file instead.
+//   mkdatafile [options] output   (mkdatafile --help lists them)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/ascii_file.h"
 #include "tools/datafile_builder.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: mkdatafile [options] output\n"
+    "Writes a binary data file with a generated surface (or, with -A, the same\n"
+    "data set as an ASCII data file).\n"
+    "\n"
+    "Options:\n"
+    "  -w W       map width (default 64; 1 to 32767)\n"
+    "  -h H       map height (default 48; 1 to 32767)\n"
+    "  -x X, -y Y the window's first column and row (default 0)\n"
+    "  -b B       also an intensity block of B buckets\n"
+    "  -i PCT     percentage of invalid pixels (default 10)\n"
+    "  -s SEED    seed of the surface (default 1)\n"
+    "  -l         a 4096-byte header (default 834)\n"
+    "  -m MAGIC   the magic number itself (0x881B036F, 0x881B0370, 0x881B0371, or\n"
+    "             any other to make a foreign file)\n"
+    "  -o         announce and write one byte more in the intensity block\n"
+    "  -t BYTES   cut the file after that many bytes\n"
+    "  -A         write an ASCII data file\n"
+    "  --help     print this text\n"
+    "\n"
+    "Exit codes: 0 written, 1 cannot write, 2 usage error.\n";
+
+int usage_error(const std::string& problem) {
+  std::fprintf(stderr, "mkdatafile: %s\n\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace felbrin::tools;
@@ -28,26 +53,41 @@ int main(int argc, char** argv) {
   const char* out = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    const auto value = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
-    if (a == "-w") width = value();
-    else if (a == "-h") height = value();
-    else if (a == "-x") x = value();
-    else if (a == "-y") y = value();
-    else if (a == "-b") buckets = value();
-    else if (a == "-i") invalid = value();
-    else if (a == "-s") seed = static_cast<uint32_t>(value());
-    else if (a == "-l") long_header = true;
+    const bool has_value = i + 1 < argc;
+    // The magic number and the cut may be given in hexadecimal.
+    const auto number = [&] { return std::strtol(argv[++i], nullptr, a == "-m" || a == "-t" ? 0 : 10); };
+    if (a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "-l") long_header = true;
     else if (a == "-o") odd = true;
     else if (a == "-A") ascii = true;
-    else if (a == "-m" && i + 1 < argc) magic = std::strtol(argv[++i], nullptr, 0);
-    else if (a == "-t" && i + 1 < argc) truncate = std::strtol(argv[++i], nullptr, 0);
-    else out = argv[i];
+    else if (a.size() == 2 && a[0] == '-' && std::string_view("whxybismt").find(a[1]) != std::string_view::npos) {
+      if (!has_value) return usage_error("option " + a + " needs a value");
+      const long v = number();
+      switch (a[1]) {
+        case 'w': width = static_cast<int>(v); break;
+        case 'h': height = static_cast<int>(v); break;
+        case 'x': x = static_cast<int>(v); break;
+        case 'y': y = static_cast<int>(v); break;
+        case 'b': buckets = static_cast<int>(v); break;
+        case 'i': invalid = static_cast<int>(v); break;
+        case 's': seed = static_cast<uint32_t>(v); break;
+        case 'm': magic = v; break;
+        default: truncate = v; break;
+      }
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usage_error("unknown option \"" + a + "\"");
+    } else if (out != nullptr) {
+      return usage_error("more than one output file");
+    } else {
+      out = argv[i];
+    }
   }
-  if (out == nullptr || width <= 0 || height <= 0 || width > 32767 || height > 32767) {
-    std::fprintf(stderr,
-                 "usage: mkdatafile [-w W] [-h H] [-x X] [-y Y] [-b B] [-i PCT] [-s SEED] [-l]"
-                 " [-m MAGIC] [-o] [-t BYTES] [-A] output\n");
-    return 1;
+  if (out == nullptr) return usage_error("no output file given");
+  if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
+    return usage_error("width and height must be from 1 to 32767");
   }
   DataFileLayout s;
   s.magic = magic >= 0 ? static_cast<uint32_t>(magic) : long_header ? DF_MAGIC_4096 : DF_MAGIC_834_A;

@@ -2,38 +2,14 @@
 // host program at them without hardware, and so the Windows tests, run under
 // Wine, have COM ports to open.
 //
-//   simdev [options] [loopback|line|block|length|board...|temp|wavemon|motion]...
+//   simdev [options] KIND...
 //
-// Starts one device per argument (one line device without arguments) and
-// prints one line per device (see below). Runs until standard input ends or
-// a line is entered, or until SIGTERM or SIGINT.
-//   loopback  every byte goes straight back, whatever its value
-//   line      an echo device: text ending in CR
-//   block     an echo device: STX text ETX with an XOR checksum
-//   length    an echo device: a one-byte length, the text, a sum checksum
-//   board, board-uz1, board-uz2, board-iris, board-lumen
-//             a simulated instrument board
-//   temp      a temperature controller at address 0011
-//   wavemon   a simulated wave monitor (laser off, not calibrated)
-//   motion    a serial motion controller: six axes, not homed, firmware 2.3,
-//             homing at once
-//
-// Options:
-//   --wine-prefix DIR  also links DIR/dosdevices/comN to each device, N
-//                      counting up from --first-com, so that a program under
-//                      Wine with WINEPREFIX=DIR opens the device as COMN. Wine
-//                      looks the link up at each open, so it only has to exist
-//                      before the port is opened. Links are removed on exit.
-//   --first-com N      the first port number (default 200: Wine's device
-//                      manager claims com1, com2 ... for the machine's own
-//                      serial devices at every start, and would replace them)
-//   --ready FILE       once every device and link is up, writes the device
-//                      lines to FILE (whole, by renaming), and removes FILE on
-//                      exit; a script waits for it to know the ports are there
-//   --no-stdin         ignores standard input: runs until a signal (for a
-//                      helper started in the background)
-//   --lifetime S       stops after S seconds whatever happens, so a forgotten
-//                      helper does not run for ever
+// Starts one device per KIND and prints one line per device (see below).
+// The kinds, the options and which board fits which calibration file are
+// in the usage text (simdev --help), written from the tables below. Runs
+// until a line is entered on standard input, SIGTERM or SIGINT, or the
+// --lifetime; standard input that ends without a line (a helper started in
+// the background) does not stop it.
 //
 // A device line is "<kind> <terminal>", followed by " COM<N> <link>" when the
 // device is linked into a Wine prefix.
@@ -52,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "sim/device_model.h"
 #include "sim/framer.h"
 #include "sim/instrument_board.h"
@@ -93,96 +70,141 @@ struct Device {
   fs::path link;     // the link in the Wine prefix
 };
 
-// Instrument boards: "board" (a UZ1 board) or "board-uz1", "board-uz2",
-// "board-iris", "board-lumen". A board frames its own packets.
-bool make_board(Device& d) {
-  const std::pair<std::string_view, sim::BoardKind> kinds[] = {
-      {"board", sim::BoardKind::uz1},         {"board-uz1", sim::BoardKind::uz1},
-      {"board-uz2", sim::BoardKind::uz2},     {"board-iris", sim::BoardKind::iris},
-      {"board-lumen", sim::BoardKind::lumen}};
-  for (const auto& [name, kind] : kinds) {
-    if (d.kind != name) continue;
-    auto board = std::make_unique<sim::InstrumentBoard>(kind);
-    d.framer = &board->framer();
-    d.model = std::move(board);
+template <class Model>
+void serve(Device& d) {
+  auto model = std::make_unique<Model>();
+  d.framer = &model->framer();
+  d.model = std::move(model);
+}
+
+template <sim::BoardKind kKind>
+void serve_board(Device& d) {
+  auto board = std::make_unique<sim::InstrumentBoard>(kKind);
+  d.framer = &board->framer();
+  d.model = std::move(board);
+}
+
+void serve_echo(Device& d, std::unique_ptr<sim::Framer> framing) {
+  d.framing = std::move(framing);
+  d.model = std::make_unique<sim::EchoDevice>(*d.framing);
+  d.framer = d.framing.get();
+}
+
+// Every kind of device, with what it simulates: the usage text and the
+// device maker read the same rows.
+struct Kind {
+  std::string_view name;
+  std::string_view what;
+  void (*make)(Device&);
+};
+
+constexpr Kind kKinds[] = {
+    {"board", "the UZ1 instrument board (as board-uz1)", serve_board<sim::BoardKind::uz1>},
+    {"board-uz1", "the UZ1 instrument board: a Version line naming Sable (sable-birch3.cal)",
+     serve_board<sim::BoardKind::uz1>},
+    {"board-uz2", "the UZ2 instrument board: a Version line naming Kite (kite.cal)", serve_board<sim::BoardKind::uz2>},
+    {"board-iris", "the Iris instrument board: a Version line naming Iris", serve_board<sim::BoardKind::iris>},
+    {"board-lumen", "the Lumen instrument board: a Version line naming Lumen (lumen.cal)",
+     serve_board<sim::BoardKind::lumen>},
+    {"temp", "a temperature controller at address 0011", serve<sim::TemperatureController>},
+    {"wavemon", "a wave monitor (laser off, not calibrated)", serve<sim::WaveMonitor>},
+    {"motion", "a serial motion controller: six axes, not homed, firmware 2.3, homing at once",
+     serve<sim::MotionController>},
+    {"loopback", "every byte goes straight back, whatever its value",
+     [](Device& d) {
+       d.framing = std::make_unique<sim::RawFramer>();
+       d.model = std::make_unique<sim::LoopbackDevice>();
+       d.framer = d.framing.get();
+     }},
+    {"line", "an echo device: text ending in CR",
+     [](Device& d) { serve_echo(d, std::make_unique<sim::LineFramer>("\r")); }},
+    {"block", "an echo device: STX text ETX with an XOR checksum",
+     [](Device& d) { serve_echo(d, std::make_unique<sim::BlockFramer>(0x02, 0x03, &sim::xor8)); }},
+    {"length", "an echo device: a one-byte length, the text, a sum checksum",
+     [](Device& d) { serve_echo(d, std::make_unique<sim::LengthPrefixFramer>(1, &sim::sum8)); }},
+};
+
+bool make_model(Device& d) {
+  for (const Kind& k : kKinds) {
+    if (k.name != d.kind) continue;
+    k.make(d);
     return true;
   }
   return false;
 }
 
-bool make_model(Device& d) {
-  if (make_board(d)) return true;
-  if (d.kind == "temp") {
-    auto controller = std::make_unique<sim::TemperatureController>();
-    d.framer = &controller->framer();
-    d.model = std::move(controller);
-    return true;
+std::string usage_text() {
+  std::string text =
+      "Usage: simdev [options] KIND...\n"
+      "Runs simulated devices on pseudo-terminals, one per KIND, and prints a line\n"
+      "\"<kind> <terminal>\" for each; point a program at the terminal (or, under\n"
+      "Wine, at the COM port). Stops when a line is entered, on Ctrl-C or SIGTERM,\n"
+      "or after --lifetime.\n"
+      "\n"
+      "Kinds:\n";
+  for (const Kind& k : kKinds) {
+    std::string name(k.name);
+    name.resize(13, ' ');
+    text += "  " + name + std::string(k.what) + "\n";
   }
-  if (d.kind == "wavemon") {
-    auto monitor = std::make_unique<sim::WaveMonitor>();
-    d.framer = &monitor->framer();
-    d.model = std::move(monitor);
-    return true;
-  }
-  if (d.kind == "motion") {
-    auto controller = std::make_unique<sim::MotionController>();
-    d.framer = &controller->framer();
-    d.model = std::move(controller);
-    return true;
-  }
-  if (d.kind == "loopback") {
-    d.framing = std::make_unique<sim::RawFramer>();
-    d.model = std::make_unique<sim::LoopbackDevice>();
-    d.framer = d.framing.get();
-    return true;
-  }
-  if (d.kind == "line") {
-    d.framing = std::make_unique<sim::LineFramer>("\r");
-  } else if (d.kind == "block") {
-    d.framing = std::make_unique<sim::BlockFramer>(0x02, 0x03, &sim::xor8);
-  } else if (d.kind == "length") {
-    d.framing = std::make_unique<sim::LengthPrefixFramer>(1, &sim::sum8);
-  } else {
-    return false;
-  }
-  d.model = std::make_unique<sim::EchoDevice>(*d.framing);
-  d.framer = d.framing.get();
-  return true;
+  text +=
+      "A board must be the one the calibration file's Version line names (its last\n"
+      "word): the library speaks that board's protocol, and another board's answers\n"
+      "look like noise (\"recvd invalid resp\").\n"
+      "\n"
+      "Options:\n"
+      "  --wine-prefix DIR  also link DIR/dosdevices/comN to each device, N counting\n"
+      "                     up from --first-com, so that a program under Wine with\n"
+      "                     WINEPREFIX=DIR opens it as COMN\n"
+      "  --first-com N      the first COM number (default 200; Wine claims the low\n"
+      "                     ones for the machine's own serial ports)\n"
+      "  --ready FILE       once every device is up, write the device lines to FILE\n"
+      "                     (removed on exit), for scripts that wait for the ports\n"
+      "  --no-stdin         ignore standard input: run until a signal or --lifetime\n"
+      "  --lifetime S       stop after S seconds whatever happens\n"
+      "  -h, --help         print this text\n"
+      "\n"
+      "Exit codes: 0 stopped as asked, 1 a device or link could not be made,\n"
+      "2 usage error.\n";
+  return text;
 }
 
-int usage() {
-  std::fprintf(stderr,
-               "usage: simdev [--wine-prefix DIR] [--first-com N] [--ready FILE] [--no-stdin]\n"
-               "              [--lifetime SECONDS]\n"
-               "              [loopback|line|block|length|board|board-uz1|board-uz2|board-iris|board-lumen|\n"
-               "               temp|wavemon|motion]...\n");
+int usage_error(const std::string& problem) {
+  std::fprintf(stderr, "simdev: %s (see simdev --help)\n", problem.c_str());
   return 2;
 }
 
-bool parse(int argc, char** argv, Options& o) {
+// -1 when the devices are to run, else the exit code.
+int parse(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     const bool has_value = i + 1 < argc;
-    if (a == "--wine-prefix" && has_value) {
+    if (a == "-h" || a == "--help") {
+      std::fputs(usage_text().c_str(), stdout);
+      return 0;
+    } else if (a == "--wine-prefix" && has_value) {
       o.wine_prefix = argv[++i];
     } else if (a == "--first-com" && has_value) {
       o.first_com = std::atoi(argv[++i]);
-      if (o.first_com < 1 || o.first_com > 255) return false;
+      if (o.first_com < 1 || o.first_com > 255) return usage_error("--first-com takes a number from 1 to 255");
     } else if (a == "--ready" && has_value) {
       o.ready = argv[++i];
     } else if (a == "--no-stdin") {
       o.use_stdin = false;
     } else if (a == "--lifetime" && has_value) {
       o.lifetime_s = std::atol(argv[++i]);
-      if (o.lifetime_s <= 0) return false;
-    } else if (a.starts_with("--")) {
-      return false;
+      if (o.lifetime_s <= 0) return usage_error("--lifetime takes a number of seconds above 0");
+    } else if (a.starts_with("-")) {
+      return usage_error("unknown option \"" + std::string(a) + "\"");
     } else {
       o.kinds.emplace_back(a);
     }
   }
-  if (o.kinds.empty()) o.kinds.emplace_back("line");
-  return true;
+  if (o.kinds.empty()) {
+    std::fprintf(stderr, "simdev: no device kind given\n\n%s", usage_text().c_str());
+    return 2;
+  }
+  return -1;
 }
 
 // Points the prefix's comN at the device. An old link of that name (left by
@@ -237,7 +259,7 @@ bool write_ready(const std::string& path, const std::string& text) {
 
 int main(int argc, char** argv) {
   Options opt;
-  if (!parse(argc, argv, opt)) return usage();
+  if (const int code = parse(argc, argv, opt); code >= 0) return code;
 
   std::vector<std::unique_ptr<Device>> devices;
   auto cleanup = [&] {
@@ -261,10 +283,8 @@ int main(int argc, char** argv) {
     auto d = std::make_unique<Device>();
     d->kind = kind;
     if (!make_model(*d)) {
-      std::fprintf(stderr, "simdev: unknown kind \"%s\" (loopback, line, block, length, board[-uz1|-uz2|-iris|-lumen], temp, wavemon or motion)\n",
-                   kind.c_str());
       cleanup();
-      return 2;
+      return usage_error("unknown kind \"" + kind + "\"");
     }
     if (!d->line.ok()) {
       std::fprintf(stderr, "simdev: no pseudo-terminal available\n");
@@ -292,17 +312,39 @@ int main(int argc, char** argv) {
   }
 
   // Standard input is watched from a thread of its own, so that a signal or
-  // the time limit can end the wait; the thread is left blocked at exit.
-  auto input_ended = std::make_shared<std::atomic<bool>>(false);
+  // the time limit can end the wait; the thread is left blocked at exit. A
+  // line entered stops the devices; input that ends without one (a helper
+  // started in the background, with nothing on standard input) does not,
+  // unless it is a terminal, where the end (Ctrl-D) is the user's word.
+  enum Input { waiting, line_entered, ended };
+  auto input = std::make_shared<std::atomic<int>>(waiting);
   if (opt.use_stdin) {
-    std::thread([input_ended] {
-      std::string ignored;
-      std::getline(std::cin, ignored);
-      *input_ended = true;
+    std::thread([input] {
+      std::string line;
+      input->store(std::getline(std::cin, line) ? line_entered : ended);
     }).detach();
   }
+  const bool terminal = plat::is_terminal(stdin);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opt.lifetime_s);
-  while (g_signalled == 0 && !*input_ended) {
+  bool told_of_end = false;
+  for (;;) {
+    if (g_signalled != 0) {
+      std::fprintf(stderr, "simdev: stopping on a signal\n");
+      break;
+    }
+    if (*input == line_entered) {
+      std::fprintf(stderr, "simdev: stopping: a line was entered\n");
+      break;
+    }
+    if (*input == ended && terminal) {
+      std::fprintf(stderr, "simdev: stopping: end of input\n");
+      break;
+    }
+    if (*input == ended && !told_of_end) {
+      std::fprintf(stderr, "simdev: standard input ended; serving until a signal%s\n",
+                   opt.lifetime_s > 0 ? " or the lifetime" : " (Ctrl-C, kill)");
+      told_of_end = true;
+    }
     if (opt.lifetime_s > 0 && std::chrono::steady_clock::now() >= deadline) {
       std::fprintf(stderr, "simdev: stopping after %ld s\n", opt.lifetime_s);
       break;

@@ -63,6 +63,31 @@ execute_process(COMMAND ${EMULATOR} "${MKDATAFILE}" -w 5 -h 4 -A "${WORK}/made.t
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "mkdatafile exited with ${rc}")
 endif()
+# Every command: --help prints its usage on standard output, an unknown
+# option is refused with its usage (mapconv keeps its own fixed usage text
+# and code 1), and nothing is made of either.
+expect(0 COMMAND "${MKDATAFILE}" --help OUT "Usage: mkdatafile" "Exit codes:")
+expect(2 COMMAND "${MKDATAFILE}" -q made.dat ERR "mkdatafile: unknown option \"-q\"" "Usage: mkdatafile")
+expect(2 COMMAND "${MKDATAFILE}" ERR "mkdatafile: no output file given")
+expect(1 COMMAND "${MAPCONV}" --help ERR "Usage:  mapconv [options] input output")
+foreach(name --help -q made.dat)
+  if(EXISTS "${WORK}/${name}")
+    message(FATAL_ERROR "a refused command line made ${name}")
+  endif()
+endforeach()
+if(SIMDEV)
+  expect(0 COMMAND "${SIMDEV}" --help OUT "Usage: simdev" "board-uz2" "a Version line naming Kite")
+  expect(0 COMMAND "${SIMDEV}" -h OUT "Usage: simdev")
+  expect(2 COMMAND "${SIMDEV}" ERR "simdev: no device kind given" "Usage: simdev")
+  expect(2 COMMAND "${SIMDEV}" --frob line ERR "simdev: unknown option \"--frob\"")
+  # In the background, with nothing on standard input, it keeps serving
+  # until its lifetime ends, and says why it stopped.
+  execute_process(COMMAND "${SIMDEV}" --lifetime 1 loopback INPUT_FILE /dev/null
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT err MATCHES "serving until a signal or the lifetime" OR NOT err MATCHES "stopping after 1 s")
+    message(FATAL_ERROR "simdev with standard input at its end: ${rc}\n${out}\n${err}")
+  endif()
+endif()
 expect(0 COMMAND "${DATINFO}" "${WORK}/made.txt" OUT "format = \"ascii\"" "phase_width = 5" "phase_height = 4")
 expect(1 COMMAND "${DATINFO}" "${WORK}/made.txt" "${WORK}/broken.cal"
   OUT "phase_width = 5" ERR "broken.cal: not a binary or ASCII data file")
