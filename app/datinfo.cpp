@@ -13,7 +13,7 @@
 #include "data/ascii_file.h"
 #include "data/binary_file.h"
 #include "data/data_set.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "data/point_list.h"
 #include "platform/platform.h"
 

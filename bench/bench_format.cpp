@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "data/number_format.h"
+#include "common/number_format.h"
 
 namespace {
 

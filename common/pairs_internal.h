@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "common/pair_table.h"
-#include "data/byte_sink.h"
+#include "common/byte_sink.h"
 
 namespace felbrin {
 

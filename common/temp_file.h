@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/byte_sink.h"
+#include "common/byte_sink.h"
 
 namespace felbrin {
 

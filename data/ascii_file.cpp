@@ -17,7 +17,7 @@
 #include "common/hooks.h"
 #include "common/util.h"
 #include "data/ascii_file_internal.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "platform/platform.h"
 
 namespace felbrin {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "data/binary_file.h"
-#include "data/byte_sink.h"
+#include "common/byte_sink.h"
 #include "data/records.h"
 
 namespace felbrin {

@@ -13,7 +13,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/pair_table.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "data/point_list_internal.h"
 #include "platform/platform.h"
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "data/byte_sink.h"
+#include "common/byte_sink.h"
 #include "data/records.h"
 
 namespace felbrin {

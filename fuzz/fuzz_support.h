@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "data/byte_sink.h"
+#include "common/byte_sink.h"
 
 #include "common/hooks.h"
 

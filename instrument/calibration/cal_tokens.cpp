@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "common/errors.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/calibration/cal_report.h"
 
 namespace felbrin {

@@ -18,7 +18,7 @@
 #include "common/hooks.h"
 #include "common/parsers_internal.h"
 #include "common/text_line.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/calibration/enc_zoom_internal.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/can/can_nodes.h"

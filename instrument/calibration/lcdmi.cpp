@@ -15,7 +15,7 @@
 #include "common/parsers.h"
 #include "common/text_line.h"
 #include "common/util.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "platform/platform.h"
 
 namespace felbrin {

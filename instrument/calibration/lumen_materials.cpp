@@ -19,7 +19,7 @@
 #include "common/dirs.h"
 #include "common/errors.h"
 #include "common/parsers_internal.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/calibration/lumen_materials_internal.h"
 #include "instrument/calibration/sys_info.h"
 #include "platform/platform.h"

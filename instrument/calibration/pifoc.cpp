@@ -15,7 +15,7 @@
 #include "common/temp_file.h"
 #include "common/text_line.h"
 #include "common/util.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/calibration/pifoc_internal.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/ramps/ramp_table.h"

@@ -12,7 +12,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/motion/mc_ccl.h"
 #include "instrument/motion/mc_fhx.h"

@@ -18,7 +18,7 @@
 #include "common/util.h"
 #include "common/hooks.h"
 #include "common/parsers_internal.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/ramps/ramp_config_internal.h"
 #include "platform/platform.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "data/byte_sink.h"
+#include "common/byte_sink.h"
 #include "instrument/ramps/ramp_config.h"
 
 namespace felbrin {

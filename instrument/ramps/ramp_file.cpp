@@ -13,7 +13,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/ramps/ramp_file_internal.h"
 #include "platform/platform.h"
 

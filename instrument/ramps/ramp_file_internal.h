@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "data/byte_sink.h"
+#include "common/byte_sink.h"
 #include "instrument/ramps/ramp_file.h"
 
 namespace felbrin {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "common/errors.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "common/hooks.h"
 #include "common/util.h"
 #include "instrument/calibration/sys_info.h"

@@ -22,7 +22,7 @@
 #include "common/hooks.h"
 #include "common/host_utils.h"
 #include "common/util.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "instrument/calibration/sys_info.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file_internal.h"

@@ -11,7 +11,7 @@
 #include "common/errors.h"
 #include "data/ascii_file_internal.h"
 #include "data/data_set.h"
-#include "data/number_format.h"
+#include "common/number_format.h"
 #include "support/alloc_hooks.h"
 #include "support/log_capture.h"
 #include "support/string_sink.h"

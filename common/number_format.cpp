@@ -1,4 +1,4 @@
-#include "data/number_format.h"
+#include "common/number_format.h"
 
 #include <charconv>
 #include <cmath>

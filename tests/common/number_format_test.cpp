@@ -1,6 +1,6 @@
 // The file number formatter against the exact library conversion (and, on
 // glibc, against printf itself), on many values including exact ties.
-#include "data/number_format.h"
+#include "common/number_format.h"
 
 #include <gtest/gtest.h>
 
