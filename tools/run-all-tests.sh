@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need (only what is missing) and runs every test leg:
-#   linux       the mutant table still applies (tools/mutate.sh --check), the API
+#   linux       the layering holds (tools/layers.py), the mutant table still
+#               applies (tools/mutate.sh --check), the API
 #               reference builds without a warning (tools/docs.sh), then the
 #               native optimised build, whole suite
 #   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
@@ -125,9 +126,10 @@ fuzz_smoke() {
 # The mutant table is checked here because it is cheap: a row whose text no
 # longer occurs exactly once fails the leg instead of silently dropping out.
 # So is the API reference: a public name without its documentation comment
-# fails the leg.
+# fails the leg. And the layering: a new circle between product folders, a
+# product file on sim/ or tests/, or an oversized source fails the leg.
 linux_leg() {
-  tools/mutate.sh --check && tools/docs.sh && build_and_test linux
+  python3 tools/layers.py --quiet && tools/mutate.sh --check && tools/docs.sh && build_and_test linux
 }
 
 leg linux linux_leg
