@@ -7,9 +7,10 @@
 #include "app/messages.h"
 #include "common/dirs.h"
 #include "common/util.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/cal_report.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/platform.h"
 
 namespace calcheck {

@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
+#include "instrument/calibration/cal_file.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_api_internal.h"
 #include "instrument/can/can_nodes.h"

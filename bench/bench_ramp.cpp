@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "common/dirs.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/ramps/ramp_table.h"

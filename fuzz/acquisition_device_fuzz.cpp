@@ -15,7 +15,7 @@
 #include "fuzz/device_fuzz.h"
 #include "fuzz/fuzz_support.h"
 #include "instrument/acquisition/acq_mgr.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "common/errors.h"
 #include "fuzz/device_fuzz.h"
 #include "fuzz/fuzz_support.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/board_tables.h"

@@ -10,7 +10,8 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/calibration/cal_file.h"
+#include "instrument/record/sys_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   felbrin::fuzz::set_up_quietly();

@@ -26,10 +26,10 @@
 
 #include "fuzz/device_fuzz.h"
 #include "fuzz/fuzz_support.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_api_internal.h"
-#include "instrument/can/can_bringup.h"
+#include "instrument/system/can_bringup.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_events_internal.h"
 #include "instrument/can/can_nodes.h"

@@ -10,7 +10,7 @@
 #include "common/errors.h"
 #include "fuzz/fuzz_support.h"
 #include "instrument/calibration/pifoc_internal.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/platform.h"
 
 namespace {

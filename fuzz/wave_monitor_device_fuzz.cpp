@@ -12,7 +12,7 @@
 
 #include "fuzz/device_fuzz.h"
 #include "fuzz/fuzz_support.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/wave_monitor.h"
 
 namespace {

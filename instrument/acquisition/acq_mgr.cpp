@@ -14,8 +14,9 @@
 #include "common/host_utils.h"
 #include "common/parsers.h"
 #include "common/util.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_grammar.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 

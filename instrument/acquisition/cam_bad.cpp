@@ -12,7 +12,7 @@
 #include "common/text_line.h"
 #include "instrument/acquisition/cam_bad_internal.h"
 #include "instrument/calibration/cal_grammar.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/platform.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <string>
 
-#include "instrument/acquisition/acq_state.h"
+#include "instrument/record/acq_state.h"
 
 struct sysInfo_t;
 

@@ -17,6 +17,7 @@
 #include <span>
 
 #include "common/errors.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_grammar_internal.h"
 #include "instrument/calibration/cal_report.h"
 #include "instrument/calibration/cal_tokens.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "instrument/calibration/char_source.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 
 namespace felbrin::cal {
 

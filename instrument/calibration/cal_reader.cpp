@@ -11,11 +11,11 @@
 #include "common/errors.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/cal_report.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/serial/device_table.h"
+#include "instrument/serial/serial_port.h"
 #include "platform/platform.h"
-
-sysInfo_t sysInfo[SB_SLOTS];
 
 namespace felbrin {
 namespace {
@@ -109,8 +109,6 @@ void check_model(sysInfo_t& s) {
     }
   }
 }
-
-std::atomic<int> current_slot{0};
 
 }  // namespace
 
@@ -332,32 +330,3 @@ int sb_readCal(int slot, const char* source) {
 
   return cal_read_lines(info, *src, inline_text, bad_pixels, seen);
 }
-
-bool sb_system_type_in(const sysInfo_t* info, std::initializer_list<int32_t> types) {
-  return info != nullptr && std::find(types.begin(), types.end(), info->systemType) != types.end();
-}
-
-bool sb_hasDualBrushMotor(const sysInfo_t* info) {
-  if (info == nullptr || info->instrBdType != BD_CAN) return false;
-  switch (info->systemType) {
-    case SYS_BIRCH7:
-    case SYS_BIRCH9: return true;
-    case SYS_FJORD1:
-    case SYS_FJORD2:
-    case SYS_FJORD3:
-    case SYS_FJORD4:
-    case SYS_FJORD5:
-    case SYS_FJORD6: return info->useDualBrushMotor != 0;
-    default: return false;
-  }
-}
-
-int sb_set_current_slot(int slot) {
-  if (slot < 0 || slot >= SB_SLOTS) return ERR_PARAM_OUT_OF_RANGE;
-  felbrin::current_slot = slot;
-  return 0;
-}
-
-int sb_current_slot() { return felbrin::current_slot; }
-
-sysInfo_t* sb_current_info() { return &sysInfo[felbrin::current_slot]; }

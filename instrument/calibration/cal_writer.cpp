@@ -12,6 +12,7 @@
 #include "common/hooks.h"
 #include "common/temp_file.h"
 #include "common/util.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/cal_report.h"
 #include "platform/platform.h"

@@ -20,7 +20,7 @@
 #include "common/text_line.h"
 #include "common/number_format.h"
 #include "instrument/calibration/enc_zoom_internal.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_nodes.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"

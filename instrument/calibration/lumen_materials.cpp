@@ -21,7 +21,7 @@
 #include "common/parsers_internal.h"
 #include "common/number_format.h"
 #include "instrument/calibration/lumen_materials_internal.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/platform.h"
 
 namespace felbrin {

@@ -11,7 +11,7 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_events_internal.h"
 

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 
 struct rr_ramp_hdr_t;
 

@@ -15,7 +15,7 @@
 #include "common/errors.h"
 #include "common/event.h"
 #include "common/hooks.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
 #include "instrument/can/can_state.h"

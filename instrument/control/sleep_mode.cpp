@@ -11,7 +11,7 @@
 #include "common/errors.h"
 #include "common/event.h"
 #include "common/hooks.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_state.h"
 #include "instrument/control/sleep_mode_internal.h"

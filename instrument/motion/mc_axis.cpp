@@ -13,7 +13,7 @@
 #include "common/hooks.h"
 #include "common/util.h"
 #include "common/number_format.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/motion/mc_ccl.h"
 #include "instrument/motion/mc_fhx.h"
 #include "instrument/motion/mc_nova.h"

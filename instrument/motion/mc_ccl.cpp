@@ -5,7 +5,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_nodes.h"
 
 namespace {

@@ -22,6 +22,7 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/motion/mc_config_internal.h"
 #include "platform/platform.h"
 

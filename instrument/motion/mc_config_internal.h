@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/motion/mc_config.h"
 
 namespace felbrin {

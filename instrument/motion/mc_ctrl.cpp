@@ -1,6 +1,6 @@
 #include "instrument/motion/mc_ctrl.h"
 
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 
 // The reset table: nothing is available until a driver fills the entry.
 int McDriver::get_axis_config(mc_ctrl_t&, int, int32_t*) { return ERR_MC_NOT_AVAIL; }

@@ -12,7 +12,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/host_utils.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_fhx_internal.h"

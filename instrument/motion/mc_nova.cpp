@@ -12,7 +12,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_ccl.h"
 #include "instrument/serial/device_table.h"

@@ -12,79 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr int32_t RR_MAGIC = 0x52414D51;  ///< "RAMQ"
+#include "instrument/record/ramp_types.h"
 
-// Ramp types (rampType).
-inline constexpr int32_t RR_TYPE_SWLI = 0;      ///< a scanning ramp, by scan length and slope
-inline constexpr int32_t RR_TYPE_PMI = 1;       ///< 1..15: PMI variants
-inline constexpr int32_t RR_TYPE_PMI_LAST = 15; ///< the last PMI variant
-inline constexpr int32_t RR_TYPE_BTW = 17;      ///< a scanning ramp for one filter (wavelength index 1..4)
-
-/// The 328-byte header of a ramp data file, in host order.
-struct rr_ramp_hdr_t {
-  int32_t magicNumber;  ///< RR_MAGIC
-  int32_t rampType;  ///< an RR_TYPE_ value
-  int32_t pztID;  ///< serial number of the scanner the ramp was made for
-  int32_t rampID;  ///< ramp identifier used on the instrument board
-  int32_t nPoints;  ///< points that follow the header
-  int32_t rampUp;  ///< point index: end of the run-up
-  int32_t rampStart;  ///< point index: start of the scan
-  int32_t rampLinear;  ///< point index: start of the linear part
-  int32_t rampEnd;  ///< point index: end of the scan
-  float sampleClkFreq;  ///< kHz
-  float cameraRate;     ///< Hz
-  int32_t updateRate;  ///< ramp update rate code sent to the board
-  int32_t grabSkip;  ///< frames skipped between grabs
-  float rampSlope;   ///< nm per frame
-  int32_t trigStartAddr;  ///< point index where the camera trigger starts
-  int32_t trigEndAddr;  ///< point index where the camera trigger ends
-  int32_t rampGainDflt;  ///< default ramp gain
-  float rampTriple[3];  ///< triple-PZT ramp factors
-  float scanLen;  ///< um
-  int32_t polar;  ///< a character code, used in file names
-  int32_t offset;  ///< ramp offset
-  int32_t nBuckets;  ///< frames (buckets) of a PMI ramp
-  float rampLin;  ///< linearity parameter
-  float rampTrim;  ///< trim parameter
-  float cameraPClock;  ///< camera pixel clock
-  int32_t cameraHPeriod;  ///< camera horizontal period
-  int32_t cameraVPeriod;  ///< camera vertical period
-  int32_t cameraInterlace;  ///< 1 for interlaced fields, else 0
-  int32_t rampMux;  ///< ramp output selector
-  int32_t instrBdType;  ///< instrument board type the ramp was made for
-  int32_t compGain;  ///< compensation gain
-  int32_t compFilter;  ///< compensation filter
-  int32_t leakage;  ///< leakage
-  int32_t adcMin;  ///< ADC minimum
-  int32_t adcMax;  ///< ADC maximum
-  int32_t adcFirst;  ///< ADC first
-  int32_t adcMid;  ///< ADC middle
-  int32_t adcLast;  ///< ADC last
-  float scanCal;  ///< scan calibration factor (near 1.0)
-  int32_t reserved1;  ///< the last big-endian word
-  // From here on the file holds little-endian words.
-  float fringesPerFrame;  ///< fringes per frame (0.125 or 0.25 normal, 0.75 or 1.25 sub-Nyquist)
-  float objMag;  ///< nominal objective magnification (BTW ramps)
-  int32_t wavelenSelect;  ///< wavelength (filter) index of BTW ramps
-  int32_t reserved2;  ///< reserved
-  int32_t dirFlag;  ///< 0 reverses the ramp direction
-  int32_t reserved3[2];  ///< reserved
-  char spare[132];  ///< spare
-};
-
-static_assert(sizeof(rr_ramp_hdr_t) == 328);
-static_assert(offsetof(rr_ramp_hdr_t, nPoints) == 16);
-static_assert(offsetof(rr_ramp_hdr_t, sampleClkFreq) == 36);
-static_assert(offsetof(rr_ramp_hdr_t, rampSlope) == 52);
-static_assert(offsetof(rr_ramp_hdr_t, rampTriple) == 68);
-static_assert(offsetof(rr_ramp_hdr_t, scanLen) == 80);
-static_assert(offsetof(rr_ramp_hdr_t, cameraPClock) == 104);
-static_assert(offsetof(rr_ramp_hdr_t, adcLast) == 156);
-static_assert(offsetof(rr_ramp_hdr_t, reserved1) == 164);
-static_assert(offsetof(rr_ramp_hdr_t, fringesPerFrame) == 168);
-static_assert(offsetof(rr_ramp_hdr_t, wavelenSelect) == 176);
-static_assert(offsetof(rr_ramp_hdr_t, dirFlag) == 184);
-static_assert(offsetof(rr_ramp_hdr_t, spare) == 196);
 
 /// One line of the ramp configuration file: which ramp file to use and the
 /// acquisition settings it must have been made for.

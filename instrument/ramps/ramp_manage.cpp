@@ -15,7 +15,7 @@
 #include "common/number_format.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/ramps/ramp_file_internal.h"
 #include "instrument/ramps/ramp_table.h"
 #include "instrument/ramps/ramp_table_internal.h"

@@ -19,91 +19,9 @@
 #include <string>
 
 #include "instrument/ramps/ramp_file.h"
+#include "instrument/record/ramp_types.h"
 
 struct sysInfo_t;
-
-inline constexpr int RR_MAX_RAMPS = 254;      ///< entries of a table, files of a directory
-inline constexpr uint8_t RR_NO_SLOT = 255;    ///< an entry not in the board, an empty slot
-inline constexpr int RR_SLOT_TABLE_SIZE = 256;  ///< bytes of the board slot table
-
-/// One usable ramp.
-struct rr_ramp_info_t {
-  rr_ramp_info_t() = default;
-  ~rr_ramp_info_t();
-  /// Takes over other's points; other is left without them.
-  rr_ramp_info_t(rr_ramp_info_t&& other) noexcept;
-  /// Releases the points held, then takes over other's.
-  rr_ramp_info_t& operator=(rr_ramp_info_t&& other) noexcept;
-  rr_ramp_info_t(const rr_ramp_info_t&) = delete;
-  rr_ramp_info_t& operator=(const rr_ramp_info_t&) = delete;
-
-  std::string name;  ///< the file, the directory entry, or "+" and the base's name
-  rr_ramp_hdr_t header{};      ///< the ramp file's header
-  uint16_t* points = nullptr;  ///< header.nPoints of them, from the allocation hooks, owned
-  uint8_t slot = RR_NO_SLOT;   ///< the board slot holding it
-  int32_t duration = 0;        ///< ms
-  int32_t direction = 1;       ///< 1 or 2
-  double sortKey = 0;          ///< directory mode sorts by it: scan length and slope (SWLI), scan length (BTW), nBuckets (PMI)
-  double velocity = 0;         ///< um/s, negative for direction 2
-  double timeTilOffset = 0;    ///< s, SWLI and BTW
-  int32_t gain = 0;            ///< PMI: the ramp gain
-  int32_t hide = 0;            ///< 1 hides the ramp from the user
-  int64_t lastUse = 0;         ///< seconds; set by the code that uses the ramp
-};
-
-/// The table: entries in memory from the allocation hooks.
-class rr_ramp_table_t {
- public:
-  rr_ramp_table_t() = default;
-  ~rr_ramp_table_t() { clear(); }
-  /// Takes over other's entries; other is left empty.
-  rr_ramp_table_t(rr_ramp_table_t&& other) noexcept;
-  /// Releases the entries held, then takes over other's.
-  rr_ramp_table_t& operator=(rr_ramp_table_t&& other) noexcept;
-  rr_ramp_table_t(const rr_ramp_table_t&) = delete;
-  rr_ramp_table_t& operator=(const rr_ramp_table_t&) = delete;
-
-  /// Room for `n` default entries, replacing what the table held; false (and
-  /// an empty table) when the hook refuses.
-  bool allocate(int n);
-  /// Releases every entry (and its points) and the block.
-  void clear();
-  /// Entries in the table.
-  int size() const { return size_; }
-  /// True without entries.
-  bool empty() const { return size_ == 0; }
-  /// Entry `i` (unchecked).
-  rr_ramp_info_t& operator[](int i) { return entries_[i]; }
-  /// Entry `i` (unchecked).
-  const rr_ramp_info_t& operator[](int i) const { return entries_[i]; }
-  /// The first entry.
-  rr_ramp_info_t* begin() { return entries_; }
-  /// Past the last entry.
-  rr_ramp_info_t* end() { return entries_ + size_; }
-  /// The first entry.
-  const rr_ramp_info_t* begin() const { return entries_; }
-  /// Past the last entry.
-  const rr_ramp_info_t* end() const { return entries_ + size_; }
-
- private:
-  rr_ramp_info_t* entries_ = nullptr;
-  int size_ = 0;
-};
-
-/// The ramp state of a record.
-struct sb_ramp_state_t {
-  /// An empty table; every slot of slotTable RR_NO_SLOT.
-  sb_ramp_state_t();
-  rr_ramp_table_t table;                   ///< the ramps, from rr_get_ramp_info
-  int32_t pmiCount = 0;                    ///< PMI entries of the table
-  uint8_t configMode = 0;                  ///< built from the configuration file
-  uint8_t slotTable[RR_SLOT_TABLE_SIZE];   ///< the rampID each board slot holds, RR_NO_SLOT when empty
-  int32_t current = -1;                    ///< the entry gain and slope changes apply to; -1 none
-  /// The pifoc scanner's diagnostics: leakage and gain measurements logged,
-  /// and whether leakage measurements are made at all.
-  bool pifocDiagnostics = false;
-  bool leakageMeasurement = false;  ///< leakage measurements are made (see pifocDiagnostics)
-};
 
 // ---- back ends of the boards without the serial protocol
 

@@ -7,8 +7,8 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "instrument/calibration/sys_info.h"
-#include "instrument/ramps/ramp_file.h"
+#include "instrument/record/sys_info.h"
+#include "instrument/record/ramp_types.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/board_tables.h"
 

@@ -1,7 +1,7 @@
 #include "instrument/serial/board_tables.h"
 
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 
 namespace felbrin::board {
 namespace {

@@ -11,17 +11,9 @@
 
 #include <cstdint>
 
+#include "instrument/record/serial_types.h"
 #include "platform/serial_backend.h"
 
-/// A handle names one open line of some back end. It is pointer-sized; the
-/// invalid value has all bits set.
-using sio_handle_t = std::intptr_t;
-inline constexpr sio_handle_t SIO_INVALID_HANDLE = -1;  ///< the handle of no line
-
-/// The port record, embedded in its owner's record; the layer never allocates it.
-struct sio_port_t {
-  sio_handle_t handle = SIO_INVALID_HANDLE;  ///< the open line; SIO_INVALID_HANDLE when closed
-};
 
 /// Queue sizes asked of the driver at open.
 inline constexpr uint32_t SIO_QUEUE_SIZE = 4096;

@@ -13,6 +13,7 @@
 #include "app/datinfo.h"
 #include "data/ascii_file.h"
 #include "data/binary_file.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_test_support.h"
 #include "common/dirs.h"
 #include "platform/platform.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"
 #include "sim/instrument_board.h"

@@ -12,7 +12,7 @@
 
 #include "common/dirs.h"
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/host_platform.h"
 #include "support/ini_folder.h"
 #include "support/loaded_library.h"

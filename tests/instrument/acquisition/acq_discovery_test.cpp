@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 #include "tests/support/log_capture.h"

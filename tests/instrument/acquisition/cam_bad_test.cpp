@@ -12,7 +12,7 @@
 
 #include "common/dirs.h"
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "tests/support/alloc_hooks.h"
 #include "tests/support/environment.h"
 #include "tests/support/log_capture.h"

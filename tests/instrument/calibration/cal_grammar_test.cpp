@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_test_support.h"
 
 namespace {

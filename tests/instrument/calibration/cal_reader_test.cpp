@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_test_support.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"

@@ -11,7 +11,8 @@
 
 #include "instrument/calibration/cal_grammar.h"
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/calibration/cal_file.h"
+#include "instrument/record/sys_info.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 

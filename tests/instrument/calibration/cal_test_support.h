@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "common/temp_file.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_report.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 

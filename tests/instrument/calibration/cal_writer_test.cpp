@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_test_support.h"
 
 namespace {

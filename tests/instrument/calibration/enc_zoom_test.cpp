@@ -14,7 +14,7 @@
 #include "common/errors.h"
 #include "common/util.h"
 #include "instrument/calibration/enc_zoom_internal.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_api_internal.h"
 #include "platform/platform.h"

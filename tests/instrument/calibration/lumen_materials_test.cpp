@@ -11,7 +11,7 @@
 #include "common/dirs.h"
 #include "common/errors.h"
 #include "instrument/calibration/lumen_materials_internal.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "platform/platform.h"
 #include "support/alloc_hooks.h"
 #include "support/environment.h"

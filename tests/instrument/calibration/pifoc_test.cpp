@@ -14,7 +14,7 @@
 #include "common/temp_file.h"
 #include "common/util.h"
 #include "instrument/calibration/pifoc_internal.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/ramps/ramp_table.h"
 #include "platform/platform.h"
 #include "tests/support/environment.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_api_internal.h"
 #include "instrument/can/can_events_internal.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/util.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_events_internal.h"
 #include "instrument/control/sleep_mode_internal.h"

@@ -16,7 +16,8 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/calibration/cal_file.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/motion/mc_pmac.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"

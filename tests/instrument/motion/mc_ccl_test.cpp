@@ -13,7 +13,7 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_api_internal.h"
 #include "sim/can/can_sim.h"

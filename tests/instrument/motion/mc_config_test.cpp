@@ -12,6 +12,7 @@
 
 #include "common/dirs.h"
 #include "common/errors.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/motion/mc_config_internal.h"
 #include "platform/platform.h"
 #include "support/environment.h"

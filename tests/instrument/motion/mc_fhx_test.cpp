@@ -19,7 +19,7 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/motion/mc_fhx_internal.h"
 #include "instrument/motion/mc_mwi.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/ramps/ramp_file.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/device_table.h"

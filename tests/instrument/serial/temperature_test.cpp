@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/calibration/cal_file.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/temperature.h"
 #include "sim/framer.h"
 #include "sim/memory_serial.h"

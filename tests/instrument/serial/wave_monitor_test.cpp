@@ -14,7 +14,7 @@
 
 #include "common/errors.h"
 #include "common/util.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/wave_monitor.h"
 #include "sim/memory_serial.h"
 #include "sim/runner.h"

@@ -1,4 +1,4 @@
-#include "instrument/can/can_bringup.h"
+#include "instrument/system/can_bringup.h"
 
 #include <algorithm>
 #include <array>
@@ -16,7 +16,7 @@
 #include "common/hooks.h"
 #include "instrument/acquisition/cam_bad.h"
 #include "instrument/calibration/enc_zoom.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"

@@ -1,7 +1,7 @@
 // Power-on and power-off of CAN instruments against the simulated network,
 // on the virtual clock: the steps each family takes, the error and log line
 // of each stage that fails, and what a power-off leaves behind.
-#include "instrument/can/can_bringup.h"
+#include "instrument/system/can_bringup.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,8 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "instrument/calibration/sys_info.h"
+#include "instrument/calibration/cal_file.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_api_internal.h"
 #include "instrument/can/can_events.h"
