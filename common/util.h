@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <type_traits>
 
 /// Reverses the order of n bytes in place; n is 2, 4 or 8. Any other n is a
 /// programming error: it is logged and the process aborts.
@@ -33,6 +35,16 @@ int32_t u_saturated_int(double v);
 int u_copy_file(const char* source, const char* destination);
 
 namespace felbrin {
+/// True when `v` is one of the values listed (a set of system types, board
+/// types, reply bytes...).
+template <class T>
+constexpr bool is_one_of(T v, std::initializer_list<std::type_identity_t<T>> set) {
+  for (const T& x : set) {
+    if (x == v) return true;
+  }
+  return false;
+}
+
 /// u_copy_file for a private temporary file written to replace
 /// `destination`: a destination that does not exist yet gets the permission
 /// bits of any new file the process creates, not the temporary file's.

@@ -9,18 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/util.h"
 #include "instrument/calibration/char_source.h"
 #include "instrument/record/sys_info.h"
 
 namespace felbrin::cal {
-
-// Whether v is one of the values listed.
-inline bool is_one_of(int32_t v, std::initializer_list<int32_t> set) {
-  for (int32_t x : set) {
-    if (x == v) return true;
-  }
-  return false;
-}
 
 // The camera type's name as the calibration file writes it; type 0's name
 // ("Unknown") for a value outside the enumeration.

@@ -21,7 +21,6 @@ namespace felbrin {
 namespace {
 
 using cal::bad_pixel_count;
-using cal::is_one_of;
 
 // Skips the rest of a line and its line feed; false at the end of the input.
 bool discard_line(CalCharSource& src) {

@@ -164,7 +164,7 @@ int settle(mc_ctrl_t& c, int axis, const int32_t status[MC_AXES], bool* moving) 
     }
     uint32_t word = 0, manufacturer = 0;
     if (const int err = mc_ccl_get_amplifier_status(c, axis, &word, &manufacturer)) return err;
-    if ((word & 0x0008) != 0 || (manufacturer & 0x80000) != 0) {
+    if (mc_ccl_faulted(word, manufacturer)) {
       mc_ccl_set_home_ok(c, axis, 0);
       return ERR_MC_CAN_AMPLIFIER_FAULT;
     }
@@ -182,8 +182,7 @@ int settle(mc_ctrl_t& c, int axis, const int32_t status[MC_AXES], bool* moving) 
   u_log_fn("status = %s\n", mc_status_text(s, error[0]));
   if (ax.extClosedLoop != 0) {
     uint32_t word = 0, manufacturer = 0;
-    if (mc_ccl_get_amplifier_status(c, axis, &word, &manufacturer) == 0 &&
-        ((word & 0x0008) != 0 || (manufacturer & 0x80000) != 0))
+    if (mc_ccl_get_amplifier_status(c, axis, &word, &manufacturer) == 0 && mc_ccl_faulted(word, manufacturer))
       return ERR_MC_CAN_AMPLIFIER_FAULT;
   }
   return ERR_MC_MISC;
@@ -324,7 +323,7 @@ int mc_setup(sysInfo_t* info) {
   u_log_fn("\tDevice file: %s\n", device.c_str());
 
   int err = mc_init(c, path.c_str(), device.c_str());
-  const bool skip_z = sb_system_type_in(info, {5, 6, 7, 11, 12, 13, 22, 28, 29, 31, 34, 35}) &&
+  const bool skip_z = sb_system_type_in(info, SB_Z_HOMED_AT_LIMIT_TYPES) &&
                       mc_stage_homes_z_at_limit(info->stageNumber);
   for (int i = 0; err == 0 && i < MC_AXES; ++i) {
     mc_axis_t& ax = c.axes[i];

@@ -21,8 +21,6 @@ constexpr uint16_t kPosition = 0x6063;
 constexpr uint16_t kPositionWindow = 0x6067;
 constexpr uint16_t kFollowingError = 0x60F4;
 constexpr uint16_t kClosedLoopSwitch = 0x21D6;
-constexpr uint32_t kStatusFault = 0x0008;
-constexpr uint32_t kManufacturerFault = 0x80000;
 constexpr uint32_t kFaultReset = 0x0080;
 constexpr uint32_t kSwitchOn = 2;
 constexpr uint32_t kSwitchReadsOn = 0x2;
@@ -85,9 +83,7 @@ int switch_node(const mc_ctrl_t& c, int axis, const char* name, uint8_t* node) {
   return node_of_letter(c, c.zAxis, node);
 }
 
-bool faulted(uint32_t status, uint32_t manufacturer) {
-  return (status & kStatusFault) != 0 || (manufacturer & kManufacturerFault) != 0;
-}
+bool faulted(uint32_t status, uint32_t manufacturer) { return mc_ccl_faulted(status, manufacturer); }
 
 int logged(const char* name, int err) {
   if (err != 0) u_log_fn("%s: %s\n", name, err_name(err));

@@ -15,6 +15,15 @@
 
 struct sysInfo_t;
 
+/// The fault bit of an amplifier's status word (object 0x6041).
+inline constexpr uint32_t MC_CCL_STATUS_FAULT = 0x0008;
+/// The fault bit of an amplifier's manufacturer status (object 0x1002).
+inline constexpr uint32_t MC_CCL_MANUFACTURER_FAULT = 0x80000;
+/// True when either status shows the amplifier faulted.
+constexpr bool mc_ccl_faulted(uint32_t status, uint32_t manufacturer) {
+  return (status & MC_CCL_STATUS_FAULT) != 0 || (manufacturer & MC_CCL_MANUFACTURER_FAULT) != 0;
+}
+
 /// Sets the axis's amplifier up at start-up: resets the position instrument if
 /// it needs it (ERR_MC_CAN_CLOSED_LOOP_DMI_INIT when that does not help),
 /// resets a faulted amplifier (ERR_MC_CAN_CLOSED_LOOP_AMP_INIT when the fault

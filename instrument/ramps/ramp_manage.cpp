@@ -28,7 +28,7 @@ using felbrin::ramps::backend_of;
 
 bool is_pmi(int32_t type) { return RR_TYPE_PMI <= type && type <= RR_TYPE_PMI_LAST; }
 bool is_scan(int32_t type) { return type == RR_TYPE_SWLI || type == RR_TYPE_BTW; }
-bool is_one_of(int32_t v, std::initializer_list<int32_t> set) { return std::find(set.begin(), set.end(), v) != set.end(); }
+using felbrin::is_one_of;
 
 bool has_table(const sysInfo_t* info) { return felbrin::ramps::is_active(info) && !info->ramps.table.empty(); }
 bool in_table(const sysInfo_t* info, int index) { return 0 <= index && index < info->ramps.table.size(); }
@@ -347,7 +347,7 @@ int monitor_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
 }
 
 int serial_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
-  if (is_one_of(info->systemType, {19, 27})) return monitor_gain(info, e, gain);
+  if (sb_system_type_in(info, SB_SERIAL_WAVE_MONITOR_TYPES)) return monitor_gain(info, e, gain);
   std::array<int32_t, 3> g{};
   if (const int rc = gain_values(e.header, gain, 4095, 1, g); rc != 0) return rc;
   if (info->largeApSelected != 0 && info->largeApFitted == 0) {
@@ -388,7 +388,7 @@ int set_gain(sysInfo_t* info, int gain) {
     if (const int rc = rr_wait_ramp_idle(info, 4); rc != 0) return rc;
     return b->set_gain(info, &e, gain);
   }
-  if (is_one_of(info->systemType, {30, 32, 33})) return monitor_gain(info, e, gain);
+  if (sb_system_type_in(info, SB_CAN_WAVE_MONITOR_TYPES)) return monitor_gain(info, e, gain);
   if (e.header.rampType == RR_TYPE_PMI) {
     std::array<int32_t, 3> g{};
     if (const int rc = gain_values(e.header, gain, 16383, 4, g); rc != 0) return rc;

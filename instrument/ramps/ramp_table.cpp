@@ -43,7 +43,7 @@ rr_board_backend_t& can_backend() {
 }
 
 bool is_pmi(int32_t type) { return RR_TYPE_PMI <= type && type <= RR_TYPE_PMI_LAST; }
-bool is_one_of(int32_t v, std::initializer_list<int32_t> set) { return std::find(set.begin(), set.end(), v) != set.end(); }
+using felbrin::is_one_of;
 bool is_scan(int32_t type) { return type == RR_TYPE_SWLI || type == RR_TYPE_BTW; }
 
 }  // namespace
@@ -443,7 +443,7 @@ int settle(const sysInfo_t& info, rr_ramp_info_t& e) {
     e.sortKey = h.nBuckets / 100.0;
   }
   if (is_pmi(h.rampType)) e.gain = 1 <= h.rampGainDflt && h.rampGainDflt <= 4095 ? h.rampGainDflt : 2048;
-  int d = is_one_of(info.systemType, {22, 28, 31, 34}) ? 1 : -1;
+  int d = sb_system_type_in(&info, SB_FORWARD_RAMP_TYPES) ? 1 : -1;
   if (info.pifocPolarity == -1) d = -d;
   if (h.dirFlag == 0) d = -d;
   e.direction = d > 0 ? 1 : 2;
@@ -524,12 +524,12 @@ int reconcile_slots(sysInfo_t& info, bool keep) {
 
 int build_table(sysInfo_t* info) {
   if (!felbrin::ramps::is_active(info)) return ERR_SYS_INFO_NOT_AVAIL;
-  if (info->pifoc == nullptr && is_one_of(info->systemType, {5, 7, 11, 13, 20, 22, 28, 31, 34})) {
+  if (info->pifoc == nullptr && sb_system_type_in(info, SB_PIFOC_SCANNER_TYPES)) {
     return ERR_WRONG_SYSTEM_TYPE;
   }
   Scanners s;
   if (info->pifoc != nullptr) s.pifoc = info->pifoc->value;
-  if (!is_one_of(info->systemType, {5, 11})) s.pzt = info->serialNumber;
+  if (!sb_system_type_in(info, SB_RAMPS_BY_PIFOC_TYPES)) s.pzt = info->serialNumber;
 
   sb_ramp_state_t& r = info->ramps;
   r.table.clear();

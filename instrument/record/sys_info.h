@@ -47,6 +47,48 @@ enum : int32_t {
   SYS_SPECIAL = 36,
 };
 
+// ---- named sets of system types, as the subsystems test them (with
+// sb_system_type_in or felbrin::is_one_of); each set is written once, here.
+
+/// The Fjord family of CAN instruments, brought up by can_fjord_on: Birch7,
+/// Birch9, Fjord1, Fjord2, Fjord4, Fjord5.
+inline constexpr std::initializer_list<int32_t> SB_FJORD_TYPES = {
+    SYS_BIRCH7, SYS_BIRCH9, SYS_FJORD1, SYS_FJORD2, SYS_FJORD4, SYS_FJORD5};
+/// The Fjord instruments brought up by can_fjordp_on: Fjord3, Fjord6.
+inline constexpr std::initializer_list<int32_t> SB_FJORDP_TYPES = {SYS_FJORD3, SYS_FJORD6};
+/// The Kite family of CAN instruments, brought up by can_kite_on: KiteCan,
+/// Alder4, GlenCan, Heron_CAN, Kite2Can, Iris_CAN.
+inline constexpr std::initializer_list<int32_t> SB_KITE_CAN_TYPES = {
+    SYS_KITECAN, SYS_ALDER4, SYS_GLENCAN, SYS_HERON_CAN, SYS_KITE2CAN, SYS_IRIS_CAN};
+/// The Kite-family instruments without the triple PZT and the large aperture,
+/// and without a camera bad-pixel table at power-on: Kite2Can, Iris_CAN.
+inline constexpr std::initializer_list<int32_t> SB_KITE2_CAN_TYPES = {SYS_KITE2CAN, SYS_IRIS_CAN};
+/// The CAN instruments with a wave monitor: Heron_CAN, Kite2Can, Iris_CAN.
+inline constexpr std::initializer_list<int32_t> SB_CAN_WAVE_MONITOR_TYPES = {SYS_HERON_CAN, SYS_KITE2CAN,
+                                                                            SYS_IRIS_CAN};
+/// The serial-board instruments with a wave monitor: Heron, Kite2.
+inline constexpr std::initializer_list<int32_t> SB_SERIAL_WAVE_MONITOR_TYPES = {SYS_HERON, SYS_KITE2};
+/// The Kite-family instruments whose ring/spot disk reports its moves:
+/// KiteCan, Heron_CAN, Kite2Can.
+inline constexpr std::initializer_list<int32_t> SB_RS_DD_STATUS_TYPES = {SYS_KITECAN, SYS_HERON_CAN,
+                                                                        SYS_KITE2CAN};
+/// The instruments whose scanner is a pifoc: their ramp table needs the
+/// pifoc sub-record.
+inline constexpr std::initializer_list<int32_t> SB_PIFOC_SCANNER_TYPES = {
+    SYS_BIRCH3, SYS_BIRCH5, SYS_BIRCH7, SYS_BIRCH9, SYS_BIRCH10, SYS_FJORD1, SYS_FJORD2, SYS_FJORD4, SYS_FJORD5};
+/// The instruments whose ramps are chosen by the pifoc serial alone, not by
+/// the record's serial number: Birch3, Birch7.
+inline constexpr std::initializer_list<int32_t> SB_RAMPS_BY_PIFOC_TYPES = {SYS_BIRCH3, SYS_BIRCH7};
+/// The instruments whose ramps run in direction 1 (before the pifoc
+/// polarity and the ramp's own direction flag): Fjord1, Fjord2, Fjord4, Fjord5.
+inline constexpr std::initializer_list<int32_t> SB_FORWARD_RAMP_TYPES = {SYS_FJORD1, SYS_FJORD2, SYS_FJORD4,
+                                                                        SYS_FJORD5};
+/// The instruments whose Z axis is left unhomed at motion set-up when the
+/// stage homes Z at its limit: the Birch and Fjord models.
+inline constexpr std::initializer_list<int32_t> SB_Z_HOMED_AT_LIMIT_TYPES = {
+    SYS_BIRCH3, SYS_BIRCH4, SYS_BIRCH5, SYS_BIRCH7, SYS_BIRCH8, SYS_BIRCH9,
+    SYS_FJORD1, SYS_FJORD2, SYS_FJORD3, SYS_FJORD4, SYS_FJORD5, SYS_FJORD6};
+
 /// Instrument board types (`sysInfo_t::instrBdType`), set by the Version line.
 enum : int32_t {
   BD_NONE = 0, BD_SABLE = 1, BD_TARN = 2, BD_KITE = 3, BD_UMBER = 4, BD_DUNE = 5, BD_IRIS = 6,

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/errors.h"
+#include "common/util.h"
 #include "common/hooks.h"
 #include "instrument/record/sys_info.h"
 #include "instrument/record/ramp_types.h"
@@ -37,7 +38,7 @@ constexpr uint32_t kFirstByteMs = 10000;
 constexpr int kAttempts = 3;
 constexpr int kPacketsPerRead = 3;
 
-bool is_one_of(uint8_t b, std::initializer_list<uint8_t> set) { return std::find(set.begin(), set.end(), b) != set.end(); }
+using felbrin::is_one_of;
 
 // Reports the board may send ahead of an answer of type 1 or 2. The Iris
 // board's own reports (129, 139) count too: its command codes stay below 43,

@@ -82,9 +82,6 @@ int to_error(int32_t status) {
 }
 
 // ---- families
-constexpr std::initializer_list<int32_t> kFjordTypes = {11, 13, 22, 28, 31, 34};
-constexpr std::initializer_list<int32_t> kFjordPTypes = {29, 35};
-constexpr std::initializer_list<int32_t> kKiteTypes = {23, 25, 26, 30, 32, 33};
 constexpr int kCameraE2v7899 = 29;
 
 constexpr int kNotUp = -1;  // a node that did not come up, logged
@@ -552,9 +549,9 @@ int kite_on(sysInfo_t* s) {
 }
 
 int family_on(sysInfo_t* s) {
-  if (sb_system_type_in(s, kFjordTypes)) return fjord_on(s, false);
-  if (sb_system_type_in(s, kFjordPTypes)) return fjord_on(s, true);
-  if (!sb_system_type_in(s, kKiteTypes)) return ERR_WRONG_SYSTEM_TYPE;
+  if (sb_system_type_in(s, SB_FJORD_TYPES)) return fjord_on(s, false);
+  if (sb_system_type_in(s, SB_FJORDP_TYPES)) return fjord_on(s, true);
+  if (!sb_system_type_in(s, SB_KITE_CAN_TYPES)) return ERR_WRONG_SYSTEM_TYPE;
   s->largeApSelected = 0;
   s->can.pztChannel = -1;
   if (s->systemType == SYS_KITE2CAN || s->systemType == SYS_IRIS_CAN) s->usePzt = s->useLaps = 0;
@@ -621,7 +618,7 @@ int power_on(sysInfo_t* s, bool* held) {
   if (s->instrBdType != BD_CAN) return ERR_WRONG_INSTR_BOARD;
   if (!s->canInfo) return ERR_HW_FAIL;
   if (dev_is_registered(CAN_DEVICE_HANDLE)) dev_remove_device(CAN_DEVICE_HANDLE);
-  if (sb_system_type_in(s, {23, 25, 26, 30, 32, 33}) && s->useFocusNdw != 0) {
+  if (sb_system_type_in(s, SB_KITE_CAN_TYPES) && s->useFocusNdw != 0) {
     if (const int err = service(&CanInstServices::agc_init, s)) return err;
     if (const int err = service(&CanInstServices::agc_hold, s)) return err;
     *held = true;
@@ -634,7 +631,7 @@ int power_on(sysInfo_t* s, bool* held) {
 
   if (const int err = service(&CanInstServices::load_ramps, s); err != 0 && err != ERR_NO_RAMP_INFO)
     return err;
-  if (sb_system_type_in(s, {30, 32, 33})) {
+  if (sb_system_type_in(s, SB_CAN_WAVE_MONITOR_TYPES)) {
     if (const int err = service(&CanInstServices::wave_monitor_setup, s)) return err;
   }
   if (s->systemType == SYS_HERON_CAN) {
@@ -642,7 +639,7 @@ int power_on(sysInfo_t* s, bool* held) {
   }
   // Types 32 and 33 have no camera bad-pixel table: one that cannot be
   // built must not stop their power-on.
-  if (!sb_system_type_in(s, {32, 33})) {
+  if (!sb_system_type_in(s, SB_KITE2_CAN_TYPES)) {
     if (const int err = service(&CanInstServices::bad_pixel_table, s)) return err;
   }
   if (const int err = scanner_mode(s)) return err;
@@ -707,12 +704,12 @@ int can_inst_off(sysInfo_t* s) {
   if (s->instrBdType != BD_CAN) return ERR_WRONG_INSTR_BOARD;
   // Every step runs whatever the others gave: an instrument half powered
   // off is worse than a write that failed.
-  if (sb_system_type_in(s, kFjordTypes)) can_write_pifoc_offset(s, 0, 0);
-  if (sb_system_type_in(s, kFjordTypes) || sb_system_type_in(s, kFjordPTypes)) {
+  if (sb_system_type_in(s, SB_FJORD_TYPES)) can_write_pifoc_offset(s, 0, 0);
+  if (sb_system_type_in(s, SB_FJORD_TYPES) || sb_system_type_in(s, SB_FJORDP_TYPES)) {
     can_write_llc(s, 0, 0);
     can_write_led_setup(s, 0);
   }
-  if (sb_system_type_in(s, kKiteTypes)) {
+  if (sb_system_type_in(s, SB_KITE_CAN_TYPES)) {
     sleep_mode_stop();
     service(&CanInstServices::agc_stop, s);
     g_ndw_stopped.reset();
@@ -763,7 +760,7 @@ int can_set_rs_position(sysInfo_t* s, int position, int wait) {
     err = can_write_rs_current(
         s, static_cast<int16_t>(std::clamp<int32_t>(drive, INT16_MIN, INT16_MAX)));
   }
-  const bool observable = sb_system_type_in(s, {23, 30, 32}) && s->can.rsDdPresent != 0;
+  const bool observable = sb_system_type_in(s, SB_RS_DD_STATUS_TYPES) && s->can.rsDdPresent != 0;
   constexpr int kPolls = 500;
   for (int poll = 0; err == 0 && wait != 0 && observable; ++poll) {
     if (poll == kPolls) {
