@@ -986,12 +986,10 @@ int mc_open_comm_nova(mc_ctrl_t& c, const char* device) {
   if (c.kind != MC_KIND_SERIAL) return failed(op, ERR_MC_WRONG_MC);
   if (device == nullptr) return failed(op, ERR_INVALID_PARAM);
   if (c.port.handle != SIO_INVALID_HANDLE) sio_close(&c.port);
-  int err = sio_open(device, &c.port);
   // 9600 8N1 without XON/XOFF: ACK and NAK are plain bytes here.
-  if (err == 0) err = sio_init(c.port.handle, nullptr, 0);
-  if (err != 0) {
+  constexpr sio_line_settings_t kLine{};
+  if (const int err = sio_open_configured(device, kLine, &c.port)) {
     u_log_fn("mc_open_comm_nova() error opening %s err=%d\n", device, err);
-    if (err != ERR_CANT_OPEN_SERIAL && c.port.handle != SIO_INVALID_HANDLE) sio_close(&c.port);
     return ERR_MC_COMM;
   }
   return 0;

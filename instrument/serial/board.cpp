@@ -90,15 +90,15 @@ bool ur_is_serial_board(const sysInfo_t* info) { return info != nullptr && board
 int ur_initUZ(sysInfo_t* info) {
   if (info == nullptr) return ERR_INVALID_PARAM;
   sio_port_t& port = info->boardLink.port;
+  constexpr sio_line_settings_t kLine{.baud = 38400};
   int err = ur_is_serial_board(info) ? 0 : ERR_WRONG_INSTR_BOARD;
-  if (err == 0) err = sio_open(info->instrComm.c_str(), &port);
-  if (err == 0) err = sio_init_xonxoff(port.handle, nullptr);
-  if (err == 0) err = sio_set_baud_rate(port.handle, 38400);
-  if (err == 0) err = sio_disable_xonxoff(port.handle);
-  if (err == 0) err = dev_add_device(DEV_TYPE_UZ, port.handle, info);
+  if (err == 0) err = sio_open_configured(info->instrComm.c_str(), kLine, &port);
+  if (err == 0) {
+    err = dev_add_device(DEV_TYPE_UZ, port.handle, info);
+    if (err != 0) (void)sio_close(&port);
+  }
   if (err == 0) return 0;
   u_log_fn("ur_initUZ: error initializing %s: %s\n", info->instrComm.c_str(), err_name(err));
-  if (err != ERR_CANT_OPEN_SERIAL) (void)sio_close(&port);
   return ERR_UZ_COMM;
 }
 

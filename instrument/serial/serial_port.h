@@ -36,6 +36,19 @@ int sio_open_with(plat::SerialBackend& backend, const char* device, sio_port_t* 
 /// SIO_QUEUE_SIZE. ERR_INVALID_PARAM without a port, ERR_CANT_OPEN_SERIAL,
 /// ERR_CANT_SET_SERIAL (the line is then open).
 int sio_open(const char* device, sio_port_t* port);
+/// How a device's line is set up once it is open, one row per device kind:
+/// the defaults of sio_init_xonxoff (9600 baud, 8 data bits, no parity, one
+/// stop bit), then the rate, parity and data bits the row gives, then XON/XOFF
+/// off, so that flow-control bytes pass as plain bytes.
+struct sio_line_settings_t {
+  int baud = 0;           ///< 0: the default
+  int parity = -1;        ///< -1: the default (none); else as sio_set_parity
+  uint8_t data_bits = 0;  ///< 0: the default
+};
+/// Opens `device` into `port` and sets the line up as `row` says; a line that
+/// opened but could not be set up is closed again. The error code of the
+/// first step that failed (ERR_CANT_OPEN_SERIAL when the open did).
+int sio_open_configured(const char* device, const sio_line_settings_t& row, sio_port_t* port);
 /// Line settings "baud,data-bits,parity,stop-bits" (null or a file-mode word
 /// for 9600,8,0,1), flow control and timeouts.
 int sio_init(sio_handle_t handle, const char* settings, uint8_t xonxoff);

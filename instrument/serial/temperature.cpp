@@ -132,15 +132,10 @@ int read_block(sio_handle_t handle, std::string& reply) {
 
 int temp_comm_open(sio_port_t* port, const char* device) {
   if (port == nullptr || device == nullptr) return ERR_INVALID_PARAM;
-  int err = sio_open(device, port);
-  if (err == 0) err = sio_init_xonxoff(port->handle, nullptr);
-  if (err == 0) err = sio_set_baud_rate(port->handle, 9600);
-  if (err == 0) err = sio_set_parity(port->handle, 2);
-  if (err == 0) err = sio_set_data_bits(port->handle, 7);
-  if (err == 0) err = sio_disable_xonxoff(port->handle);
+  constexpr sio_line_settings_t kLine{.baud = 9600, .parity = 2, .data_bits = 7};
+  const int err = sio_open_configured(device, kLine, port);
   if (err == 0) return 0;
   u_log_fn("temp_comm_open: error initializing device %s: %s\n", device, err_name(err));
-  if (err != ERR_CANT_OPEN_SERIAL) (void)sio_close(port);
   return ERR_TEMP_SENSOR_COMM;
 }
 

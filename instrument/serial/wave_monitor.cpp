@@ -251,14 +251,10 @@ double wm_convert_units(double value, int from, int to) {
 
 int wm_comm_open_fd(sio_port_t* port, const char* device) {
   if (port == nullptr || device == nullptr) return ERR_INVALID_PARAM;
-  int err = sio_open(device, port);
-  if (err == 0) err = sio_init_xonxoff(port->handle, nullptr);
-  if (err == 0) err = sio_set_baud_rate(port->handle, 115200);
-  if (err == 0) err = sio_set_parity(port->handle, 0);
-  if (err == 0) err = sio_disable_xonxoff(port->handle);
+  constexpr sio_line_settings_t kLine{.baud = 115200, .parity = 0};
+  const int err = sio_open_configured(device, kLine, port);
   if (err == 0) return 0;
   u_log_fn("%s: error initializing device %s: %s\n", "wm_comm_open_fd", device, err_name(err));
-  if (err != ERR_CANT_OPEN_SERIAL) (void)sio_close(port);
   return ERR_WM_COMM;
 }
 
