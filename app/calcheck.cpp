@@ -47,7 +47,8 @@ void annotate(app::LibraryMessage& m) {
 
 // The file is named on every line, so the library's heading goes.
 void drop_heading(std::string& text) {
-  for (std::string_view heading : {"Error(s) reading system calibration ", "Error writing system calibration file"}) {
+  for (std::string_view heading :
+       {"Error(s) reading system calibration ", "Error writing system calibration file"}) {
     if (!text.starts_with(heading)) continue;
     const std::size_t end = text.find(":\n");
     if (end != std::string::npos) text.erase(0, end + 2);
@@ -79,7 +80,8 @@ void show(std::FILE* out, std::string_view file, const sysInfo_t& info) {
 // ".\\name": that is the name as given, not worth a line of its own.
 bool same_file_name(std::string_view given, std::string_view found) {
   if (found == given) return true;
-  return found.size() == given.size() + 2 && found[0] == '.' && found[1] == plat::kSep && found.ends_with(given);
+  return found.size() == given.size() + 2 && found[0] == '.' && found[1] == plat::kSep &&
+         found.ends_with(given);
 }
 
 // Reads one file and does what was asked; true when all went well.
@@ -105,7 +107,9 @@ bool check(const Options& o, const char* path, std::FILE* out, std::FILE* err) {
       places += (places.empty() ? "" : ", ") + plat::display_path(place.c_str());
       seen = seen || u_file_exists(place.c_str());
     }
-    if (!seen) app::print_message(err, file, 0, "not found; looked at " + (places.empty() ? "no place" : places));
+    if (!seen)
+      app::print_message(err, file, 0,
+                         "not found; looked at " + (places.empty() ? "no place" : places));
   } else if (!same_file_name(path, found)) {
     app::print_message(err, file, 0, "note: read " + plat::display_path(found.c_str()));
   }
@@ -136,8 +140,8 @@ bool check(const Options& o, const char* path, std::FILE* out, std::FILE* err) {
 
 int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   app::CommandLine line;
-  const int code =
-      app::parse_command_line(argc, argv, {"--show", "--rewrite"}, "calcheck", kUsageText, kUsage, out, err, line);
+  const int code = app::parse_command_line(argc, argv, {"--show", "--rewrite"}, "calcheck",
+                                           kUsageText, kUsage, out, err, line);
   if (code >= 0) return code;
   Options o;
   for (std::string_view option : line.options) {

@@ -4,4 +4,6 @@
 #include "app/calcheck.h"
 #include "app/entry.h"
 
-int app::program(int argc, const char* const* argv) { return calcheck::run(argc, argv, stdout, stderr); }
+int app::program(int argc, const char* const* argv) {
+  return calcheck::run(argc, argv, stdout, stderr);
+}

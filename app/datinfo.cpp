@@ -10,10 +10,10 @@
 
 #include "app/messages.h"
 #include "common/errors.h"
+#include "common/number_format.h"
 #include "data/ascii_file.h"
 #include "data/binary_file.h"
 #include "data/data_set.h"
-#include "common/number_format.h"
 #include "data/point_list.h"
 #include "platform/platform.h"
 
@@ -42,8 +42,7 @@ struct Field {
 };
 
 template <class T>
-  requires std::is_arithmetic_v<T>
-Value of(T v) {
+requires std::is_arithmetic_v<T> Value of(T v) {
   if constexpr (std::is_floating_point_v<T>) {
     return static_cast<double>(v);
   } else {
@@ -93,7 +92,8 @@ const HeaderField kHeaderFields[] = {
     {"h798", header<&df_header_t::h798>},
 };
 
-std::vector<Field> describe(const std::string& file, const char* format, const felbrin::DataSet& d) {
+std::vector<Field> describe(const std::string& file, const char* format,
+                            const felbrin::DataSet& d) {
   std::vector<Field> f{{"file", file}, {"format", std::string(format)}};
   const df_source_info_t& s = d.source;
   f.insert(f.end(), {{"info_word0", of(s.info_word0)},
@@ -117,14 +117,16 @@ std::vector<Field> describe(const std::string& file, const char* format, const f
   // Statistics of the valid phase values; none when there are none, or
   // when their range does not fit the statistics record.
   mx_stats_t st{};
-  const int rc = d.phase.matrix != nullptr ? mx_i32_stats(&d.phase, nullptr, &st) : ERR_ALL_BAD_DATA;
+  const int rc =
+      d.phase.matrix != nullptr ? mx_i32_stats(&d.phase, nullptr, &st) : ERR_ALL_BAD_DATA;
   Value points, minimum, maximum, mean;
   if (rc == 0) {
     points = of(st.npoints), minimum = of(st.valley), maximum = of(st.peak), mean = st.mean;
   } else if (rc == ERR_ALL_BAD_DATA) {
     points = 0LL;
   }
-  f.insert(f.end(), {{"valid_points", points}, {"minimum", minimum}, {"maximum", maximum}, {"mean", mean}});
+  f.insert(f.end(),
+           {{"valid_points", points}, {"minimum", minimum}, {"maximum", maximum}, {"mean", mean}});
   return f;
 }
 
@@ -189,11 +191,14 @@ bool inspect(const char* path, bool json, std::FILE* out, std::FILE* err) {
     }
   }
   if (rc != 0) {
-    const std::string what = std::string("cannot be read as ") + format + " data file: " + err_name(rc) + " (" +
-                             std::to_string(rc) + ")";
-    app::print_message(err, file, line, rc == ERR_NOT_A_DATA_FILE ? "not a binary or ASCII data file" : what);
+    const std::string what = std::string("cannot be read as ") + format +
+                             " data file: " + err_name(rc) + " (" + std::to_string(rc) + ")";
+    app::print_message(err, file, line,
+                       rc == ERR_NOT_A_DATA_FILE ? "not a binary or ASCII data file" : what);
     if (json) {
-      std::fputs(as_json({{"file", file}, {"error", std::string(err_name(rc))}, {"code", of(rc)}}).c_str(), out);
+      std::fputs(
+          as_json({{"file", file}, {"error", std::string(err_name(rc))}, {"code", of(rc)}}).c_str(),
+          out);
     }
     return false;
   }
@@ -236,7 +241,8 @@ std::string json_string(std::string_view text) {
 
 int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   app::CommandLine line;
-  const int code = app::parse_command_line(argc, argv, {"--json"}, "datinfo", kUsageText, kUsage, out, err, line);
+  const int code = app::parse_command_line(argc, argv, {"--json"}, "datinfo", kUsageText, kUsage,
+                                           out, err, line);
   if (code >= 0) return code;
   const bool json = !line.options.empty();
   bool all_read = true;

@@ -15,7 +15,8 @@ MessageCollector*& active() {
 
 }  // namespace
 
-MessageCollector::MessageCollector(Annotate annotate) : annotate_(annotate), saved_(u_set_log_fn(&collect)) {
+MessageCollector::MessageCollector(Annotate annotate)
+    : annotate_(annotate), saved_(u_set_log_fn(&collect)) {
   active() = this;
 }
 
@@ -50,9 +51,12 @@ std::size_t utf8_length(std::string_view s) {
   const unsigned char lead = b(0);
   std::size_t n = 0;
   uint32_t min = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) n = 2, min = 0x80;
-  else if (lead >= 0xE0 && lead <= 0xEF) n = 3, min = 0x800;
-  else if (lead >= 0xF0 && lead <= 0xF4) n = 4, min = 0x10000;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    n = 2, min = 0x80;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    n = 3, min = 0x800;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    n = 4, min = 0x10000;
   if (n == 0 || s.size() < n) return 0;
   uint32_t cp = lead & (0x7Fu >> n);
   for (std::size_t i = 1; i < n; ++i) {
@@ -62,7 +66,6 @@ std::size_t utf8_length(std::string_view s) {
   const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
   return cp < min || cp > 0x10FFFF || surrogate ? 0 : n;
 }
-
 
 void print_message(std::FILE* err, std::string_view file, int line, std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -94,13 +97,15 @@ void print_message(std::FILE* err, std::string_view file, int line, std::string_
 }
 
 void print_code(std::FILE* err, std::string_view file, std::string_view what, int code) {
-  const std::string text = std::string(what) + ": " + err_name(code) + " (" + std::to_string(code) + ")";
+  const std::string text =
+      std::string(what) + ": " + err_name(code) + " (" + std::to_string(code) + ")";
   print_message(err, file, 0, text);
 }
 
-int parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> known,
-                       std::string_view program, const char* usage, int usage_code, std::FILE* out,
-                       std::FILE* err, CommandLine& line) {
+int parse_command_line(int argc, const char* const* argv,
+                       std::initializer_list<std::string_view> known, std::string_view program,
+                       const char* usage, int usage_code, std::FILE* out, std::FILE* err,
+                       CommandLine& line) {
   const auto usage_error = [&](const std::string& problem) {
     const std::string name(program);
     std::fprintf(err, "%s: %s (see %s --help)\n", name.c_str(), problem.c_str(), name.c_str());

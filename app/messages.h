@@ -62,8 +62,9 @@ struct CommandLine {
 // Splits the arguments. --help prints `usage` on `out` and gives exit code
 // 0; an option not in `known`, or no file, gives one line on `err` and
 // `usage_code`. -1 when the command is to run.
-int parse_command_line(int argc, const char* const* argv, std::initializer_list<std::string_view> known,
-                       std::string_view program, const char* usage, int usage_code, std::FILE* out,
-                       std::FILE* err, CommandLine& line);
+int parse_command_line(int argc, const char* const* argv,
+                       std::initializer_list<std::string_view> known, std::string_view program,
+                       const char* usage, int usage_code, std::FILE* out, std::FILE* err,
+                       CommandLine& line);
 
 }  // namespace app

@@ -6,8 +6,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 /// The installation directory (FB_INSTALL_DIR); null when there is none.
 const char* u_install_dir();

@@ -93,7 +93,9 @@ void u_log_timed(const char* format, ...) {
 
 felbrin::Hook<u_abort_hook> u_abort_fn{no_abort};
 felbrin::Hook<u_idle_hook> u_idle_fn{no_idle};
-u_abort_hook u_set_abort_fn(u_abort_hook fn) { return u_abort_fn.exchange(or_default(fn, &no_abort)); }
+u_abort_hook u_set_abort_fn(u_abort_hook fn) {
+  return u_abort_fn.exchange(or_default(fn, &no_abort));
+}
 u_idle_hook u_set_idle_fn(u_idle_hook fn) { return u_idle_fn.exchange(or_default(fn, &no_idle)); }
 
 int u_poll_pause(int ms) {
@@ -104,7 +106,11 @@ int u_poll_pause(int ms) {
 
 felbrin::Hook<u_sleep_hook> u_sleep_fn{host_sleep};
 felbrin::Hook<u_ticks_hook> u_ticks_fn{host_ticks};
-u_sleep_hook u_set_sleep_fn(u_sleep_hook fn) { return u_sleep_fn.exchange(or_default(fn, &host_sleep)); }
-u_ticks_hook u_set_ticks_fn(u_ticks_hook fn) { return u_ticks_fn.exchange(or_default(fn, &host_ticks)); }
+u_sleep_hook u_set_sleep_fn(u_sleep_hook fn) {
+  return u_sleep_fn.exchange(or_default(fn, &host_sleep));
+}
+u_ticks_hook u_set_ticks_fn(u_ticks_hook fn) {
+  return u_ticks_fn.exchange(or_default(fn, &host_ticks));
+}
 int64_t u_ticks_ms() { return u_ticks_fn(); }
 bool u_ticks_is_host_clock() { return u_ticks_fn.get() == &host_ticks; }

@@ -121,40 +121,42 @@ std::size_t parse_conversion(std::basic_string_view<Ch> f, std::size_t i, Conver
     i += text.size();
     return true;
   };
-  if (next_is("hh")) s.length = Length::hh;
-  else if (next_is("h")) s.length = Length::h;
-  else if (next_is("ll")) s.length = Length::ll;
-  else if (next_is("l")) s.length = Length::l;
-  else if (next_is("L")) s.length = Length::L;
-  else if (next_is("I64")) s.length = Length::ll;
-  else if (next_is("I32")) s.length = Length::none;
-  else if (next_is("z")) s.length = Length::z;
-  else if (next_is("j")) s.length = Length::j;
-  else if (next_is("t")) s.length = Length::t;
+  if (next_is("hh"))
+    s.length = Length::hh;
+  else if (next_is("h"))
+    s.length = Length::h;
+  else if (next_is("ll"))
+    s.length = Length::ll;
+  else if (next_is("l"))
+    s.length = Length::l;
+  else if (next_is("L"))
+    s.length = Length::L;
+  else if (next_is("I64"))
+    s.length = Length::ll;
+  else if (next_is("I32"))
+    s.length = Length::none;
+  else if (next_is("z"))
+    s.length = Length::z;
+  else if (next_is("j"))
+    s.length = Length::j;
+  else if (next_is("t"))
+    s.length = Length::t;
   if (i >= f.size() || f[i] >= 0x80) return kBad;
   s.conversion = static_cast<char>(f[i++]);
   const Length len = s.length;
   switch (s.conversion) {
     case 's':
-    case 'S':
-      s.kind = Kind::string;
-      return len == Length::none ? i : kBad;
+    case 'S': s.kind = Kind::string; return len == Length::none ? i : kBad;
     case 'c':
       s.kind = len == Length::l ? Kind::wide_char : Kind::narrow_char;
       return len == Length::none || len == Length::l ? i : kBad;
-    case 'C':
-      s.kind = Kind::wide_char;
-      return len == Length::none ? i : kBad;
+    case 'C': s.kind = Kind::wide_char; return len == Length::none ? i : kBad;
     case 'd':
-    case 'i':
-      s.kind = Kind::signed_int;
-      return len != Length::L ? i : kBad;
+    case 'i': s.kind = Kind::signed_int; return len != Length::L ? i : kBad;
     case 'o':
     case 'u':
     case 'x':
-    case 'X':
-      s.kind = Kind::unsigned_int;
-      return len != Length::L ? i : kBad;
+    case 'X': s.kind = Kind::unsigned_int; return len != Length::L ? i : kBad;
     case 'e':
     case 'E':
     case 'f':
@@ -162,8 +164,7 @@ std::size_t parse_conversion(std::basic_string_view<Ch> f, std::size_t i, Conver
     case 'G':
       s.kind = Kind::floating;
       return len == Length::none || len == Length::l || len == Length::L ? i : kBad;
-    default:
-      return kBad;
+    default: return kBad;
   }
 }
 
@@ -230,13 +231,9 @@ Value read_value(ArgList& args, Conversion& s) {
   }
   Value v;
   switch (s.kind) {
-    case Kind::string:
-      v.s = args.next<const char*>();
-      break;
+    case Kind::string: v.s = args.next<const char*>(); break;
     case Kind::narrow_char:
-    case Kind::wide_char:
-      v.i = args.next<int>();
-      break;
+    case Kind::wide_char: v.i = args.next<int>(); break;
     case Kind::signed_int:
       switch (s.length) {
         case Length::hh: v.i = static_cast<signed char>(args.next<int>()); break;
@@ -262,8 +259,10 @@ Value read_value(ArgList& args, Conversion& s) {
       }
       break;
     case Kind::floating:
-      if (s.length == Length::L) v.ld = args.next<long double>();
-      else v.d = args.next<double>();
+      if (s.length == Length::L)
+        v.ld = args.next<long double>();
+      else
+        v.d = args.next<double>();
       break;
   }
   return v;
@@ -330,9 +329,9 @@ struct SplitPath {
 
 bool same_name(std::string_view a, std::string_view b) {
   if (!kWindowsPaths) return a == b;
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return lower_ascii(x) == lower_ascii(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lower_ascii(x) == lower_ascii(y);
+         });
 }
 
 void add_components(std::string_view rest, std::vector<std::string>& parts) {
@@ -433,8 +432,10 @@ constexpr int kMaxModules = 255;
 std::string version_text(const std::int32_t v[4]) {
   char text[64];
   if (v[0] < 0) return {};
-  if (v[3] < 0) std::snprintf(text, sizeof text, "%d.%d.%d", v[0], v[1], v[2]);
-  else std::snprintf(text, sizeof text, "%d.%d.%d.%d", v[0], v[1], v[2], v[3]);
+  if (v[3] < 0)
+    std::snprintf(text, sizeof text, "%d.%d.%d", v[0], v[1], v[2]);
+  else
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", v[0], v[1], v[2], v[3]);
   return text;
 }
 
@@ -501,8 +502,7 @@ int u_wformat_check(va_list args, const char* format, int* count, int* wide) {
   return n;
 }
 
-int u_wformat(va_list args, int count, const char* format, char16_t* buffer,
-              std::size_t capacity) {
+int u_wformat(va_list args, int count, const char* format, char16_t* buffer, std::size_t capacity) {
   if (buffer == nullptr || capacity == 0) return 1;
   buffer[0] = u'\0';
   if (format == nullptr) return 1;
@@ -524,24 +524,21 @@ int u_wformat(va_list args, int count, const char* format, char16_t* buffer,
       [&](Conversion& s) {
         const Value v = read_value(list, s);
         switch (s.kind) {
-          case Kind::string:
-            out += fit_field(string_argument(v.s), s);
-            break;
+          case Kind::string: out += fit_field(string_argument(v.s), s); break;
           case Kind::narrow_char:
             out += fit_field(widen(std::string(1, static_cast<char>(v.i))), s);
             break;
           case Kind::wide_char:
             out += fit_field(std::u16string(1, static_cast<char16_t>(v.i)), s);
             break;
-          default:
-            out += widen(format_number(s, v));
-            break;
+          default: out += widen(format_number(s, v)); break;
         }
         // Stop early rather than build a result that cannot fit.
         return out.size() < capacity;
       });
   if (!ok) return 1;
-  if (out.empty() || (out[0] != 0xFFFE && out[0] != 0xFEFF)) out.insert(out.begin(), char16_t{0xFFFE});
+  if (out.empty() || (out[0] != 0xFFFE && out[0] != 0xFEFF))
+    out.insert(out.begin(), char16_t{0xFFFE});
   if (out.size() + 1 > capacity) return 1;
   std::copy(out.begin(), out.end(), buffer);
   buffer[out.size()] = u'\0';
@@ -580,8 +577,7 @@ int u_log_loaded_modules() {
   using plat::host::ModuleScan;
   std::vector<plat::host::Module> modules;
   switch (plat::host::loaded_modules(modules, kMaxModules)) {
-    case ModuleScan::Ok:
-      break;
+    case ModuleScan::Ok: break;
     case ModuleScan::NoLibrary:
       u_log_fn("%s: LoadLibrary(\"PSAPI.DLL\") failed\n", kModulesName);
       return 0;
@@ -594,9 +590,7 @@ int u_log_loaded_modules() {
     case ModuleScan::EnumFailed:
       u_log_fn("%s: EnumProcessModules failed\n", kModulesName);
       return 0;
-    case ModuleScan::TooMany:
-      u_log_fn("%s: Too many loaded modules\n", kModulesName);
-      return 0;
+    case ModuleScan::TooMany: u_log_fn("%s: Too many loaded modules\n", kModulesName); return 0;
     case ModuleScan::NameFailed:
       u_log_fn("%s: GetModuleFileNameExA failed\n", kModulesName);
       return 0;
@@ -625,7 +619,8 @@ int u_log_loaded_modules() {
     row.dir = cut == std::string::npos ? std::string() : m.path.substr(0, cut);
     std::tm tm{};
     char when[64] = "";
-    if (plat::host::local_time(mtime, tm)) std::strftime(when, sizeof when, "%m/%d/%Y %I:%M %p", &tm);
+    if (plat::host::local_time(mtime, tm))
+      std::strftime(when, sizeof when, "%m/%d/%Y %I:%M %p", &tm);
     row.time = when;
     rows.push_back(std::move(row));
   }
@@ -819,7 +814,8 @@ void u_dir_close(u_dir_t* dir) {
 
 void* u_load_library(const std::string& name, std::string* used) {
   std::string program;
-  if (name.find_first_of("/\\") == std::string::npos && plat::host::loaded_module_path(nullptr, program)) {
+  if (name.find_first_of("/\\") == std::string::npos &&
+      plat::host::loaded_module_path(nullptr, program)) {
     std::string beside = program.substr(0, program.find_last_of(plat::kSep) + 1) + name;
     if (void* module = plat::host::load_library(beside.c_str())) {
       if (used != nullptr) *used = std::move(beside);
@@ -829,6 +825,7 @@ void* u_load_library(const std::string& name, std::string* used) {
   // The platform's own search for a bare name never takes the current
   // folder, where anyone who can write a file could plant a library.
   void* module = plat::host::load_library(name.c_str());
-  if (used != nullptr && (module == nullptr || !plat::host::loaded_module_path(module, *used))) *used = name;
+  if (used != nullptr && (module == nullptr || !plat::host::loaded_module_path(module, *used)))
+    *used = name;
   return module;
 }

@@ -44,8 +44,7 @@ int u_wformat_check(va_list args, const char* format, int* count, int* wide);
 /// the format has an unsupported conversion, holds other than `count`
 /// conversions, or the result does not fit (the buffer then holds an empty
 /// text).
-int u_wformat(va_list args, int count, const char* format, char16_t* buffer,
-              std::size_t capacity);
+int u_wformat(va_list args, int count, const char* format, char16_t* buffer, std::size_t capacity);
 
 // ---- registry and version resources
 
@@ -129,7 +128,7 @@ struct u_dir_entry_t {
   std::int32_t index;          ///< 1 for the first entry
   std::int32_t record_length;  ///< length of the name
   std::int32_t name_length;    ///< length of the name
-  const char* name;           ///< The entry's name, terminated.
+  const char* name;            ///< The entry's name, terminated.
 };
 
 /// The entry names of one directory with a read position.

@@ -65,7 +65,8 @@ bool copy_from(std::FILE* log, int64_t cut, felbrin::ByteSink& sink, bool& read_
   while ((n = std::fread(buffer, 1, sizeof buffer, log)) > 0) {
     std::size_t start = 0;
     if (skip > 0) {
-      const auto skipped = static_cast<std::size_t>(skip < static_cast<int64_t>(n) ? skip : static_cast<int64_t>(n));
+      const auto skipped =
+          static_cast<std::size_t>(skip < static_cast<int64_t>(n) ? skip : static_cast<int64_t>(n));
       skip -= static_cast<int64_t>(skipped);
       start = skipped;
     }
@@ -75,8 +76,8 @@ bool copy_from(std::FILE* log, int64_t cut, felbrin::ByteSink& sink, bool& read_
   return !read_failed;
 }
 
-int trim_and_append(std::FILE* log, const char* path, const std::string& shown, const std::string& text,
-                    int64_t size, int64_t keep) {
+int trim_and_append(std::FILE* log, const char* path, const std::string& shown,
+                    const std::string& text, int64_t size, int64_t keep) {
   int64_t cut = 0;
   if (!find_cut(log, size - keep, size, cut)) {
     std::fclose(log);
@@ -99,14 +100,16 @@ int trim_and_append(std::FILE* log, const char* path, const std::string& shown, 
   std::fclose(log);
   const std::string shown_temp = plat::display_path(temp.c_str());
   if (felbrin::close_written(out, copied ? 0 : 1, 1) != 0) {
-    u_log_fn(read_failed ? "u_log_to_file: error accessing file '%s'\n" : "u_log_to_file: error writing file '%s'\n",
+    u_log_fn(read_failed ? "u_log_to_file: error accessing file '%s'\n"
+                         : "u_log_to_file: error writing file '%s'\n",
              read_failed ? shown.c_str() : shown_temp.c_str());
     plat::remove_file(temp.c_str());
     return ERR_FILE_IO;
   }
   const int rc = felbrin::copy_temp_file(temp.c_str(), path);
   if (rc != 0) {
-    u_log_fn("u_log_to_file: cannot copy temp file '%s' to '%s'\n", shown_temp.c_str(), shown.c_str());
+    u_log_fn("u_log_to_file: cannot copy temp file '%s' to '%s'\n", shown_temp.c_str(),
+             shown.c_str());
     return rc;
   }
   plat::remove_file(temp.c_str());
@@ -132,7 +135,8 @@ int u_log_to_file(const char* path, const char* text, int64_t limit, int64_t kee
   const std::string bytes = with_line_ends(text);
   int64_t size = 0;
   int64_t mtime = 0;
-  if (limit > 0 && plat::host::file_size_mtime(path, size, mtime) && size >= limit && 0 < keep && keep < size) {
+  if (limit > 0 && plat::host::file_size_mtime(path, size, mtime) && size >= limit && 0 < keep &&
+      keep < size) {
     return trim_and_append(log, path, shown, bytes, size, keep);
   }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), log) == bytes.size();

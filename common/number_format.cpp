@@ -156,8 +156,10 @@ std::string fmt_g_string(double v) {
 std::string fmt_fixed_string(double v, int precision, int width) {
   // The largest double has 309 integer digits.
   char text[320 + FMT_MAX_PRECISION];
-  const int digits = precision < 0 ? 0 : (precision > FMT_MAX_PRECISION ? FMT_MAX_PRECISION : precision);
-  const char* end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, digits).ptr;
+  const int digits =
+      precision < 0 ? 0 : (precision > FMT_MAX_PRECISION ? FMT_MAX_PRECISION : precision);
+  const char* end =
+      std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, digits).ptr;
   std::string out;
   const auto length = static_cast<int>(end - text);
   if (width > length) out.assign(static_cast<std::size_t>(width - length), ' ');

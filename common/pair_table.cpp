@@ -13,7 +13,8 @@ void u_pair_table_clear(u_pair_table_t* table) {
 }
 
 int u_pair_table_assign(u_pair_table_t* table, std::span<const u_pair_t> pairs) {
-  if (table == nullptr || pairs.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
+  if (table == nullptr ||
+      pairs.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
     return ERR_INVALID_PARAM;
   u_pair_array_t copy;
   if (!pairs.empty()) {

@@ -37,7 +37,8 @@ struct u_pair_table_t {
   /// The pairs as a read-only span (empty without an array); valid until the
   /// table changes.
   std::span<const u_pair_t> view() const {
-    return pairs ? std::span<const u_pair_t>(pairs.get(), static_cast<std::size_t>(count > 0 ? count : 0))
+    return pairs ? std::span<const u_pair_t>(pairs.get(),
+                                             static_cast<std::size_t>(count > 0 ? count : 0))
                  : std::span<const u_pair_t>();
   }
 };

@@ -12,13 +12,13 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/number_format.h"
+#include "common/pairs_internal.h"
 #include "common/parsers.h"
 #include "common/parsers_internal.h"
-#include "common/pairs_internal.h"
 #include "common/temp_file.h"
 #include "common/text_line.h"
 #include "common/util.h"
-#include "common/number_format.h"
 #include "platform/platform.h"
 
 namespace felbrin {
@@ -77,7 +77,8 @@ class PairReader {
 
  private:
   bool grow() {
-    if (capacity_ + kGrowth > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) return false;
+    if (capacity_ + kGrowth > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
+      return false;
     const std::size_t capacity = capacity_ + kGrowth;
     void* block = u_realloc_fn(pairs_.get(), capacity * sizeof(u_pair_t));
     if (block == nullptr) return false;  // the old block stays with pairs_
@@ -148,10 +149,12 @@ int u_read_pairs(const char* path, u_pair_table_t* table) {
 
 int u_write_pairs(const char* path, const u_pair_table_t* table) {
   using namespace felbrin;
-  if (path == nullptr || table == nullptr || table->count < 0 || (table->count > 0 && !table->pairs))
+  if (path == nullptr || table == nullptr || table->count < 0 ||
+      (table->count > 0 && !table->pairs))
     return ERR_INVALID_PARAM;
   // A short file must never replace a whole one.
-  const ReplaceStep step =
-      replace_file(path, "_pairs", [&](ByteSink& sink) { return write_pairs(sink, table->view(), plat::kLineEnd); });
+  const ReplaceStep step = replace_file(path, "_pairs", [&](ByteSink& sink) {
+    return write_pairs(sink, table->view(), plat::kLineEnd);
+  });
   return step == ReplaceStep::done ? 0 : ERR_CANT_OPEN_FILE;
 }

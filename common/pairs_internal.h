@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/pair_table.h"
 #include "common/byte_sink.h"
+#include "common/pair_table.h"
 
 namespace felbrin {
 

@@ -414,15 +414,10 @@ bool prompt_yes_no(std::FILE* in, std::FILE* out, const char* format, bool* flag
   if (!read_answer(in, line)) return false;
   switch (ascii_lower(line[0])) {
     case 'y':
-    case '1':
-      *flag = true;
-      return true;
+    case '1': *flag = true; return true;
     case 'n':
-    case '0':
-      *flag = false;
-      return true;
-    default:
-      return false;
+    case '0': *flag = false; return true;
+    default: return false;
   }
 }
 

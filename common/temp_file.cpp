@@ -26,7 +26,8 @@ TempFileFn set_temp_file_fn(TempFileFn fn) {
 
 ReplaceStep replace_file_from_temp(std::FILE* temp, const std::string& temp_path, bool filled,
                                    const char* destination, bool retry_copy) {
-  ReplaceStep step = close_written(temp, filled ? 0 : 1, 1) == 0 ? ReplaceStep::done : ReplaceStep::write;
+  ReplaceStep step =
+      close_written(temp, filled ? 0 : 1, 1) == 0 ? ReplaceStep::done : ReplaceStep::write;
   if (step == ReplaceStep::done && copy_temp_file(temp_path.c_str(), destination) != 0) {
     step = ReplaceStep::copy;
     // The copy replaces the destination in one step, so the old file is

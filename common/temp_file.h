@@ -29,14 +29,16 @@ enum class ReplaceStep { done, create_temp, write, copy };
 // leaves it whole). The temporary file is removed in
 // every case. Every write and the close are checked.
 template <class Fill>
-ReplaceStep replace_file(const char* destination, std::string_view prefix, Fill&& fill, bool retry_copy = false);
+ReplaceStep replace_file(const char* destination, std::string_view prefix, Fill&& fill,
+                         bool retry_copy = false);
 
 // ---- implementation
 ReplaceStep replace_file_from_temp(std::FILE* temp, const std::string& temp_path, bool filled,
                                    const char* destination, bool retry_copy);
 
 template <class Fill>
-ReplaceStep replace_file(const char* destination, std::string_view prefix, Fill&& fill, bool retry_copy) {
+ReplaceStep replace_file(const char* destination, std::string_view prefix, Fill&& fill,
+                         bool retry_copy) {
   std::string temp_path;
   int os_error = 0;
   std::FILE* temp = make_temp_file(prefix, temp_path, &os_error);

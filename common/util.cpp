@@ -22,9 +22,7 @@ void u_swap_bytes(void* value, int n) {
     case 8:
       for (int i = 0, j = n - 1; i < j; ++i, --j) std::swap(b[i], b[j]);
       return;
-    default:
-      u_log_fn("u_swap_bytes: n=%d\n", n);
-      std::abort();
+    default: u_log_fn("u_swap_bytes: n=%d\n", n); std::abort();
   }
 }
 
@@ -40,7 +38,8 @@ int copy_logged(const char* source, const char* destination, plat::NewFileMode m
   const int error = plat::copy_file(source, destination, mode);
   if (error == 0) return 0;
   if (plat::is_read_only_file(destination)) {
-    u_log_fn("u_copy_file: \"%s\" is read-only and was left as it is\n", plat::display_path(destination).c_str());
+    u_log_fn("u_copy_file: \"%s\" is read-only and was left as it is\n",
+             plat::display_path(destination).c_str());
   }
   u_log_fn("u_copy_file failed: win_err = %d\n", error);
   return ERR_CANT_WRITE_FILE;

@@ -15,9 +15,9 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/number_format.h"
 #include "common/util.h"
 #include "data/ascii_file_internal.h"
-#include "common/number_format.h"
 #include "platform/platform.h"
 
 namespace felbrin {
@@ -31,9 +31,7 @@ constexpr std::string_view kFormat2 = "Trel ASCII Data File - Format 2";
 // Builds one line at a time in the sink's buffer.
 class LineWriter {
  public:
-  LineWriter(ByteSink& sink, std::string_view eol) : out_(sink), eol_(eol) {
-    p_ = out_.begin();
-  }
+  LineWriter(ByteSink& sink, std::string_view eol) : out_(sink), eol_(eol) { p_ = out_.begin(); }
 
   LineWriter& num(int v) {
     room();
@@ -127,7 +125,12 @@ int write_ascii(ByteSink& sink, const df_source_info_t* s, const df_header_t* h,
   w.text(s->info_text, sizeof s->info_text).end();
   if (intensity != nullptr) {
     const wn_window_t& iw = intensity->window;
-    w.num(iw.x).num(iw.y).num(iw.width).num(iw.height).num(intensity->n_buckets).num(intensity->aux);
+    w.num(iw.x)
+        .num(iw.y)
+        .num(iw.width)
+        .num(iw.height)
+        .num(intensity->n_buckets)
+        .num(intensity->aux);
   } else {
     w.num(0).num(0).num(0).num(0).num(0).num(0);
   }
@@ -178,8 +181,8 @@ int write_ascii(ByteSink& sink, const df_source_info_t* s, const df_header_t* h,
   }
   w.raw("#").end();
   if (phase != nullptr && phase->matrix != nullptr) {
-    const int64_t n = std::min<int64_t>(int64_t{phase->window.width} * phase->window.height,
-                                        phase->size);
+    const int64_t n =
+        std::min<int64_t>(int64_t{phase->window.width} * phase->window.height, phase->size);
     if (!section(phase->matrix, n, [&](int32_t v) { w.value(v); })) return ERR_CANT_WRITE_FILE;
   }
   w.raw("#").end();
@@ -316,8 +319,8 @@ class LineScanner {
     bool negative = false;
     if (i < s_.size() && (s_[i] == '+' || s_[i] == '-')) negative = s_[i++] == '-';
     double v = 0;
-    const auto r = std::from_chars(s_.data() + i, s_.data() + s_.size(), v,
-                                   std::chars_format::general);
+    const auto r =
+        std::from_chars(s_.data() + i, s_.data() + s_.size(), v, std::chars_format::general);
     if (r.ec == std::errc::invalid_argument || r.ptr == s_.data() + i) return fail();
     if (r.ec == std::errc::result_out_of_range ||
         (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max())) {

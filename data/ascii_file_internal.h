@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "data/binary_file.h"
 #include "common/byte_sink.h"
+#include "data/binary_file.h"
 #include "data/records.h"
 
 namespace felbrin {

@@ -128,86 +128,86 @@ struct SwapField {
   int count;
 };
 constexpr SwapField kSwapFields[] = {
-    {0, 4, 1},  // magic
-    {4, 2, 1},  // h004
-    {6, 4, 1},  // h006
-    {10, 2, 1},  // info_word0
-    {42, 2, 1},  // info_word1
-    {44, 2, 1},  // info_word2
-    {46, 2, 1},  // info_word3
-    {48, 2, 1},  // intens_x
-    {50, 2, 1},  // intens_y
-    {52, 2, 1},  // intens_width
-    {54, 2, 1},  // intens_height
-    {56, 2, 1},  // intens_buckets
-    {58, 2, 1},  // intens_aux
-    {60, 4, 1},  // intens_bytes
-    {64, 2, 1},  // phase_x
-    {66, 2, 1},  // phase_y
-    {68, 2, 1},  // phase_width
-    {70, 2, 1},  // phase_height
-    {72, 4, 1},  // phase_bytes
-    {76, 4, 1},  // h076
-    {162, 2, 1},  // h162
-    {164, 4, 1},  // h164
-    {168, 4, 1},  // h168
-    {172, 4, 1},  // h172
-    {176, 4, 1},  // h176
-    {180, 4, 1},  // h180
-    {184, 4, 1},  // h184
-    {188, 2, 1},  // h188
-    {190, 2, 1},  // h190
-    {192, 2, 1},  // h192
-    {194, 2, 1},  // h194
-    {196, 2, 1},  // h196
-    {198, 4, 1},  // h198
-    {202, 2, 1},  // h202
-    {204, 4, 1},  // h204
-    {210, 4, 1},  // h210
-    {214, 4, 1},  // h214
-    {218, 2, 1},  // h218
-    {220, 4, 1},  // h220
-    {224, 2, 1},  // h224
-    {226, 4, 1},  // h226
-    {230, 2, 1},  // h230
-    {232, 2, 1},  // h232
-    {234, 2, 1},  // h234
-    {236, 2, 1},  // h236
-    {238, 2, 1},  // h238
-    {240, 2, 1},  // h240
-    {242, 2, 1},  // h242
-    {244, 2, 1},  // h244
-    {298, 2, 1},  // h298
-    {300, 2, 1},  // h300
-    {302, 2, 1},  // h302
-    {360, 4, 1},  // h360
-    {364, 2, 1},  // h364
-    {366, 2, 1},  // h366
-    {368, 4, 1},  // h368
-    {372, 2, 2},  // h372
-    {376, 4, 2},  // h376
-    {384, 2, 1},  // h384
-    {386, 4, 3},  // h386
-    {406, 2, 1},  // h406
-    {428, 2, 1},  // h428
-    {430, 4, 17},  // h430
-    {498, 4, 1},  // h498
-    {734, 2, 1},  // h734
-    {816, 2, 1},  // h816
-    {838, 2, 2},  // h838
-    {842, 4, 7},  // h842
-    {900, 2, 2},  // h900
-    {934, 4, 1},  // h934
-    {998, 4, 10},  // h998
+    {0, 4, 1},      // magic
+    {4, 2, 1},      // h004
+    {6, 4, 1},      // h006
+    {10, 2, 1},     // info_word0
+    {42, 2, 1},     // info_word1
+    {44, 2, 1},     // info_word2
+    {46, 2, 1},     // info_word3
+    {48, 2, 1},     // intens_x
+    {50, 2, 1},     // intens_y
+    {52, 2, 1},     // intens_width
+    {54, 2, 1},     // intens_height
+    {56, 2, 1},     // intens_buckets
+    {58, 2, 1},     // intens_aux
+    {60, 4, 1},     // intens_bytes
+    {64, 2, 1},     // phase_x
+    {66, 2, 1},     // phase_y
+    {68, 2, 1},     // phase_width
+    {70, 2, 1},     // phase_height
+    {72, 4, 1},     // phase_bytes
+    {76, 4, 1},     // h076
+    {162, 2, 1},    // h162
+    {164, 4, 1},    // h164
+    {168, 4, 1},    // h168
+    {172, 4, 1},    // h172
+    {176, 4, 1},    // h176
+    {180, 4, 1},    // h180
+    {184, 4, 1},    // h184
+    {188, 2, 1},    // h188
+    {190, 2, 1},    // h190
+    {192, 2, 1},    // h192
+    {194, 2, 1},    // h194
+    {196, 2, 1},    // h196
+    {198, 4, 1},    // h198
+    {202, 2, 1},    // h202
+    {204, 4, 1},    // h204
+    {210, 4, 1},    // h210
+    {214, 4, 1},    // h214
+    {218, 2, 1},    // h218
+    {220, 4, 1},    // h220
+    {224, 2, 1},    // h224
+    {226, 4, 1},    // h226
+    {230, 2, 1},    // h230
+    {232, 2, 1},    // h232
+    {234, 2, 1},    // h234
+    {236, 2, 1},    // h236
+    {238, 2, 1},    // h238
+    {240, 2, 1},    // h240
+    {242, 2, 1},    // h242
+    {244, 2, 1},    // h244
+    {298, 2, 1},    // h298
+    {300, 2, 1},    // h300
+    {302, 2, 1},    // h302
+    {360, 4, 1},    // h360
+    {364, 2, 1},    // h364
+    {366, 2, 1},    // h366
+    {368, 4, 1},    // h368
+    {372, 2, 2},    // h372
+    {376, 4, 2},    // h376
+    {384, 2, 1},    // h384
+    {386, 4, 3},    // h386
+    {406, 2, 1},    // h406
+    {428, 2, 1},    // h428
+    {430, 4, 17},   // h430
+    {498, 4, 1},    // h498
+    {734, 2, 1},    // h734
+    {816, 2, 1},    // h816
+    {838, 2, 2},    // h838
+    {842, 4, 7},    // h842
+    {900, 2, 2},    // h900
+    {934, 4, 1},    // h934
+    {998, 4, 10},   // h998
     {1126, 4, 23},  // h1126
-    {1250, 4, 3},  // h1250
-    {1264, 2, 1},  // h1264
+    {1250, 4, 3},   // h1250
+    {1264, 2, 1},   // h1264
     {1266, 4, 14},  // h1266
-    {1324, 2, 1},  // h1324
+    {1324, 2, 1},   // h1324
     {1326, 4, 14},  // h1326
-    {1384, 2, 1},  // h1384
+    {1384, 2, 1},   // h1384
     {1386, 4, 14},  // h1386
-    {1446, 4, 2},  // h1446
+    {1446, 4, 2},   // h1446
 };
 
 // Raw header field at a file offset, read from the unpacked host-order buffer.
@@ -275,10 +275,11 @@ int read_intensity(std::FILE* f, const Geometry& g, mx_bkt16_t* intensity) {
   // should; values the file does not hold read as zero. A buffer that the
   // file will not fill comes zeroed from the allocator, so a tiny file that
   // announces a huge geometry does not make the reader touch all of it.
-  const int64_t capacity = int64_t{intensity->window.width} * intensity->window.height *
-                           intensity->n_buckets;
+  const int64_t capacity =
+      int64_t{intensity->window.width} * intensity->window.height * intensity->n_buckets;
   const int64_t announced = g.bytes / 2;
-  const int rc = announced < capacity ? mx_bkt16_alloc_zeroed(intensity) : mx_bkt16_alloc(intensity);
+  const int rc =
+      announced < capacity ? mx_bkt16_alloc_zeroed(intensity) : mx_bkt16_alloc(intensity);
   if (rc != 0) return rc;
   const auto n = static_cast<std::size_t>(std::min(capacity, announced));
   if (!read_values(f, intensity->matrix, n) || !discard(f, g.bytes - static_cast<int64_t>(n) * 2))
@@ -297,8 +298,8 @@ int read_phase(std::FILE* f, const Geometry& g, mx_i32_t* phase) {
   return 0;
 }
 
-int read_stream(std::FILE* f, df_source_info_t* source, df_header_t* header,
-                mx_bkt16_t* intensity, mx_i32_t* phase) {
+int read_stream(std::FILE* f, df_source_info_t* source, df_header_t* header, mx_bkt16_t* intensity,
+                mx_i32_t* phase) {
   std::array<unsigned char, DF_HEADER_BUFFER_SIZE> buffer{};
   if (std::fread(buffer.data(), 1, 4, f) != 4) return ERR_PREMATURE_EOF;
   const uint32_t magic = load_big_endian<uint32_t>(buffer.data());
@@ -357,12 +358,9 @@ int read_stream(std::FILE* f, df_source_info_t* source, df_header_t* header,
 int df_header_length(uint32_t magic) {
   switch (magic) {
     case DF_MAGIC_834_A:
-    case DF_MAGIC_834_B:
-      return DF_HEADER_SHORT;
-    case DF_MAGIC_4096:
-      return DF_HEADER_LONG;
-    default:
-      return 0;
+    case DF_MAGIC_834_B: return DF_HEADER_SHORT;
+    case DF_MAGIC_4096: return DF_HEADER_LONG;
+    default: return 0;
   }
 }
 

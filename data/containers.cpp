@@ -342,21 +342,16 @@ namespace {
 int64_t tv_elem_size(int32_t type) {
   switch (type) {
     case TV_I8:
-    case TV_U8:
-      return 1;
+    case TV_U8: return 1;
     case TV_I16:
-    case TV_U16:
-      return 2;
+    case TV_U16: return 2;
     case TV_I32:
     case TV_U32:
     case TV_I32_B:
     case TV_U32_B:
-    case TV_FLOAT:
-      return 4;
-    case TV_DOUBLE:
-      return 8;
-    default:
-      return 0;
+    case TV_FLOAT: return 4;
+    case TV_DOUBLE: return 8;
+    default: return 0;
   }
 }
 
@@ -367,34 +362,17 @@ void put(void* buffer, T value) {
 
 void store_invalid(void* buffer, int32_t type) {
   switch (type) {
-    case TV_I8:
-      put<int8_t>(buffer, INT8_MAX);
-      break;
-    case TV_U8:
-      put<uint8_t>(buffer, UINT8_MAX);
-      break;
-    case TV_I16:
-      put<int16_t>(buffer, INT16_MAX);
-      break;
-    case TV_U16:
-      put<uint16_t>(buffer, UINT16_MAX);
-      break;
+    case TV_I8: put<int8_t>(buffer, INT8_MAX); break;
+    case TV_U8: put<uint8_t>(buffer, UINT8_MAX); break;
+    case TV_I16: put<int16_t>(buffer, INT16_MAX); break;
+    case TV_U16: put<uint16_t>(buffer, UINT16_MAX); break;
     case TV_I32:
-    case TV_I32_B:
-      put<int32_t>(buffer, INT32_MAX);
-      break;
+    case TV_I32_B: put<int32_t>(buffer, INT32_MAX); break;
     case TV_U32:
-    case TV_U32_B:
-      put<uint32_t>(buffer, UINT32_MAX);
-      break;
-    case TV_FLOAT:
-      put<float>(buffer, std::numeric_limits<float>::max());
-      break;
-    case TV_DOUBLE:
-      put<double>(buffer, HUGE_VAL);
-      break;
-    default:
-      break;
+    case TV_U32_B: put<uint32_t>(buffer, UINT32_MAX); break;
+    case TV_FLOAT: put<float>(buffer, std::numeric_limits<float>::max()); break;
+    case TV_DOUBLE: put<double>(buffer, HUGE_VAL); break;
+    default: break;
   }
 }
 

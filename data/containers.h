@@ -24,19 +24,19 @@ struct mx_queue_t {
   int32_t alloc_blocks;     ///< blocks allocated
   int32_t alloc_blocksize;  ///< bytes per allocated block
   int32_t alloc_elem_size;  ///< element size the blocks were allocated for
-  int32_t blocks_cap;  ///< entries of the block table
-  int32_t separate;    ///< set: every block is a buffer of its own
-  int32_t elem_size;   ///< bytes per element
-  int32_t elem_res;    ///< resolution kept with the data, at least 1
-  int32_t size;        ///< bytes in use: n_blocks * blocksize
-  int32_t blocksize;   ///< bytes in use per block: elem_size * width * height
-  int32_t n_blocks;    ///< blocks in use
-  wn_window_t window;  ///< the requested window
-  wn_window_t stored;  ///< the window the blocks were laid out for (aligned to 4)
-  uint8_t* matrix;     ///< the shared buffer, or block 0 when separate
-  uint8_t** blocks;    ///< one pointer per block
-  int32_t qsize;       ///< the wanted number of blocks
-  int16_t n_buckets;   ///< the number of blocks last allocated
+  int32_t blocks_cap;       ///< entries of the block table
+  int32_t separate;         ///< set: every block is a buffer of its own
+  int32_t elem_size;        ///< bytes per element
+  int32_t elem_res;         ///< resolution kept with the data, at least 1
+  int32_t size;             ///< bytes in use: n_blocks * blocksize
+  int32_t blocksize;        ///< bytes in use per block: elem_size * width * height
+  int32_t n_blocks;         ///< blocks in use
+  wn_window_t window;       ///< the requested window
+  wn_window_t stored;       ///< the window the blocks were laid out for (aligned to 4)
+  uint8_t* matrix;          ///< the shared buffer, or block 0 when separate
+  uint8_t** blocks;         ///< one pointer per block
+  int32_t qsize;            ///< the wanted number of blocks
+  int16_t n_buckets;        ///< the number of blocks last allocated
 };
 
 /// Zeroes the record (a null record is ignored); releases nothing. The
@@ -196,8 +196,8 @@ struct tv_vector_t {
   void* data;           ///< the elements
   int32_t type;         ///< element type code (tv_type_t)
   int64_t count;        ///< number of elements
-  void* invalid;  ///< one element holding the type's invalid value
-  uint8_t flags;  ///< 0 at creation
+  void* invalid;        ///< one element holding the type's invalid value
+  uint8_t flags;        ///< 0 at creation
   int64_t alloc_count;  ///< elements allocated
   int64_t elem_size;    ///< bytes per element
 };
@@ -205,16 +205,16 @@ struct tv_vector_t {
 /// A typed matrix, created and destroyed as a whole (tv_matrix_create,
 /// tv_matrix_destroy); every buffer comes from the allocation hooks.
 struct tv_matrix_t {
-  void** rows;  ///< one pointer per row into `data`
-  int32_t type;  ///< element type code (tv_type_t)
-  int16_t x;  ///< first column; 0 at creation
-  int16_t y;  ///< first row; 0 at creation
-  int16_t width;   ///< number of columns
-  int16_t height;  ///< number of rows
-  int64_t count;  ///< width * height
-  void* invalid;  ///< one element holding the type's invalid value
-  uint8_t flags;  ///< 0 at creation
-  void* data;  ///< the contiguous buffer
+  void** rows;          ///< one pointer per row into `data`
+  int32_t type;         ///< element type code (tv_type_t)
+  int16_t x;            ///< first column; 0 at creation
+  int16_t y;            ///< first row; 0 at creation
+  int16_t width;        ///< number of columns
+  int16_t height;       ///< number of rows
+  int64_t count;        ///< width * height
+  void* invalid;        ///< one element holding the type's invalid value
+  uint8_t flags;        ///< 0 at creation
+  void* data;           ///< the contiguous buffer
   int64_t alloc_count;  ///< elements allocated
   int64_t elem_size;    ///< bytes per element
 };

@@ -127,29 +127,20 @@ bool queue_crc(const mx_queue_t* q, uint32_t* crc) {
 
 const char* fit_name(int32_t type) {
   switch (type) {
-    case MX_FIT_PISTON:
-      return "piston";
-    case MX_FIT_PLANE:
-      return "plane";
-    case MX_FIT_SPHERE:
-      return "sphere";
-    case MX_FIT_CYLINDER:
-      return "cylinder";
-    default:
-      return "unknown";
+    case MX_FIT_PISTON: return "piston";
+    case MX_FIT_PLANE: return "plane";
+    case MX_FIT_SPHERE: return "sphere";
+    case MX_FIT_CYLINDER: return "cylinder";
+    default: return "unknown";
   }
 }
 
 const char* line_fit_name(int32_t type) {
   switch (type) {
-    case MX_LINE_FIT_PISTON:
-      return "piston";
-    case MX_LINE_FIT_LINE:
-      return "line";
-    case MX_LINE_FIT_PARABOLA:
-      return "parabola";
-    default:
-      return "unknown";
+    case MX_LINE_FIT_PISTON: return "piston";
+    case MX_LINE_FIT_LINE: return "line";
+    case MX_LINE_FIT_PARABOLA: return "parabola";
+    default: return "unknown";
   }
 }
 
@@ -402,19 +393,13 @@ int dump_bytes(std::FILE* f, const uint8_t* bytes, int count, int style) {
     if (i % 10 == 0) u_log_file(f, "%5d", static_cast<int>(i));
     const int b = all[i];
     switch (style) {
-      case U_BYTES_HEX:
-        u_log_file(f, " %2.2x", static_cast<unsigned>(b));
-        break;
-      case U_BYTES_OCTAL:
-        u_log_file(f, " %3.3o", static_cast<unsigned>(b));
-        break;
+      case U_BYTES_HEX: u_log_file(f, " %2.2x", static_cast<unsigned>(b)); break;
+      case U_BYTES_OCTAL: u_log_file(f, " %3.3o", static_cast<unsigned>(b)); break;
       case U_BYTES_BINARY:
         u_log_file(f, " %1d%1d%1d%1d%1d%1d%1d%1d", (b >> 7) & 1, (b >> 6) & 1, (b >> 5) & 1,
                    (b >> 4) & 1, (b >> 3) & 1, (b >> 2) & 1, (b >> 1) & 1, b & 1);
         break;
-      default:
-        u_log_file(f, " %3d", b);
-        break;
+      default: u_log_file(f, " %3d", b); break;
     }
     if (i % 10 == 9 || i + 1 == all.size()) u_log_file(f, "\n");
   }
@@ -467,17 +452,10 @@ const char* u_double_hex(double v) { return bits_hex(std::bit_cast<uint64_t>(v))
 const char* u_phase_res_name(int code) {
   const char* name = "UNKNOWN";
   switch (code) {
-    case MX_PHASE_RES_LO:
-      name = "LO";
-      break;
-    case MX_PHASE_RES_HI:
-      name = "HI";
-      break;
-    case MX_PHASE_RES_SUPER:
-      name = "SUPER";
-      break;
-    default:
-      break;
+    case MX_PHASE_RES_LO: name = "LO"; break;
+    case MX_PHASE_RES_HI: name = "HI"; break;
+    case MX_PHASE_RES_SUPER: name = "SUPER"; break;
+    default: break;
   }
   std::snprintf(phase_res_buffer.data(), phase_res_buffer.size(), "%s (%d)", name, code);
   return phase_res_buffer.data();

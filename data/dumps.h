@@ -73,7 +73,7 @@ enum mx_fit_type_t : int32_t {
 
 /// A surface fit: the coefficients of its terms about a centre.
 struct mx_fit_t {
-  int32_t type;  ///< mx_fit_type_t
+  int32_t type;      ///< mx_fit_type_t
   double offset;     ///< constant term
   double x_coef;     ///< x coefficient
   double y_coef;     ///< y coefficient
@@ -112,7 +112,7 @@ enum mx_line_fit_type_t : int32_t {
 
 /// A fit along a line of pixels.
 struct mx_line_fit_t {
-  int32_t type;  ///< mx_line_fit_type_t
+  int32_t type;     ///< mx_line_fit_type_t
   double offset;    ///< constant term
   double x_coef;    ///< x coefficient
   double x2_coef;   ///< x^2 coefficient
@@ -134,7 +134,7 @@ constexpr int MX_POLY_MAX_COEFS = 37;  ///< Most coefficients an mx_poly_t holds
 
 /// A polynomial: its coefficients about a centre.
 struct mx_poly_t {
-  int16_t count;  ///< coefficients in use, at most MX_POLY_MAX_COEFS
+  int16_t count;                   ///< coefficients in use, at most MX_POLY_MAX_COEFS
   double coef[MX_POLY_MAX_COEFS];  ///< the coefficients
   int16_t center_x;                ///< column of the centre
   int16_t center_y;                ///< row of the centre
@@ -158,7 +158,7 @@ struct mx_fiducial_fit_t {
 
 /// A region of pixels: its id, size and bounds.
 struct mx_region_t {
-  int32_t region;  ///< id
+  int32_t region;   ///< id
   int32_t npoints;  ///< number of pixels
   int32_t xmin;     ///< first column
   int32_t ymin;     ///< first row
@@ -172,7 +172,7 @@ constexpr int MX_COEF_COLUMNS = 4;  ///< Columns of an mx_coef_table_t.
 
 /// A table of four columns of 30 coefficients with its unity value.
 struct mx_coef_table_t {
-  double unity;                               ///< the unity value
+  double unity;                                ///< the unity value
   double coef[MX_COEF_COLUMNS][MX_COEF_ROWS];  ///< the coefficients, column by column
 };
 

@@ -12,8 +12,8 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "common/pair_table.h"
 #include "common/number_format.h"
+#include "common/pair_table.h"
 #include "data/point_list_internal.h"
 #include "platform/platform.h"
 
@@ -25,7 +25,9 @@ namespace {
 struct ShortText {
   char bytes[8] = {};
   std::size_t size = 0;
-  explicit ShortText(std::string_view s) : size(s.size()) { std::memcpy(bytes, s.data(), s.size()); }
+  explicit ShortText(std::string_view s) : size(s.size()) {
+    std::memcpy(bytes, s.data(), s.size());
+  }
 };
 
 char* put(char* p, const ShortText& t) {
@@ -237,7 +239,8 @@ class Pipeline {
         Slot& s = slot_of(block);
         lock.unlock();
         const int64_t first = block * kBlockPixels;
-        char* const end = lines_.put_pixels(s.bytes.get(), first, std::min(first + kBlockPixels, lines_.pixels()));
+        char* const end = lines_.put_pixels(s.bytes.get(), first,
+                                            std::min(first + kBlockPixels, lines_.pixels()));
         lock.lock();
         s.used = static_cast<std::size_t>(end - s.bytes.get());
         s.done = true;
@@ -340,8 +343,7 @@ int mx_i32_stats(const mx_i32_t* m, const wn_window_t* window, mx_stats_t* stats
   const int rel = wn_compare_windows(&w, &m->window);
   if (rel != WN_EQUAL && rel != WN_INSIDE) return ERR_IMPROPER_WINDOW;
   if (w.height <= 0) return ERR_ALL_BAD_DATA;
-  if (m->matrix == nullptr ||
-      m->size < static_cast<int64_t>(m->window.width) * m->window.height)
+  if (m->matrix == nullptr || m->size < static_cast<int64_t>(m->window.width) * m->window.height)
     return ERR_INVALID_PARAM;
 
   int32_t peak = INT32_MIN, valley = INT32_MAX;

@@ -10,15 +10,15 @@
 
 /// Value statistics of a phase matrix window; positions are absolute.
 struct mx_stats_t {
-  int32_t pv;      ///< peak - valley
-  int32_t peak;    ///< largest valid value
-  int32_t valley;  ///< smallest valid value
-  double mean;     ///< mean of the valid values
+  int32_t pv;        ///< peak - valley
+  int32_t peak;      ///< largest valid value
+  int32_t valley;    ///< smallest valid value
+  double mean;       ///< mean of the valid values
   int16_t peak_x;    ///< column of the first largest value
   int16_t peak_y;    ///< row of the first largest value
   int16_t valley_x;  ///< column of the first smallest value
   int16_t valley_y;  ///< row of the first smallest value
-  int32_t npoints;  ///< number of valid pixels
+  int32_t npoints;   ///< number of valid pixels
 };
 
 /// Writes the valid pixels of a phase matrix as a point list, formatting on

@@ -79,8 +79,7 @@ int plain_alloc(Rec* m, bool zeroed = false) {
 template <class Rec>
 int plain_resize(Rec* m, const wn_window_t* w, bool keep) {
   if (m == nullptr || w == nullptr) return ERR_INVALID_PARAM;
-  return resize_record(m, dims_ok(w), count_of(w->width, w->height), keep,
-                       [&] { m->window = *w; });
+  return resize_record(m, dims_ok(w), count_of(w->width, w->height), keep, [&] { m->window = *w; });
 }
 
 // Aligns the window to multiples of 4 and resizes to it, keeping a larger buffer.
@@ -107,8 +106,8 @@ void clear_record(Rec* m) {
 
 template <class Rec>
 auto* element_at(const Rec* m, int x, int y) {
-  return m->matrix + (static_cast<std::ptrdiff_t>(y - m->window.y) * m->window.width +
-                      (x - m->window.x));
+  return m->matrix +
+         (static_cast<std::ptrdiff_t>(y - m->window.y) * m->window.width + (x - m->window.x));
 }
 
 }  // namespace
@@ -135,8 +134,7 @@ int mx_bkt16_alloc(mx_bkt16_t* m) {
 
 int mx_bkt16_alloc_zeroed(mx_bkt16_t* m) {
   if (m == nullptr) return ERR_INVALID_PARAM;
-  const int rc =
-      alloc_record(m, count_of(m->window.width, m->window.height, m->n_buckets), true);
+  const int rc = alloc_record(m, count_of(m->window.width, m->window.height, m->n_buckets), true);
   if (rc == ERR_NO_MEM) m->window.width = m->window.height = m->n_buckets = 0;
   return rc;
 }

@@ -22,7 +22,7 @@ constexpr int32_t MX_INVALID_I32 = 0x7FFFFFF8;
 
 /// Phase matrix: width x height signed 32-bit values, row after row.
 struct mx_i32_t {
-  int32_t size;  ///< elements the buffer holds; 0 without buffer
+  int32_t size;        ///< elements the buffer holds; 0 without buffer
   wn_window_t window;  ///< Where the matrix lies on the camera.
   int32_t* matrix;     ///< The values, owned by the record; null without buffer.
 };
@@ -32,7 +32,7 @@ struct mx_bkt16_t {
   int32_t size;        ///< Elements the buffer holds; 0 without buffer.
   wn_window_t window;  ///< Where each frame lies on the camera.
   int16_t n_buckets;   ///< Number of frames.
-  int16_t aux;  ///< carried with the matrix, not interpreted
+  int16_t aux;         ///< carried with the matrix, not interpreted
   uint16_t* matrix;    ///< The frames one after the other, owned by the record.
 };
 
@@ -40,21 +40,21 @@ struct mx_bkt16_t {
 struct mx_u16_t {
   int32_t size;        ///< Elements the buffer holds; 0 without buffer.
   wn_window_t window;  ///< Where the matrix lies on the camera.
-  uint16_t* matrix;     ///< The values, owned by the record; null without buffer.
+  uint16_t* matrix;    ///< The values, owned by the record; null without buffer.
 };
 
 /// Unsigned 32-bit matrix: width x height values, row after row.
 struct mx_w32_t {
   int32_t size;        ///< Elements the buffer holds; 0 without buffer.
   wn_window_t window;  ///< Where the matrix lies on the camera.
-  uint32_t* matrix;     ///< The values, owned by the record; null without buffer.
+  uint32_t* matrix;    ///< The values, owned by the record; null without buffer.
 };
 
 /// Unsigned 64-bit matrix: width x height values, row after row.
 struct mx_w64_t {
   int32_t size;        ///< Elements the buffer holds; 0 without buffer.
   wn_window_t window;  ///< Where the matrix lies on the camera.
-  uint64_t* matrix;     ///< The values, owned by the record; null without buffer.
+  uint64_t* matrix;    ///< The values, owned by the record; null without buffer.
 };
 
 /// Mask matrix: rows of stride bytes (width rounded up to a multiple of 4),

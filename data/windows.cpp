@@ -24,8 +24,8 @@ int floor4(int v) { return v & ~3; }
 
 int wn_compare_windows(const wn_window_t* a, const wn_window_t* b) {
   if (a == nullptr || b == nullptr) return 0;
-  if (is_empty(*a) || is_empty(*b) || end_x(*a) <= b->x || end_x(*b) <= a->x ||
-      end_y(*a) <= b->y || end_y(*b) <= a->y)
+  if (is_empty(*a) || is_empty(*b) || end_x(*a) <= b->x || end_x(*b) <= a->x || end_y(*a) <= b->y ||
+      end_y(*b) <= a->y)
     return WN_DISJOINT;
   if (a->x == b->x && a->y == b->y && a->width == b->width && a->height == b->height)
     return WN_EQUAL;
@@ -58,8 +58,8 @@ void wn_align_y(wn_window_t* w) {
   w->y = i16(y);
 }
 
-int wn_map_window(const wn_window_t* src_frame, const wn_window_t* src, const wn_window_t* dst_frame,
-                  wn_window_t* out, int* x_factor, int* y_factor) {
+int wn_map_window(const wn_window_t* src_frame, const wn_window_t* src,
+                  const wn_window_t* dst_frame, wn_window_t* out, int* x_factor, int* y_factor) {
   if (x_factor != nullptr) *x_factor = 0;
   if (y_factor != nullptr) *y_factor = 0;
   if (src_frame == nullptr || dst_frame == nullptr) return ERR_INVALID_PARAM;

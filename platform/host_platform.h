@@ -199,7 +199,15 @@ struct Module {
   void* handle;
   std::string path;
 };
-enum class ModuleScan { Ok, NoLibrary, NoEnumFunction, NoNameFunction, EnumFailed, TooMany, NameFailed };
+enum class ModuleScan {
+  Ok,
+  NoLibrary,
+  NoEnumFunction,
+  NoNameFunction,
+  EnumFailed,
+  TooMany,
+  NameFailed
+};
 // Every loaded module except the program itself, up to `max` of them
 // (TooMany when the process has more than `max`).
 ModuleScan loaded_modules(std::vector<Module>& out, int max);

@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -99,7 +99,8 @@ enum class NewFileMode { like_source, like_new_file };
 // permission bits (POSIX: and its owner and group where the process may set
 // them; Windows: its attributes). A read-only destination is refused.
 // Returns 0 or the host's error number.
-int copy_file(const char* source, const char* destination, NewFileMode new_mode = NewFileMode::like_source);
+int copy_file(const char* source, const char* destination,
+              NewFileMode new_mode = NewFileMode::like_source);
 
 // Creates a new, empty file of a unique name beginning with `prefix` in the
 // temporary directory, atomically (no other process can have made it first),

@@ -18,7 +18,7 @@ class PtyPair {
  public:
   /// Line settings as the terminal driver holds them.
   struct Settings {
-    uint32_t baud = 0;  ///< 0 for a speed outside the standard list
+    uint32_t baud = 0;      ///< 0 for a speed outside the standard list
     int data_bits = 0;      ///< data bits per byte, 5 to 8
     bool parity = false;    ///< parity generated and checked
     bool odd = false;       ///< odd parity rather than even
@@ -26,7 +26,7 @@ class PtyPair {
     bool cts_flow = false;  ///< RTS/CTS hardware flow control
     bool xon_out = false;   ///< XON/XOFF flow control of output
     bool xon_in = false;    ///< XON/XOFF flow control of input
-    bool raw = false;  ///< no echo, no line editing, no translation, no signals
+    bool raw = false;       ///< no echo, no line editing, no translation, no signals
   };
 
   PtyPair();  ///< opens the pair; ok() tells whether that worked

@@ -62,18 +62,18 @@ struct sio_status_t {
 };
 
 // The Windows values the layer passes through.
-inline constexpr uint32_t SIO_EV_RXCHAR = 0x0001;  ///< Event mask: a byte was received.
-inline constexpr uint32_t SIO_SETDTR = 5;          ///< Escape function: raise DTR.
-inline constexpr uint32_t SIO_CLRDTR = 6;          ///< Escape function: lower DTR.
-inline constexpr uint32_t SIO_PURGE_TXABORT = 0x0001;  ///< Purge: stop pending writes.
-inline constexpr uint32_t SIO_PURGE_RXABORT = 0x0002;  ///< Purge: stop pending reads.
-inline constexpr uint32_t SIO_PURGE_TXCLEAR = 0x0004;  ///< Purge: drop the output queue.
-inline constexpr uint32_t SIO_PURGE_RXCLEAR = 0x0008;  ///< Purge: drop the input queue.
-inline constexpr uint32_t SIO_PURGE_ALL = 0x000F;      ///< Purge: all four of the above.
-inline constexpr uint32_t SIO_MAXDWORD = 0xFFFFFFFFu;  ///< The largest 32-bit value (timeouts).
-inline constexpr uint8_t SIO_ONESTOPBIT = 0;    ///< StopBits: one stop bit.
-inline constexpr uint8_t SIO_ONE5STOPBITS = 1;  ///< StopBits: one and a half stop bits.
-inline constexpr uint8_t SIO_TWOSTOPBITS = 2;   ///< StopBits: two stop bits.
+inline constexpr uint32_t SIO_EV_RXCHAR = 0x0001;         ///< Event mask: a byte was received.
+inline constexpr uint32_t SIO_SETDTR = 5;                 ///< Escape function: raise DTR.
+inline constexpr uint32_t SIO_CLRDTR = 6;                 ///< Escape function: lower DTR.
+inline constexpr uint32_t SIO_PURGE_TXABORT = 0x0001;     ///< Purge: stop pending writes.
+inline constexpr uint32_t SIO_PURGE_RXABORT = 0x0002;     ///< Purge: stop pending reads.
+inline constexpr uint32_t SIO_PURGE_TXCLEAR = 0x0004;     ///< Purge: drop the output queue.
+inline constexpr uint32_t SIO_PURGE_RXCLEAR = 0x0008;     ///< Purge: drop the input queue.
+inline constexpr uint32_t SIO_PURGE_ALL = 0x000F;         ///< Purge: all four of the above.
+inline constexpr uint32_t SIO_MAXDWORD = 0xFFFFFFFFu;     ///< The largest 32-bit value (timeouts).
+inline constexpr uint8_t SIO_ONESTOPBIT = 0;              ///< StopBits: one stop bit.
+inline constexpr uint8_t SIO_ONE5STOPBITS = 1;            ///< StopBits: one and a half stop bits.
+inline constexpr uint8_t SIO_TWOSTOPBITS = 2;             ///< StopBits: two stop bits.
 inline constexpr uint32_t SIO_DTR_CONTROL_DISABLE = 0;    ///< fDtrControl: DTR held low.
 inline constexpr uint32_t SIO_DTR_CONTROL_ENABLE = 1;     ///< fDtrControl: DTR held high.
 inline constexpr uint32_t SIO_RTS_CONTROL_HANDSHAKE = 2;  ///< fRtsControl: RTS handshaking.

@@ -23,8 +23,7 @@ void Framer::feed(std::span<const uint8_t> bytes) {
 }
 
 std::optional<Frame> Framer::next() {
-  buffer_.erase(buffer_.begin(),
-                buffer_.begin() + static_cast<std::ptrdiff_t>(noise(buffer_)));
+  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(noise(buffer_)));
   const std::size_t n = length(buffer_);
   if (n == 0) return std::nullopt;
   Frame f = unwrap(std::span<const uint8_t>(buffer_).first(n));
@@ -133,7 +132,8 @@ Frame BoardFramer::unwrap(std::span<const uint8_t> raw) const {
   }
   const auto body = raw.subspan(1, raw.size() - 2);
   if (raw.size() >= 6 && raw[0] == 4 && raw[1] == ramp_data_) {
-    f.intact = sum8(raw.subspan(1, 3)) == raw[4] && sum8(raw.subspan(5, raw.size() - 6)) == raw.back();
+    f.intact =
+        sum8(raw.subspan(1, 3)) == raw[4] && sum8(raw.subspan(5, raw.size() - 6)) == raw.back();
   } else {
     f.intact = raw.size() >= 2 && sum8(body) == raw.back();
   }
@@ -241,7 +241,8 @@ std::size_t TemperatureFramer::scan(std::span<const uint8_t> buffer, std::size_t
 }
 
 std::size_t TemperatureFramer::noise(std::span<const uint8_t> buffer) const {
-  std::size_t start = static_cast<std::size_t>(std::find(buffer.begin(), buffer.end(), kTempEot) - buffer.begin());
+  std::size_t start =
+      static_cast<std::size_t>(std::find(buffer.begin(), buffer.end(), kTempEot) - buffer.begin());
   while (start < buffer.size()) {
     std::size_t restart = 0;
     scan(buffer.subspan(start), restart);
@@ -260,7 +261,8 @@ Frame TemperatureFramer::unwrap(std::span<const uint8_t> raw) const {
   Frame f;
   f.raw.assign(raw.begin(), raw.end());
   if (raw[kTempHeader] == kTempStx) {
-    const auto covered = raw.subspan(kTempHeader + 1, raw.size() - kTempHeader - 2);  // text and ETX
+    const auto covered =
+        raw.subspan(kTempHeader + 1, raw.size() - kTempHeader - 2);  // text and ETX
     f.intact = xor8(covered) == raw.back();
     f.payload.assign(covered.begin(), covered.end() - 1);
   } else {

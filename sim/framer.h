@@ -152,7 +152,9 @@ class BoardFramer final : public Framer {
   void spoil_checksum(std::vector<uint8_t>& frame) const override;
   /// A ramp data request's payload is everything after LEN but its last
   /// byte: code, count, count checksum and points.
-  bool is_ramp_data(const Frame& f) const { return f.raw.size() > 1 && f.raw[1] == ramp_data_ && f.raw[0] == 4; }
+  bool is_ramp_data(const Frame& f) const {
+    return f.raw.size() > 1 && f.raw[1] == ramp_data_ && f.raw[0] == 4;
+  }
 
  protected:
   std::size_t length(std::span<const uint8_t> buffer) const override;

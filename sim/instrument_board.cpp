@@ -46,54 +46,133 @@ using E = InstrumentBoard;
 
 // code, what it does, request LEN, reply LEN (0: ACK), EEPROM word.
 const InstrumentBoard::Entry kUz1[] = {
-    {1, Op::ack, 5, 0},           {3, Op::ack, 8, 0},          {5, Op::llc_set, 4, 0},
-    {6, Op::llc_read, 2, 4},      {9, Op::ramp_request, 2, 14}, {10, Op::ee_set, 6, 0, E::ee_serial},
-    {11, Op::ee_read, 2, 6, E::ee_serial}, {12, Op::ee_set, 3, 0, E::ee_camera}, {13, Op::ee_read, 2, 3, E::ee_camera},
-    {14, Op::ee_set, 3, 0, E::ee_light},   {15, Op::ee_read, 2, 3, E::ee_light},  {16, Op::ee_set, 3, 0, E::ee_system},
-    {17, Op::ee_read, 2, 3, E::ee_system}, {18, Op::ee_set, 4, 0, E::ee_date},    {19, Op::ee_read, 2, 4, E::ee_date},
-    {20, Op::ee_set, 3, 0, E::ee_board},   {21, Op::ee_read, 2, 3, E::ee_board},  {28, Op::ack, 2, 0},
-    {29, Op::read_io, 4, 5},      {30, Op::write_io, 5, 0},    {31, Op::version, 2, 3},
-    {32, Op::ramp_load, 15, 0},   {34, Op::ramp_data, 4, 3},   {35, Op::ramp_complete, 2, 0},
-    {36, Op::ack, 2, 0},          {37, Op::ramp_delete, 3, 0}, {38, Op::ramp_idle, 2, 3},
-    {39, Op::ramp_start, 3, 0},   {41, Op::power_chk, 2, 3},   {53, Op::update_rate, 5, 3},
+    {1, Op::ack, 5, 0},
+    {3, Op::ack, 8, 0},
+    {5, Op::llc_set, 4, 0},
+    {6, Op::llc_read, 2, 4},
+    {9, Op::ramp_request, 2, 14},
+    {10, Op::ee_set, 6, 0, E::ee_serial},
+    {11, Op::ee_read, 2, 6, E::ee_serial},
+    {12, Op::ee_set, 3, 0, E::ee_camera},
+    {13, Op::ee_read, 2, 3, E::ee_camera},
+    {14, Op::ee_set, 3, 0, E::ee_light},
+    {15, Op::ee_read, 2, 3, E::ee_light},
+    {16, Op::ee_set, 3, 0, E::ee_system},
+    {17, Op::ee_read, 2, 3, E::ee_system},
+    {18, Op::ee_set, 4, 0, E::ee_date},
+    {19, Op::ee_read, 2, 4, E::ee_date},
+    {20, Op::ee_set, 3, 0, E::ee_board},
+    {21, Op::ee_read, 2, 3, E::ee_board},
+    {28, Op::ack, 2, 0},
+    {29, Op::read_io, 4, 5},
+    {30, Op::write_io, 5, 0},
+    {31, Op::version, 2, 3},
+    {32, Op::ramp_load, 15, 0},
+    {34, Op::ramp_data, 4, 3},
+    {35, Op::ramp_complete, 2, 0},
+    {36, Op::ack, 2, 0},
+    {37, Op::ramp_delete, 3, 0},
+    {38, Op::ramp_idle, 2, 3},
+    {39, Op::ramp_start, 3, 0},
+    {41, Op::power_chk, 2, 3},
+    {53, Op::update_rate, 5, 3},
     {54, Op::ack, 10, 0},
 };
 const InstrumentBoard::Entry kUz2[] = {
-    {1, Op::ack, 8, 0},           {3, Op::llc_set, 3, 0},      {4, Op::llc_read, 2, 3},
-    {7, Op::ee_set, 6, 0, E::ee_serial},   {8, Op::ee_read, 2, 6, E::ee_serial},  {9, Op::ee_set, 3, 0, E::ee_camera},
-    {10, Op::ee_read, 2, 3, E::ee_camera}, {11, Op::ee_set, 3, 0, E::ee_light},   {12, Op::ee_read, 2, 3, E::ee_light},
-    {13, Op::ee_set, 3, 0, E::ee_system},  {14, Op::ee_read, 2, 3, E::ee_system}, {15, Op::ee_set, 4, 0, E::ee_date},
-    {16, Op::ee_read, 2, 4, E::ee_date},   {17, Op::ee_set, 3, 0, E::ee_board},   {18, Op::ee_read, 2, 3, E::ee_board},
-    {25, Op::ack, 2, 0},          {26, Op::ramp_start, 3, 0},  {27, Op::ramp_request, 2, 6},
+    {1, Op::ack, 8, 0},
+    {3, Op::llc_set, 3, 0},
+    {4, Op::llc_read, 2, 3},
+    {7, Op::ee_set, 6, 0, E::ee_serial},
+    {8, Op::ee_read, 2, 6, E::ee_serial},
+    {9, Op::ee_set, 3, 0, E::ee_camera},
+    {10, Op::ee_read, 2, 3, E::ee_camera},
+    {11, Op::ee_set, 3, 0, E::ee_light},
+    {12, Op::ee_read, 2, 3, E::ee_light},
+    {13, Op::ee_set, 3, 0, E::ee_system},
+    {14, Op::ee_read, 2, 3, E::ee_system},
+    {15, Op::ee_set, 4, 0, E::ee_date},
+    {16, Op::ee_read, 2, 4, E::ee_date},
+    {17, Op::ee_set, 3, 0, E::ee_board},
+    {18, Op::ee_read, 2, 3, E::ee_board},
+    {25, Op::ack, 2, 0},
+    {26, Op::ramp_start, 3, 0},
+    {27, Op::ramp_request, 2, 6},
     {44, Op::ack, 8, 0},
-    {28, Op::version, 2, 3},      {29, Op::ramp_load, 15, 0},  {45, Op::ramp_data, 4, 3},
-    {46, Op::ramp_complete, 2, 0}, {47, Op::ramp_delete, 3, 0}, {48, Op::ramp_idle, 2, 3},
-    {49, Op::power_chk, 2, 3},    {52, Op::read_io, 4, 5},     {53, Op::write_io, 5, 0},
-    {56, Op::ack, 4, 0},          {58, Op::change_rs, 3, 0},   {59, Op::change_av, 3, 0},
-    {61, Op::av_moving, 2, 3},    {62, Op::rs_moving, 2, 3},
+    {28, Op::version, 2, 3},
+    {29, Op::ramp_load, 15, 0},
+    {45, Op::ramp_data, 4, 3},
+    {46, Op::ramp_complete, 2, 0},
+    {47, Op::ramp_delete, 3, 0},
+    {48, Op::ramp_idle, 2, 3},
+    {49, Op::power_chk, 2, 3},
+    {52, Op::read_io, 4, 5},
+    {53, Op::write_io, 5, 0},
+    {56, Op::ack, 4, 0},
+    {58, Op::change_rs, 3, 0},
+    {59, Op::change_av, 3, 0},
+    {61, Op::av_moving, 2, 3},
+    {62, Op::rs_moving, 2, 3},
 };
 const InstrumentBoard::Entry kIris[] = {
-    {1, Op::ack, 4, 0},           {3, Op::llc_set, 3, 0},      {4, Op::llc_read, 2, 3},
-    {5, Op::ee_set, 6, 0, E::ee_serial},   {6, Op::ee_read, 2, 6, E::ee_serial},  {7, Op::ee_set, 3, 0, E::ee_camera},
-    {8, Op::ee_read, 2, 3, E::ee_camera},  {9, Op::ee_set, 3, 0, E::ee_light},    {10, Op::ee_read, 2, 3, E::ee_light},
-    {11, Op::ee_set, 3, 0, E::ee_system},  {12, Op::ee_read, 2, 3, E::ee_system}, {13, Op::ee_set, 4, 0, E::ee_date},
-    {14, Op::ee_read, 2, 4, E::ee_date},   {15, Op::ee_set, 3, 0, E::ee_board},   {16, Op::ee_read, 2, 3, E::ee_board},
-    {21, Op::ack, 2, 0},          {22, Op::ramp_start, 3, 0},  {23, Op::ramp_request, 2, 6},
-    {24, Op::version, 2, 3},      {25, Op::ramp_load, 15, 0},  {34, Op::ramp_data, 4, 3},
-    {35, Op::ramp_complete, 2, 0}, {36, Op::ramp_delete, 3, 0}, {37, Op::ramp_idle, 2, 3},
-    {38, Op::power_chk, 2, 3},    {40, Op::read_io, 4, 5},     {41, Op::write_io, 5, 0},
+    {1, Op::ack, 4, 0},
+    {3, Op::llc_set, 3, 0},
+    {4, Op::llc_read, 2, 3},
+    {5, Op::ee_set, 6, 0, E::ee_serial},
+    {6, Op::ee_read, 2, 6, E::ee_serial},
+    {7, Op::ee_set, 3, 0, E::ee_camera},
+    {8, Op::ee_read, 2, 3, E::ee_camera},
+    {9, Op::ee_set, 3, 0, E::ee_light},
+    {10, Op::ee_read, 2, 3, E::ee_light},
+    {11, Op::ee_set, 3, 0, E::ee_system},
+    {12, Op::ee_read, 2, 3, E::ee_system},
+    {13, Op::ee_set, 4, 0, E::ee_date},
+    {14, Op::ee_read, 2, 4, E::ee_date},
+    {15, Op::ee_set, 3, 0, E::ee_board},
+    {16, Op::ee_read, 2, 3, E::ee_board},
+    {21, Op::ack, 2, 0},
+    {22, Op::ramp_start, 3, 0},
+    {23, Op::ramp_request, 2, 6},
+    {24, Op::version, 2, 3},
+    {25, Op::ramp_load, 15, 0},
+    {34, Op::ramp_data, 4, 3},
+    {35, Op::ramp_complete, 2, 0},
+    {36, Op::ramp_delete, 3, 0},
+    {37, Op::ramp_idle, 2, 3},
+    {38, Op::power_chk, 2, 3},
+    {40, Op::read_io, 4, 5},
+    {41, Op::write_io, 5, 0},
 };
 const InstrumentBoard::Entry kLumen[] = {
-    {1, Op::ack, 3, 0},           {3, Op::llc_set, 4, 0},      {4, Op::llc_read, 2, 4},
-    {7, Op::ramp_request, 2, 14}, {8, Op::ee_set, 6, 0, E::ee_serial},   {9, Op::ee_read, 2, 6, E::ee_serial},
-    {10, Op::ee_set, 3, 0, E::ee_camera},  {11, Op::ee_read, 2, 3, E::ee_camera}, {12, Op::ee_set, 3, 0, E::ee_light},
-    {13, Op::ee_read, 2, 3, E::ee_light},  {14, Op::ee_set, 3, 0, E::ee_system},  {15, Op::ee_read, 2, 3, E::ee_system},
-    {16, Op::ee_set, 4, 0, E::ee_date},    {17, Op::ee_read, 2, 4, E::ee_date},   {18, Op::ee_set, 3, 0, E::ee_board},
-    {19, Op::ee_read, 2, 3, E::ee_board},  {24, Op::ack, 2, 0},         {25, Op::read_io, 4, 5},
-    {26, Op::write_io, 5, 0},     {27, Op::version, 2, 3},     {28, Op::ramp_load, 15, 0},
-    {30, Op::ramp_data, 4, 3},    {31, Op::ramp_complete, 2, 0}, {32, Op::ack, 2, 0},
-    {33, Op::ramp_delete, 3, 0},  {34, Op::ramp_idle, 2, 3},   {35, Op::ramp_start, 3, 0},
-    {36, Op::power_chk, 2, 3},    {40, Op::update_rate, 5, 3}, {41, Op::ack, 10, 0},
+    {1, Op::ack, 3, 0},
+    {3, Op::llc_set, 4, 0},
+    {4, Op::llc_read, 2, 4},
+    {7, Op::ramp_request, 2, 14},
+    {8, Op::ee_set, 6, 0, E::ee_serial},
+    {9, Op::ee_read, 2, 6, E::ee_serial},
+    {10, Op::ee_set, 3, 0, E::ee_camera},
+    {11, Op::ee_read, 2, 3, E::ee_camera},
+    {12, Op::ee_set, 3, 0, E::ee_light},
+    {13, Op::ee_read, 2, 3, E::ee_light},
+    {14, Op::ee_set, 3, 0, E::ee_system},
+    {15, Op::ee_read, 2, 3, E::ee_system},
+    {16, Op::ee_set, 4, 0, E::ee_date},
+    {17, Op::ee_read, 2, 4, E::ee_date},
+    {18, Op::ee_set, 3, 0, E::ee_board},
+    {19, Op::ee_read, 2, 3, E::ee_board},
+    {24, Op::ack, 2, 0},
+    {25, Op::read_io, 4, 5},
+    {26, Op::write_io, 5, 0},
+    {27, Op::version, 2, 3},
+    {28, Op::ramp_load, 15, 0},
+    {30, Op::ramp_data, 4, 3},
+    {31, Op::ramp_complete, 2, 0},
+    {32, Op::ack, 2, 0},
+    {33, Op::ramp_delete, 3, 0},
+    {34, Op::ramp_idle, 2, 3},
+    {35, Op::ramp_start, 3, 0},
+    {36, Op::power_chk, 2, 3},
+    {40, Op::update_rate, 5, 3},
+    {41, Op::ack, 10, 0},
 };
 
 std::span<const InstrumentBoard::Entry> table(BoardKind k) {
@@ -144,8 +223,12 @@ const InstrumentBoard::Entry* InstrumentBoard::find(uint8_t code) const {
   return nullptr;
 }
 
-std::vector<uint8_t> InstrumentBoard::ack() const { return framer_.wrap(std::vector<uint8_t>{0xFF}); }
-std::vector<uint8_t> InstrumentBoard::nak() const { return framer_.wrap(std::vector<uint8_t>{0xFE}); }
+std::vector<uint8_t> InstrumentBoard::ack() const {
+  return framer_.wrap(std::vector<uint8_t>{0xFF});
+}
+std::vector<uint8_t> InstrumentBoard::nak() const {
+  return framer_.wrap(std::vector<uint8_t>{0xFE});
+}
 std::vector<uint8_t> InstrumentBoard::data(uint8_t code, std::vector<uint8_t> bytes) const {
   bytes.insert(bytes.begin(), code);
   return framer_.wrap(bytes);
@@ -167,20 +250,13 @@ std::vector<uint8_t> InstrumentBoard::answer(const Entry& e, const std::vector<u
   const bool twelve_bit = kind_ == BoardKind::uz1 || kind_ == BoardKind::lumen;
   const int top = kind_ == BoardKind::uz1 ? 4095 : 3685;
   switch (e.op) {
-    case Op::ack:
-      return ack();
-    case Op::llc_set:
-      light_ = twelve_bit ? top - static_cast<int>(be(p)) : p[0];
-      return ack();
+    case Op::ack: return ack();
+    case Op::llc_set: light_ = twelve_bit ? top - static_cast<int>(be(p)) : p[0]; return ack();
     case Op::llc_read:
       return reply_bytes(static_cast<uint32_t>(twelve_bit ? top - light_ : light_));
-    case Op::ee_set:
-      ee_[e.word] = be(p);
-      return ack();
-    case Op::ee_read:
-      return reply_bytes(ee_[e.word]);
-    case Op::version:
-      return reply_bytes(version_);
+    case Op::ee_set: ee_[e.word] = be(p); return ack();
+    case Op::ee_read: return reply_bytes(ee_[e.word]);
+    case Op::version: return reply_bytes(version_);
     case Op::ramp_load: {
       if (p[0] >= slots_.size()) return nak();
       Slot s;
@@ -208,8 +284,7 @@ std::vector<uint8_t> InstrumentBoard::answer(const Entry& e, const std::vector<u
       if (p[0] >= slots_.size()) return nak();
       slots_[p[0]] = Slot{};
       return ack();
-    case Op::ramp_idle:
-      return reply_bytes(idle() ? 1 : 0);
+    case Op::ramp_idle: return reply_bytes(idle() ? 1 : 0);
     case Op::ramp_start:
       if (p[0] >= slots_.size() || !slots_[p[0]].loaded) return nak();
       busy_until_ = u_ticks_ms() + ramp_ms_;
@@ -223,8 +298,7 @@ std::vector<uint8_t> InstrumentBoard::answer(const Entry& e, const std::vector<u
       }
       return data(e.code, bytes);
     }
-    case Op::power_chk:
-      return reply_bytes(fault_);
+    case Op::power_chk: return reply_bytes(fault_);
     case Op::read_io: {
       const int address = static_cast<int>(be({p.data(), 2}));
       if (address < kIoFirst || address > kIoLast) return nak();
@@ -262,8 +336,7 @@ std::vector<uint8_t> InstrumentBoard::answer(const Entry& e, const std::vector<u
       if (moving) --rs_moving_;
       return reply_bytes(moving ? 1 : 0);
     }
-    case Op::ramp_data:
-      break;
+    case Op::ramp_data: break;
   }
   return nak();
 }

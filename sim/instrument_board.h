@@ -32,15 +32,15 @@ class InstrumentBoard final : public DeviceModel {
  public:
   /// One ramp slot.
   struct Slot {
-    bool loaded = false;    ///< RAMP_COMPLETE came with every announced point
-    bool loading = false;   ///< between RAMP_LOAD and RAMP_COMPLETE
-    uint8_t ramp_id = 0;    ///< rampID of RAMP_LOAD
-    uint8_t polar = 0;      ///< polar of RAMP_LOAD
-    uint16_t announced = 0;  ///< nPoints of RAMP_LOAD
-    uint16_t offset = 0,     ///< offset of RAMP_LOAD
-        trig_start = 0,      ///< trigger start of RAMP_LOAD
-        trig_end = 0,        ///< trigger end of RAMP_LOAD
-        update_rate = 0;     ///< update rate of RAMP_LOAD
+    bool loaded = false;           ///< RAMP_COMPLETE came with every announced point
+    bool loading = false;          ///< between RAMP_LOAD and RAMP_COMPLETE
+    uint8_t ramp_id = 0;           ///< rampID of RAMP_LOAD
+    uint8_t polar = 0;             ///< polar of RAMP_LOAD
+    uint16_t announced = 0;        ///< nPoints of RAMP_LOAD
+    uint16_t offset = 0,           ///< offset of RAMP_LOAD
+        trig_start = 0,            ///< trigger start of RAMP_LOAD
+        trig_end = 0,              ///< trigger end of RAMP_LOAD
+        update_rate = 0;           ///< update rate of RAMP_LOAD
     std::vector<uint16_t> points;  ///< the points received
   };
 
@@ -71,7 +71,9 @@ class InstrumentBoard final : public DeviceModel {
   /// The byte at an address of the I/O space kIoFirst..kIoLast.
   uint8_t io(int address) const { return io_.at(static_cast<std::size_t>(address - kIoFirst)); }
   /// Sets the byte at an address of the I/O space kIoFirst..kIoLast.
-  void set_io(int address, uint8_t value) { io_.at(static_cast<std::size_t>(address - kIoFirst)) = value; }
+  void set_io(int address, uint8_t value) {
+    io_.at(static_cast<std::size_t>(address - kIoFirst)) = value;
+  }
   /// POWER_CHK answers this byte.
   void set_fault(uint8_t byte) { fault_ = byte; }
   /// After RAMP_START the engine is busy this long on the library's clock.

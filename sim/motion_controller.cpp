@@ -61,7 +61,7 @@ struct MotionController::Entry {
   char code[3];
   Op op;
   Args args;
-  int values;  // numbers after the axis
+  int values;                        // numbers after the axis
   int min_major = 0, min_minor = 0;  // the firmware that has it
 };
 
@@ -99,26 +99,46 @@ const Entry kCodes[] = {
     {"ZH", Op::z_home, Args::one, 0, 2, 0},
     // The settings of the configuration file, and the joystick and motion
     // chip set-up.
-    {"JN", Op::setting, Args::any, 0}, {"ZD", Op::setting, Args::any, 0},
-    {"GA", Op::setting, Args::any, 0}, {"GE", Op::setting, Args::any, 0},
-    {"HT", Op::setting, Args::any, 0}, {"GL", Op::setting, Args::any, 0},
-    {"LD", Op::setting, Args::any, 0}, {"LP", Op::setting, Args::any, 0},
-    {"HD", Op::setting, Args::any, 0}, {"DV", Op::setting, Args::any, 0},
-    {"DR", Op::setting, Args::any, 0}, {"PR", Op::setting, Args::any, 0},
-    {"MR", Op::setting, Args::any, 0}, {"DO", Op::setting, Args::any, 0},
-    {"DF", Op::setting, Args::any, 0}, {"DL", Op::setting, Args::any, 0},
-    {"SC", Op::setting, Args::any, 0}, {"SK", Op::setting, Args::any, 0},
-    {"MS", Op::setting, Args::any, 0}, {"MA", Op::setting, Args::any, 0},
-    {"PS", Op::setting, Args::any, 0}, {"PA", Op::setting, Args::any, 0},
-    {"AL", Op::setting, Args::any, 0}, {"AH", Op::setting, Args::any, 0},
-    {"MU", Op::setting, Args::any, 0}, {"PT", Op::setting, Args::any, 0},
-    {"NM", Op::setting, Args::any, 0}, {"EK", Op::setting, Args::any, 0},
-    {"SD", Op::setting, Args::any, 0}, {"ER", Op::setting, Args::any, 0},
-    {"SA", Op::setting, Args::any, 0}, {"IA", Op::setting, Args::any, 0},
-    {"HL", Op::setting, Args::any, 0}, {"JZ", Op::setting, Args::any, 0},
-    {"PV", Op::setting, Args::any, 0}, {"ZR", Op::setting, Args::any, 0},
-    {"MC", Op::setting, Args::any, 0}, {"FR", Op::setting, Args::any, 0},
-    {"BL", Op::setting, Args::any, 0}, {"AJ", Op::setting, Args::any, 0},
+    {"JN", Op::setting, Args::any, 0},
+    {"ZD", Op::setting, Args::any, 0},
+    {"GA", Op::setting, Args::any, 0},
+    {"GE", Op::setting, Args::any, 0},
+    {"HT", Op::setting, Args::any, 0},
+    {"GL", Op::setting, Args::any, 0},
+    {"LD", Op::setting, Args::any, 0},
+    {"LP", Op::setting, Args::any, 0},
+    {"HD", Op::setting, Args::any, 0},
+    {"DV", Op::setting, Args::any, 0},
+    {"DR", Op::setting, Args::any, 0},
+    {"PR", Op::setting, Args::any, 0},
+    {"MR", Op::setting, Args::any, 0},
+    {"DO", Op::setting, Args::any, 0},
+    {"DF", Op::setting, Args::any, 0},
+    {"DL", Op::setting, Args::any, 0},
+    {"SC", Op::setting, Args::any, 0},
+    {"SK", Op::setting, Args::any, 0},
+    {"MS", Op::setting, Args::any, 0},
+    {"MA", Op::setting, Args::any, 0},
+    {"PS", Op::setting, Args::any, 0},
+    {"PA", Op::setting, Args::any, 0},
+    {"AL", Op::setting, Args::any, 0},
+    {"AH", Op::setting, Args::any, 0},
+    {"MU", Op::setting, Args::any, 0},
+    {"PT", Op::setting, Args::any, 0},
+    {"NM", Op::setting, Args::any, 0},
+    {"EK", Op::setting, Args::any, 0},
+    {"SD", Op::setting, Args::any, 0},
+    {"ER", Op::setting, Args::any, 0},
+    {"SA", Op::setting, Args::any, 0},
+    {"IA", Op::setting, Args::any, 0},
+    {"HL", Op::setting, Args::any, 0},
+    {"JZ", Op::setting, Args::any, 0},
+    {"PV", Op::setting, Args::any, 0},
+    {"ZR", Op::setting, Args::any, 0},
+    {"MC", Op::setting, Args::any, 0},
+    {"FR", Op::setting, Args::any, 0},
+    {"BL", Op::setting, Args::any, 0},
+    {"AJ", Op::setting, Args::any, 0},
     {"JL", Op::setting, Args::any, 0},
 };
 
@@ -201,7 +221,8 @@ int64_t MotionController::position_locked(const Axis& a, int64_t now) const {
   if (!a.moving) return a.position;
   const int64_t span = a.goal - a.position;
   const int64_t dist = span < 0 ? -span : span;
-  const int64_t travelled = (std::min(now, a.end_ms) - a.start_ms) * a.velocity * kRateUnit / kRateDivisor;
+  const int64_t travelled =
+      (std::min(now, a.end_ms) - a.start_ms) * a.velocity * kRateUnit / kRateDivisor;
   if (travelled >= dist) return a.goal;
   return span < 0 ? a.position - travelled : a.position + travelled;
 }
@@ -221,7 +242,9 @@ int MotionController::error_locked(const Axis& a) const {
   return killed_ ? kKilled : a.error;
 }
 
-void MotionController::emit_locked(std::string_view text) { outbox_.push_back(framer_.wrap(to_bytes(text))); }
+void MotionController::emit_locked(std::string_view text) {
+  outbox_.push_back(framer_.wrap(to_bytes(text)));
+}
 
 void MotionController::settle_locked(int64_t now) {
   for (std::size_t i = 0; i < axes_.size(); ++i) {
@@ -237,7 +260,8 @@ void MotionController::settle_locked(int64_t now) {
         a.homed = true;
         a.position = a.setup.home_position;
       }
-      emit_locked(Text("FH").num(static_cast<int64_t>(i)).num(a.setup.home_found ? 1 : 0).blank().str());
+      emit_locked(
+          Text("FH").num(static_cast<int64_t>(i)).num(a.setup.home_found ? 1 : 0).blank().str());
     }
   }
 }
@@ -292,7 +316,8 @@ std::vector<std::vector<uint8_t>> MotionController::handle(const Frame& request)
   settle_locked(now);
   const std::vector<uint8_t> nak = framer_.wrap(std::vector<uint8_t>{kNak});
   const std::string text = request.text();
-  const Entry* e = request.intact && text.size() >= 2 ? find(std::string_view(text).substr(0, 2)) : nullptr;
+  const Entry* e =
+      request.intact && text.size() >= 2 ? find(std::string_view(text).substr(0, 2)) : nullptr;
   if (e == nullptr || !firmware_at_least(e->min_major, e->min_minor)) {
     ++naks_;
     return {nak};
@@ -348,7 +373,9 @@ bool MotionController::execute(const Entry& e, std::span<const int64_t> args, st
   // The axes a command names: one, or all six.
   std::size_t first = 0, last = 0;
   if (e.args == Args::axis_or_all || e.args == Args::axis || e.args == Args::joy_axis) {
-    const int64_t top = e.args == Args::axis ? kAxes - 1 : e.args == Args::joy_axis ? kAxes + 1 : kAllAxes;
+    const int64_t top = e.args == Args::axis       ? kAxes - 1
+                        : e.args == Args::joy_axis ? kAxes + 1
+                                                   : kAllAxes;
     if (args[0] < 0 || args[0] > top) return false;
     if (args[0] == kAxes + 1) return true;  // JE 7: no axis of its own
     first = args[0] == kAllAxes ? 0 : static_cast<std::size_t>(args[0]);
@@ -388,17 +415,13 @@ bool MotionController::execute(const Entry& e, std::span<const int64_t> args, st
         a.joystick = true;
       });
       return true;
-    case Op::joy_off:
-      each([&](Axis& a) { a.joystick = false; });
-      return true;
+    case Op::joy_off: each([&](Axis& a) { a.joystick = false; }); return true;
     case Op::reports_on:
       if (!reports_) next_report_ = now + report_period_;
       reports_ = true;
       return true;
     case Op::reports_off: reports_ = false; return true;
-    case Op::axis_reports:
-      each([&](Axis& a) { a.reports = args[1] != 0; });
-      return true;
+    case Op::axis_reports: each([&](Axis& a) { a.reports = args[1] != 0; }); return true;
     case Op::move: move_locked(axes_[first], args[1], now); return true;
     case Op::go_home: {
       Axis& a = axes_[first];
@@ -436,7 +459,8 @@ bool MotionController::execute(const Entry& e, std::span<const int64_t> args, st
     case Op::errors: {
       Text t(e.code);
       for (const Axis& a : axes_) t.num(e.op == Op::status ? status_locked(a) : error_locked(a));
-      t.num(e.op == Op::status ? (killed_ ? kKillSwitch : kStopped) : (killed_ ? kKilled : kNoError));
+      t.num(e.op == Op::status ? (killed_ ? kKillSwitch : kStopped)
+                               : (killed_ ? kKilled : kNoError));
       reply = t.str();
       return true;
     }
@@ -459,7 +483,9 @@ bool MotionController::execute(const Entry& e, std::span<const int64_t> args, st
       config_first_ = static_cast<int>(args[0]);
       config_second_ = static_cast<int>(args[1]);
       return true;
-    case Op::axis_config: reply = Text("GC").num(args[0]).num(axes_[first].setup.config).blank().str(); return true;
+    case Op::axis_config:
+      reply = Text("GC").num(args[0]).num(axes_[first].setup.config).blank().str();
+      return true;
     case Op::set_axis_config: axes_[first].setup.config = static_cast<int>(args[1]); return true;
     case Op::z_home: {
       Axis& a = axes_[static_cast<std::size_t>(z_axis_)];
@@ -488,7 +514,8 @@ std::vector<std::vector<uint8_t>> MotionController::unasked() {
   settle_locked(now);
   if (reports_ && now >= next_report_) {
     Text t("RP");
-    for (const Axis& a : axes_) t.num(a.setup.present && a.reports ? position_locked(a, now) : kUnknown);
+    for (const Axis& a : axes_)
+      t.num(a.setup.present && a.reports ? position_locked(a, now) : kUnknown);
     emit_locked(t.str());
     next_report_ = now + report_period_;
   }

@@ -53,8 +53,8 @@ uint8_t motion_checksum(std::span<const uint8_t> bytes);
 /// A simulated serial motion controller (see the file comment).
 class MotionController final : public DeviceModel {
  public:
-  static constexpr int kAxes = 6;     ///< stage axes, numbered 0..5
-  static constexpr int kAllAxes = 6;  ///< the axis number meaning every axis
+  static constexpr int kAxes = 6;        ///< stage axes, numbered 0..5
+  static constexpr int kAllAxes = 6;     ///< the axis number meaning every axis
   static constexpr uint8_t kAck = 0x06;  ///< the byte of an ACK line
   static constexpr uint8_t kNak = 0x15;  ///< the byte of a NAK line
   /// The position of an axis that is not there or does not report.
@@ -85,32 +85,32 @@ class MotionController final : public DeviceModel {
 
   /// An axis as the test sets it up; set_axis stops whatever it was doing.
   struct AxisSetup {
-    bool present = true;    ///< false: the axis is not there
-    bool homed = false;     ///< the axis starts homed
-    int64_t position = 0;   ///< the starting position, counts
+    bool present = true;   ///< false: the axis is not there
+    bool homed = false;    ///< the axis starts homed
+    int64_t position = 0;  ///< the starting position, counts
     /// Limit switches, in counts; a move that reaches one stops there.
     int64_t low_limit = -kNoLimit;
     int64_t high_limit = kNoLimit;  ///< see low_limit
-    int64_t home_position = 0;  ///< where a home search leaves the axis
-    int64_t home_delay_ms = 0;  ///< how long a home search takes
-    bool home_found = true;     ///< false: the search ends with "found 0"
-    int config = 0;             ///< the value of "GC"
+    int64_t home_position = 0;      ///< where a home search leaves the axis
+    int64_t home_delay_ms = 0;      ///< how long a home search takes
+    bool home_found = true;         ///< false: the search ends with "found 0"
+    int config = 0;                 ///< the value of "GC"
   };
 
   /// What the controller holds for an axis, at the time of asking.
   struct AxisView {
-    int status = kStopped;   ///< as "RS" reports it
-    int error = kNoError;    ///< as "RE" reports it
-    int64_t position = 0;    ///< counts, now
-    int64_t target = 0;  ///< where the last move was going
-    bool homed = false;      ///< a home search found home
-    bool homing = false;     ///< a home search runs
-    bool joystick = false;   ///< the joystick drives the axis
-    bool reports = true;  ///< included in position reports ("AP")
-    int mode = 0;         ///< 0 relative, 1 absolute
-    int accel = 1000;        ///< acceleration ("AA")
-    int velocity = 4096;     ///< velocity ("AR")
-    int ss_velocity = 100;   ///< start-stop velocity ("AS")
+    int status = kStopped;  ///< as "RS" reports it
+    int error = kNoError;   ///< as "RE" reports it
+    int64_t position = 0;   ///< counts, now
+    int64_t target = 0;     ///< where the last move was going
+    bool homed = false;     ///< a home search found home
+    bool homing = false;    ///< a home search runs
+    bool joystick = false;  ///< the joystick drives the axis
+    bool reports = true;    ///< included in position reports ("AP")
+    int mode = 0;           ///< 0 relative, 1 absolute
+    int accel = 1000;       ///< acceleration ("AA")
+    int velocity = 4096;    ///< velocity ("AR")
+    int ss_velocity = 100;  ///< start-stop velocity ("AS")
   };
 
   /// A controller with firmware 2.3, every axis present and stopped at 0.

@@ -16,7 +16,7 @@ TemperatureController::TemperatureController(std::string address)
     : address_(std::move(address)),
       // Process value, setpoint, output power, instrument mode and the two
       // configuration words the Lumen start-up sets.
-      params_{{"PV", "20.0"}, {"SL", "20.0"}, {"OP", "0.0"},
+      params_{{"PV", "20.0"},  {"SL", "20.0"},  {"OP", "0.0"},
               {"IM", "0000."}, {"QD", "0000."}, {"Q1", "0000."}} {}
 
 std::vector<std::vector<uint8_t>> TemperatureController::handle(const Frame& request) {

@@ -9,7 +9,15 @@
 
 namespace sim {
 
-enum class WaveMonitor::Op : uint8_t { laser_read, laser_set, status, calibration, ramp_range, cl, ss };
+enum class WaveMonitor::Op : uint8_t {
+  laser_read,
+  laser_set,
+  status,
+  calibration,
+  ramp_range,
+  cl,
+  ss
+};
 
 struct WaveMonitor::Entry {
   const char* text;  // the command up to its argument
@@ -22,7 +30,7 @@ namespace {
 using Op = WaveMonitor::Op;
 
 const WaveMonitor::Entry kCommands[] = {
-    {"LO?", Op::laser_read, false}, {"LO=", Op::laser_set, true}, {"MS?", Op::status, false},
+    {"LO?", Op::laser_read, false},  {"LO=", Op::laser_set, true},  {"MS?", Op::status, false},
     {"CC?", Op::calibration, false}, {"RR=", Op::ramp_range, true}, {"CL=", Op::cl, true},
     {"SS=", Op::ss, true},
 };
@@ -88,9 +96,7 @@ std::vector<std::vector<uint8_t>> WaveMonitor::handle(const Frame& request) {
 std::vector<uint8_t> WaveMonitor::answer(const Entry& e, const std::string& argument) {
   Answer out;
   switch (e.op) {
-    case Op::laser_read:
-      out.put32(laser_on() ? 0x8000u : 0u);
-      break;
+    case Op::laser_read: out.put32(laser_on() ? 0x8000u : 0u); break;
     case Op::laser_set: {
       if (argument != "0" && argument != "1") return {kNak};
       laser_before_ = laser_on();

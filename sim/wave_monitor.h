@@ -79,7 +79,7 @@ class WaveMonitor final : public DeviceModel {
 
   LineFramer framer_;
   int64_t switch_delay_ms_ = 0;
-  bool laser_ = false;       ///< the state asked for last
+  bool laser_ = false;         ///< the state asked for last
   bool laser_before_ = false;  ///< shown until the switch is done
   int64_t switch_done_ = 0;
   std::array<uint32_t, 9> status_{};

@@ -23,15 +23,37 @@
 namespace {
 
 // The entries in the table's order.
-constexpr std::array<const char*, FX_ACQ_ENTRY_COUNT> kEntryNames = {
-    "InitDeviceMgr",         "FreeDeviceResources",     "GetNumAcqDevices",       "GetFirstAcqDeviceName",
-    "GetNextAcqDeviceName",  "GetAcqDeviceId",          "SetCurrentAcqDevice",    "OpenDevice",
-    "CloseDevice",           "ReadDevice",              "AcquireStart",           "AcquireStop",
-    "AcqDeviceQuery",        "AcqDeviceSet",            "GetLastAcqError",        "GetNumInputDevices",
-    "GetFirstInputDeviceName", "GetNextInputDeviceName", "GetInputDeviceId",      "SetCurrentInputDevice",
-    "GetCurrentInputDevice", "AcqInputDeviceQuery",     "AcqInputDeviceSet",      "GetNumInputModes",
-    "GetFirstInputModeName", "GetNextInputModeName",    "GetInputModeId",         "SetCurrentInputMode",
-    "GetCurrentInputMode",   "AcqInputModeQuery",       "AcqInputModeSet"};
+constexpr std::array<const char*, FX_ACQ_ENTRY_COUNT> kEntryNames = {"InitDeviceMgr",
+                                                                     "FreeDeviceResources",
+                                                                     "GetNumAcqDevices",
+                                                                     "GetFirstAcqDeviceName",
+                                                                     "GetNextAcqDeviceName",
+                                                                     "GetAcqDeviceId",
+                                                                     "SetCurrentAcqDevice",
+                                                                     "OpenDevice",
+                                                                     "CloseDevice",
+                                                                     "ReadDevice",
+                                                                     "AcquireStart",
+                                                                     "AcquireStop",
+                                                                     "AcqDeviceQuery",
+                                                                     "AcqDeviceSet",
+                                                                     "GetLastAcqError",
+                                                                     "GetNumInputDevices",
+                                                                     "GetFirstInputDeviceName",
+                                                                     "GetNextInputDeviceName",
+                                                                     "GetInputDeviceId",
+                                                                     "SetCurrentInputDevice",
+                                                                     "GetCurrentInputDevice",
+                                                                     "AcqInputDeviceQuery",
+                                                                     "AcqInputDeviceSet",
+                                                                     "GetNumInputModes",
+                                                                     "GetFirstInputModeName",
+                                                                     "GetNextInputModeName",
+                                                                     "GetInputModeId",
+                                                                     "SetCurrentInputMode",
+                                                                     "GetCurrentInputMode",
+                                                                     "AcqInputModeQuery",
+                                                                     "AcqInputModeSet"};
 static_assert(sizeof(fx_acq_table_t) == FX_ACQ_ENTRY_COUNT * sizeof(void*));
 
 constexpr std::array<const char*, FX_LD_ENTRY_COUNT> kDisplayNames = {
@@ -43,7 +65,8 @@ constexpr int kLockWaitMs = 500;
 constexpr const char* kEnvVars[] = {"PULSARRES", "PULSARVCF", "PULSARDCF"};
 
 std::string default_library() {
-  return std::string(plat::kSharedLibraryPrefix) + "FxAcq" + std::string(plat::kSharedLibrarySuffix);
+  return std::string(plat::kSharedLibraryPrefix) + "FxAcq" +
+         std::string(plat::kSharedLibrarySuffix);
 }
 
 struct Module {
@@ -109,7 +132,9 @@ void list_ini_file(const char* ini_file) {
 }
 
 // Truncated toward zero, then held to the field's range; NaN gives 0.
-int16_t to_int16(double v) { return static_cast<int16_t>(std::clamp(u_saturated_int(v), -32768, 32767)); }
+int16_t to_int16(double v) {
+  return static_cast<int16_t>(std::clamp(u_saturated_int(v), -32768, 32767));
+}
 
 // A query's value, or `fallback` when the key has none.
 double query(fx_AcqInputModeQuery ask, const char* key, double fallback) {
@@ -148,7 +173,8 @@ int take_lock() {
   // A refusal before the wait is over means the lock could not be made.
   if (plat::monotonic_ms() - start < kLockWaitMs / 2)
     return fail_timed("%s: Cannot create system resource\n", "acq_mgrinit", ERR_ACQ_INIT_DEV);
-  return fail_timed("%s: Acquisition system in use by another process\n", "acq_mgrinit", ERR_ACQ_INIT_DEV);
+  return fail_timed("%s: Acquisition system in use by another process\n", "acq_mgrinit",
+                    ERR_ACQ_INIT_DEV);
 }
 
 int start_up(sysInfo_t* s, int selector, const char* cal_file) {
@@ -172,14 +198,17 @@ int start_up(sysInfo_t* s, int selector, const char* cal_file) {
   u_log_fn("Num cameras                = %d\n", a.cameraCount);
   u_log_fn("Num primary camera modes   = %d\n", a.modeCount);
   u_log_fn("Num secondary camera modes = %d\n", a.secondaryModeCount);
-  u_log_fn("Primary camera type        = %s\n", std::string(felbrin::cal::camera_type_name(s->cameraType)).c_str());
+  u_log_fn("Primary camera type        = %s\n",
+           std::string(felbrin::cal::camera_type_name(s->cameraType)).c_str());
 
   const fx_acq_table_t& t = *bound_table();
   if (t.SetCurrentAcqDevice(a.currentDevice) == 0)
-    return fail_timed("%s: Cannot select the current acquisition device\n", "acq_mgrinit", ERR_ACQ_INVALID_DEVICE);
+    return fail_timed("%s: Cannot select the current acquisition device\n", "acq_mgrinit",
+                      ERR_ACQ_INVALID_DEVICE);
   if (const char* config = u_config_dir()) t.AcqDeviceSet("CFG FILE PATH", config);
   if (t.SetCurrentInputDevice(a.primaryInput) == 0)
-    return fail_timed("%s: Cannot set selected input device\n", "acq_mgrinit", ERR_ACQ_INVALID_DEVICE);
+    return fail_timed("%s: Cannot set selected input device\n", "acq_mgrinit",
+                      ERR_ACQ_INVALID_DEVICE);
   return 0;
 }
 
@@ -216,7 +245,8 @@ acq_mode_t mode_values(const fx_acq_table_t& t, int id) {
   m.resolution = resolution;
   m.bytesPerPixel = static_cast<int32_t>((static_cast<int64_t>(resolution) + 7) / 8);
   double period = 0;
-  if (t.AcqInputModeQuery("MEAS INTEGRATION PERIOD", &period) == 0) period = m.dataRate > 0 ? 1000 / m.dataRate : 0;
+  if (t.AcqInputModeQuery("MEAS INTEGRATION PERIOD", &period) == 0)
+    period = m.dataRate > 0 ? 1000 / m.dataRate : 0;
   m.integrationPeriod = u_saturated_int(period);
   return m;
 }
@@ -239,7 +269,8 @@ int acq_mgropen(const char* ini_file) {
     m.table = *installed;
   } else {
     m.library = u_load_library(name, nullptr);
-    if (m.library == nullptr) return fail("%s: FxAcq.dll missing\n", "acq_mgropen", ERR_ACQ_MISSING_DLL);
+    if (m.library == nullptr)
+      return fail("%s: FxAcq.dll missing\n", "acq_mgropen", ERR_ACQ_MISSING_DLL);
     if (!resolve(m.library, kEntryNames, m.table)) {
       u_log_fn("%s: FxAcq.dll invalid or corrupted\n", "acq_mgropen");
       acq_mgrclose(nullptr);
@@ -252,7 +283,8 @@ int acq_mgropen(const char* ini_file) {
   u_log_fn("Initializing FxAcq.dll\n");
   if (ini_file != nullptr) list_ini_file(ini_file);
   if (m.table.InitDeviceMgr(ini_file) == 0) {
-    u_log_timed("%s: FxAcq.dll initialization failed - verify that FxAcq.ini is correct\n", "acq_mgropen");
+    u_log_timed("%s: FxAcq.dll initialization failed - verify that FxAcq.ini is correct\n",
+                "acq_mgropen");
     acq_mgrclose(nullptr);
     return ERR_ACQ_INIT_DEV;
   }
@@ -285,7 +317,8 @@ void fx_ld_init() {
   m.display_table = fx_ld_table_t{};
   m.display_bound = false;
   // The module named in FxAcq.ini, whatever initialisation file the library got.
-  const std::string name = plat::host::ini_value("FxAcq.ini", "ACQDEVICE1", "MODULE", "pulsaracq.dll");
+  const std::string name =
+      plat::host::ini_value("FxAcq.ini", "ACQDEVICE1", "MODULE", "pulsaracq.dll");
   m.display = plat::host::load_library(name.c_str());
   if (m.display == nullptr) u_log_fn("%s: unable to access frame grabber DLL", "fx_ld_init");
   if (m.display != nullptr && resolve(m.display, kDisplayNames, m.display_table)) {
@@ -359,10 +392,13 @@ int acq_getdevices(sysInfo_t* s) {
   int32_t ids[ACQ_MAX_DEVICES] = {};
   for (int i = 0; i < n; ++i) {
     const char* name = i == 0 ? t->GetFirstAcqDeviceName() : t->GetNextAcqDeviceName();
-    if (name == nullptr) return fail_timed("%s: specified device does not exist\n", "acq_getdevices", ERR_ACQ_INIT_DEV);
+    if (name == nullptr)
+      return fail_timed("%s: specified device does not exist\n", "acq_getdevices",
+                        ERR_ACQ_INIT_DEV);
     ids[i] = t->GetAcqDeviceId(name);
     if (ids[i] == 0)
-      return fail_timed("%s: cannot retrieve specified device ID\n", "acq_getdevices", ERR_ACQ_INIT_DEV);
+      return fail_timed("%s: cannot retrieve specified device ID\n", "acq_getdevices",
+                        ERR_ACQ_INIT_DEV);
   }
   std::copy(std::begin(ids), std::end(ids), std::begin(a.deviceIds));
   a.currentDevice = ids[0];
@@ -379,16 +415,19 @@ int acq_getinputdev(sysInfo_t* s) {
   if (t == nullptr || a.deviceCount < 1) return ERR_ACQ_INIT_DEV;
   for (int d = 0; d < std::min(a.deviceCount, ACQ_MAX_DEVICES); ++d) {
     if (t->SetCurrentAcqDevice(a.deviceIds[d]) == 0)
-      return fail("%s: cannot set selected acquisition device\n", "acq_getinputdev", ERR_ACQ_INVALID_DEVICE);
+      return fail("%s: cannot set selected acquisition device\n", "acq_getinputdev",
+                  ERR_ACQ_INVALID_DEVICE);
     const int n = t->GetNumInputDevices();
-    if (n < 1) return fail("%s: no valid input devices\n", "acq_getinputdev", ERR_ACQ_INVALID_DEVICE);
+    if (n < 1)
+      return fail("%s: no valid input devices\n", "acq_getinputdev", ERR_ACQ_INVALID_DEVICE);
     // A row has room for three cameras, whatever the device reports.
     for (int i = 0; i < std::min(n, ACQ_MAX_INPUTS); ++i) {
       const char* name = i == 0 ? t->GetFirstInputDeviceName() : t->GetNextInputDeviceName();
       if (name == nullptr) continue;
       a.inputIds[d][i] = t->GetInputDeviceId(name);
       if (a.inputIds[d][i] == 0)
-        return fail("%s: cannot set selected input device\n", "acq_getinputdev", ERR_ACQ_INVALID_DEVICE);
+        return fail("%s: cannot set selected input device\n", "acq_getinputdev",
+                    ERR_ACQ_INVALID_DEVICE);
     }
   }
   // Column by column: the first camera of every device comes before any
@@ -419,7 +458,8 @@ int acq_getinputmodes(sysInfo_t* s) {
     return fail("%s: Cannot set selected input device\n", kWho, ERR_ACQ_INVALID_DEVICE);
   const int n = t->GetNumInputModes();
   if (n <= 0) return fail("%s: No valid input modes\n", kWho, ERR_ACQ_INVALID_DEVICE);
-  if (n > ACQ_MAX_MODES) return fail("%s: Number of input modes exceeds maximum\n", kWho, ERR_ACQ_INVALID_DEVICE);
+  if (n > ACQ_MAX_MODES)
+    return fail("%s: Number of input modes exceeds maximum\n", kWho, ERR_ACQ_INVALID_DEVICE);
   for (int i = 0; i < n; ++i) {
     const char* name = i == 0 ? t->GetFirstInputModeName() : t->GetNextInputModeName();
     if (name == nullptr) continue;
@@ -434,10 +474,12 @@ int acq_getinputmodes(sysInfo_t* s) {
     // The device whose row holds the secondary camera; the first device is
     // selected already.
     for (int d = 1; d < std::min(a.deviceCount, ACQ_MAX_DEVICES); ++d) {
-      if (std::find(std::begin(a.inputIds[d]), std::end(a.inputIds[d]), a.secondaryInput) == std::end(a.inputIds[d]))
+      if (std::find(std::begin(a.inputIds[d]), std::end(a.inputIds[d]), a.secondaryInput) ==
+          std::end(a.inputIds[d]))
         continue;
       if (t->SetCurrentAcqDevice(a.deviceIds[d]) == 0)
-        return fail("%s: Cannot select the current acquisition device\n", kWho, ERR_ACQ_INVALID_DEVICE);
+        return fail("%s: Cannot select the current acquisition device\n", kWho,
+                    ERR_ACQ_INVALID_DEVICE);
       break;
     }
     if (t->SetCurrentInputDevice(a.secondaryInput) == 0)
@@ -452,7 +494,8 @@ int acq_getinputmodes(sysInfo_t* s) {
   }
   a.highestMode = a.modeCount - 1;
   double buffers = 0;
-  a.grabDataBuffers = t->AcqDeviceQuery("GRAB DATA BUFFERS", &buffers) != 0 ? u_saturated_int(buffers) : 0;
+  a.grabDataBuffers =
+      t->AcqDeviceQuery("GRAB DATA BUFFERS", &buffers) != 0 ? u_saturated_int(buffers) : 0;
   return 0;
 }
 

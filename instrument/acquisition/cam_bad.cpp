@@ -52,7 +52,8 @@ class SectionReader {
     felbrin::TextLine line;
     while (next_line(file_, line, counter_)) {
       text_ = line.text;
-      if (line.length > kLineMax) return fail("Line longer than " + std::to_string(kLineMax) + " characters\r\n", false);
+      if (line.length > kLineMax)
+        return fail("Line longer than " + std::to_string(kLineMax) + " characters\r\n", false);
       std::string work = line.text;
       const char* first = u_strtok(work.data(), kDelimiters);
       if (first == nullptr || first[0] == '#') continue;
@@ -70,7 +71,8 @@ class SectionReader {
       }
       if (!header) return fail("Missing camera information.\r\n");
       if (points == CAM_BAD_MAX_POINTS) {
-        return fail("Too many bad pixels in section (maximum " + std::to_string(CAM_BAD_MAX_POINTS) + ").\r\n");
+        return fail("Too many bad pixels in section (maximum " +
+                    std::to_string(CAM_BAD_MAX_POINTS) + ").\r\n");
       }
       mx_xyv_list_t& list = entry_.badPixels;
       if (list.size < CAM_BAD_MAX_POINTS && mx_list_resize(&list, CAM_BAD_MAX_POINTS, true) != 0) {
@@ -151,7 +153,8 @@ void CamBadTableDelete::operator()(cam_bad_entry_t* table) const {
   u_free_fn(table);
 }
 
-int cam_bad_section_read(cam_bad_file_t* file, cam_bad_entry_t* entry, int* line, int* end, std::string* message) {
+int cam_bad_section_read(cam_bad_file_t* file, cam_bad_entry_t* entry, int* line, int* end,
+                         std::string* message) {
   if (message != nullptr) message->clear();
   int scratch_end = 1;
   int& ended = end != nullptr ? *end : scratch_end;
@@ -174,7 +177,8 @@ int cam_bad_section_read(cam_bad_file_t* file, cam_bad_entry_t* entry, int* line
 
 namespace felbrin {
 
-int cam_bad_read_stream(std::FILE* f, const char* name, cam_bad_entry_t* table, int* count, std::string* message) {
+int cam_bad_read_stream(std::FILE* f, const char* name, cam_bad_entry_t* table, int* count,
+                        std::string* message) {
   int scratch = 0;
   int& n = count != nullptr ? *count : scratch;
   n = 0;
@@ -189,7 +193,8 @@ int cam_bad_read_stream(std::FILE* f, const char* name, cam_bad_entry_t* table, 
     if (n == CAM_BAD_MAX_CAMERAS) {
       // A header read ahead is a section beyond the table's room.
       if (file.hasPushed) {
-        section_message = "Too many camera sections (maximum " + std::to_string(CAM_BAD_MAX_CAMERAS) + ").\r\n" +
+        section_message = "Too many camera sections (maximum " +
+                          std::to_string(CAM_BAD_MAX_CAMERAS) + ").\r\n" +
                           line_note(line, file.pushed, true);
         rc = ERR_CB_FILE_INVALID;
       }
@@ -204,7 +209,8 @@ int cam_bad_read_stream(std::FILE* f, const char* name, cam_bad_entry_t* table, 
     release_lists(table, n + (n < CAM_BAD_MAX_CAMERAS ? 1 : 0));
     n = 0;
     if (message != nullptr && rc == ERR_CB_FILE_INVALID)
-      *message = "Error reading bad pixel file \"" + std::string(name != nullptr ? name : "") + "\"\r\n" + section_message;
+      *message = "Error reading bad pixel file \"" + std::string(name != nullptr ? name : "") +
+                 "\"\r\n" + section_message;
   }
   return rc;
 }
@@ -228,7 +234,9 @@ int cam_bad_file_read(const char* path, cam_bad_entry_t* table, int* count, std:
 
 int cam_bad_sort(cam_bad_entry_t* table, int count) {
   if (count > 0 && table == nullptr) return ERR_INVALID_PARAM;
-  const auto before = [](const mx_xyv_t& a, const mx_xyv_t& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; };
+  const auto before = [](const mx_xyv_t& a, const mx_xyv_t& b) {
+    return a.x != b.x ? a.x < b.x : a.y < b.y;
+  };
   const auto same = [](const mx_xyv_t& a, const mx_xyv_t& b) { return a.x == b.x && a.y == b.y; };
   for (int i = 0; i < count; ++i) {
     mx_xyv_list_t& list = table[i].badPixels;
@@ -260,8 +268,9 @@ int16_t frame_size(int32_t size, int32_t under) {
 }
 
 int build_from_file(sysInfo_t* s, cam_bad_table_ptr table) {
-  const std::string name =
-      !s->badPixelFile.empty() ? s->badPixelFile : "bpix_" + std::to_string(s->serialNumber) + ".dat";
+  const std::string name = !s->badPixelFile.empty()
+                               ? s->badPixelFile
+                               : "bpix_" + std::to_string(s->serialNumber) + ".dat";
   const char* config = u_config_dir();
   if (config == nullptr) {
     u_log_fn("gen_cam_ped_filename: invalid config directory.\n");
@@ -292,7 +301,8 @@ int build_from_inline(sysInfo_t* s, cam_bad_table_ptr table) {
   entry.sizeY = frame_size(acq.cameraHeight, acq.grabUnder);
   entry.grabRate = acq.grabRate;
   if (mx_list_resize(&entry.badPixels, n, false) != 0) return ERR_NO_MEM;
-  for (int i = 0; i < n; ++i) entry.badPixels.data[i] = mx_xyv_t{s->badPixels[i].x, s->badPixels[i].y, 0.0f};
+  for (int i = 0; i < n; ++i)
+    entry.badPixels.data[i] = mx_xyv_t{s->badPixels[i].x, s->badPixels[i].y, 0.0f};
   if (const int rc = cam_bad_sort(table.get(), 1)) return rc;
   s->acq.camBad = std::move(table);
   s->acq.camBadCount = 1;
@@ -310,5 +320,6 @@ int gen_cam_ped_filename(sysInfo_t* s) {
   cam_bad_release(s);
   s->acq.badTableFromInline = false;
   if (!table) return ERR_NO_MEM;
-  return s->badPixelMode != 0 ? build_from_file(s, std::move(table)) : build_from_inline(s, std::move(table));
+  return s->badPixelMode != 0 ? build_from_file(s, std::move(table))
+                              : build_from_inline(s, std::move(table));
 }

@@ -51,7 +51,8 @@ int cam_bad_file_read(const char* path, cam_bad_entry_t* table, int* count, std:
 /// calls. *end is 1 when the file ended before any line of content. A header
 /// that starts the next section is kept in `file` for the next call.
 /// Errors: ERR_INVALID_PARAM, ERR_CB_FILE_INVALID (the list released), ERR_NO_MEM.
-int cam_bad_section_read(cam_bad_file_t* file, cam_bad_entry_t* entry, int* line, int* end, std::string* message);
+int cam_bad_section_read(cam_bad_file_t* file, cam_bad_entry_t* entry, int* line, int* end,
+                         std::string* message);
 
 /// Sorts each list by x, then y, and keeps one of each point.
 int cam_bad_sort(cam_bad_entry_t* table, int count);

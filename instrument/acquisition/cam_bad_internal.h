@@ -10,6 +10,7 @@ namespace felbrin {
 
 // cam_bad_file_read from the stream's position (binary mode); `name` is the
 // file name the messages show.
-int cam_bad_read_stream(std::FILE* f, const char* name, cam_bad_entry_t* table, int* count, std::string* message);
+int cam_bad_read_stream(std::FILE* f, const char* name, cam_bad_entry_t* table, int* count,
+                        std::string* message);
 
 }  // namespace felbrin

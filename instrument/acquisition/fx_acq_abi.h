@@ -90,37 +90,37 @@ typedef int (*fx_AcqInputModeSet)(const char* key, const void* value);
 
 /** The table in the order the binding resolves it. */
 typedef struct fx_acq_table_t {
-  fx_InitDeviceMgr InitDeviceMgr;  /**< see fx_InitDeviceMgr */
-  fx_FreeDeviceResources FreeDeviceResources;  /**< see fx_FreeDeviceResources */
-  fx_GetNumAcqDevices GetNumAcqDevices;  /**< see fx_GetNumAcqDevices */
-  fx_GetFirstAcqDeviceName GetFirstAcqDeviceName;  /**< see fx_GetFirstAcqDeviceName */
-  fx_GetNextAcqDeviceName GetNextAcqDeviceName;  /**< see fx_GetNextAcqDeviceName */
-  fx_GetAcqDeviceId GetAcqDeviceId;  /**< see fx_GetAcqDeviceId */
-  fx_SetCurrentAcqDevice SetCurrentAcqDevice;  /**< see fx_SetCurrentAcqDevice */
-  fx_OpenDevice OpenDevice;  /**< see fx_OpenDevice */
-  fx_CloseDevice CloseDevice;  /**< see fx_CloseDevice */
-  fx_ReadDevice ReadDevice;  /**< see fx_ReadDevice */
-  fx_AcquireStart AcquireStart;  /**< see fx_AcquireStart */
-  fx_AcquireStop AcquireStop;  /**< see fx_AcquireStop */
-  fx_AcqDeviceQuery AcqDeviceQuery;  /**< see fx_AcqDeviceQuery */
-  fx_AcqDeviceSet AcqDeviceSet;  /**< see fx_AcqDeviceSet */
-  fx_GetLastAcqError GetLastAcqError;  /**< see fx_GetLastAcqError */
-  fx_GetNumInputDevices GetNumInputDevices;  /**< see fx_GetNumInputDevices */
-  fx_GetFirstInputDeviceName GetFirstInputDeviceName;  /**< see fx_GetFirstInputDeviceName */
-  fx_GetNextInputDeviceName GetNextInputDeviceName;  /**< see fx_GetNextInputDeviceName */
-  fx_GetInputDeviceId GetInputDeviceId;  /**< see fx_GetInputDeviceId */
-  fx_SetCurrentInputDevice SetCurrentInputDevice;  /**< see fx_SetCurrentInputDevice */
-  fx_GetCurrentInputDevice GetCurrentInputDevice;  /**< see fx_GetCurrentInputDevice */
-  fx_AcqInputDeviceQuery AcqInputDeviceQuery;  /**< see fx_AcqInputDeviceQuery */
-  fx_AcqInputDeviceSet AcqInputDeviceSet;  /**< see fx_AcqInputDeviceSet */
-  fx_GetNumInputModes GetNumInputModes;  /**< see fx_GetNumInputModes */
-  fx_GetFirstInputModeName GetFirstInputModeName;  /**< see fx_GetFirstInputModeName */
-  fx_GetNextInputModeName GetNextInputModeName;  /**< see fx_GetNextInputModeName */
-  fx_GetInputModeId GetInputModeId;  /**< see fx_GetInputModeId */
-  fx_SetCurrentInputMode SetCurrentInputMode;  /**< see fx_SetCurrentInputMode */
-  fx_GetCurrentInputMode GetCurrentInputMode;  /**< see fx_GetCurrentInputMode */
-  fx_AcqInputModeQuery AcqInputModeQuery;  /**< see fx_AcqInputModeQuery */
-  fx_AcqInputModeSet AcqInputModeSet;  /**< see fx_AcqInputModeSet */
+  fx_InitDeviceMgr InitDeviceMgr;                     /**< see fx_InitDeviceMgr */
+  fx_FreeDeviceResources FreeDeviceResources;         /**< see fx_FreeDeviceResources */
+  fx_GetNumAcqDevices GetNumAcqDevices;               /**< see fx_GetNumAcqDevices */
+  fx_GetFirstAcqDeviceName GetFirstAcqDeviceName;     /**< see fx_GetFirstAcqDeviceName */
+  fx_GetNextAcqDeviceName GetNextAcqDeviceName;       /**< see fx_GetNextAcqDeviceName */
+  fx_GetAcqDeviceId GetAcqDeviceId;                   /**< see fx_GetAcqDeviceId */
+  fx_SetCurrentAcqDevice SetCurrentAcqDevice;         /**< see fx_SetCurrentAcqDevice */
+  fx_OpenDevice OpenDevice;                           /**< see fx_OpenDevice */
+  fx_CloseDevice CloseDevice;                         /**< see fx_CloseDevice */
+  fx_ReadDevice ReadDevice;                           /**< see fx_ReadDevice */
+  fx_AcquireStart AcquireStart;                       /**< see fx_AcquireStart */
+  fx_AcquireStop AcquireStop;                         /**< see fx_AcquireStop */
+  fx_AcqDeviceQuery AcqDeviceQuery;                   /**< see fx_AcqDeviceQuery */
+  fx_AcqDeviceSet AcqDeviceSet;                       /**< see fx_AcqDeviceSet */
+  fx_GetLastAcqError GetLastAcqError;                 /**< see fx_GetLastAcqError */
+  fx_GetNumInputDevices GetNumInputDevices;           /**< see fx_GetNumInputDevices */
+  fx_GetFirstInputDeviceName GetFirstInputDeviceName; /**< see fx_GetFirstInputDeviceName */
+  fx_GetNextInputDeviceName GetNextInputDeviceName;   /**< see fx_GetNextInputDeviceName */
+  fx_GetInputDeviceId GetInputDeviceId;               /**< see fx_GetInputDeviceId */
+  fx_SetCurrentInputDevice SetCurrentInputDevice;     /**< see fx_SetCurrentInputDevice */
+  fx_GetCurrentInputDevice GetCurrentInputDevice;     /**< see fx_GetCurrentInputDevice */
+  fx_AcqInputDeviceQuery AcqInputDeviceQuery;         /**< see fx_AcqInputDeviceQuery */
+  fx_AcqInputDeviceSet AcqInputDeviceSet;             /**< see fx_AcqInputDeviceSet */
+  fx_GetNumInputModes GetNumInputModes;               /**< see fx_GetNumInputModes */
+  fx_GetFirstInputModeName GetFirstInputModeName;     /**< see fx_GetFirstInputModeName */
+  fx_GetNextInputModeName GetNextInputModeName;       /**< see fx_GetNextInputModeName */
+  fx_GetInputModeId GetInputModeId;                   /**< see fx_GetInputModeId */
+  fx_SetCurrentInputMode SetCurrentInputMode;         /**< see fx_SetCurrentInputMode */
+  fx_GetCurrentInputMode GetCurrentInputMode;         /**< see fx_GetCurrentInputMode */
+  fx_AcqInputModeQuery AcqInputModeQuery;             /**< see fx_AcqInputModeQuery */
+  fx_AcqInputModeSet AcqInputModeSet;                 /**< see fx_AcqInputModeSet */
 } fx_acq_table_t;
 
 /* The display-processing module's entries; non-zero on success. */
@@ -139,11 +139,11 @@ typedef int (*fx_RunLDCommand)(const char* command);
 
 /** The display-processing module's table, in the order the binding resolves it. */
 typedef struct fx_ld_table_t {
-  fx_SetLDMinArea SetLDMinArea;  /**< see fx_SetLDMinArea */
-  fx_SetLDTrelScale SetLDTrelScale;  /**< see fx_SetLDTrelScale */
-  fx_SetLDPhaseRes SetLDPhaseRes;  /**< see fx_SetLDPhaseRes */
-  fx_SetLDNFringes SetLDNFringes;  /**< see fx_SetLDNFringes */
-  fx_RunLDCommand RunLDCommand;  /**< see fx_RunLDCommand */
+  fx_SetLDMinArea SetLDMinArea;     /**< see fx_SetLDMinArea */
+  fx_SetLDTrelScale SetLDTrelScale; /**< see fx_SetLDTrelScale */
+  fx_SetLDPhaseRes SetLDPhaseRes;   /**< see fx_SetLDPhaseRes */
+  fx_SetLDNFringes SetLDNFringes;   /**< see fx_SetLDNFringes */
+  fx_RunLDCommand RunLDCommand;     /**< see fx_RunLDCommand */
 } fx_ld_table_t;
 
 #ifdef __cplusplus

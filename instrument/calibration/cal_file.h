@@ -81,9 +81,9 @@ namespace felbrin {
 struct LlcDefaults {
   /// A range the reader fills in when the file gives none.
   bool has_range = false;
-  sb_range_t range;          ///< the range, when has_range
-  bool has_second = false;   ///< a second range is filled in too
-  sb_range_t second;         ///< the second range, when has_second
+  sb_range_t range;         ///< the range, when has_range
+  bool has_second = false;  ///< a second range is filled in too
+  sb_range_t second;        ///< the second range, when has_second
   /// The range is set whatever the file says.
   bool forced = false;
 };

@@ -85,7 +85,6 @@ int32_t rd_name(Reader& r, const EnumDesc& e, bool quiet) {
   return -1;
 }
 
-
 bool make_owner(Reader& r, Owner owner) {
   switch (owner) {
     case Owner::record: return true;
@@ -166,8 +165,6 @@ bool rd_item(Reader& r, const Num& first, const Num& second, double& a, double& 
          number(second, b) && punctuation(TOK_RBRACKET);
 }
 
-
-
 // ------------------------------------------------------------ writing
 
 void put_int(std::string& out, int64_t v) {
@@ -184,9 +181,12 @@ void put_num(std::string& out, double v, Fmt f) {
   if (f.conv == 'd') {
     end = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v)).ptr;
   } else if (f.conv == 'f') {
-    end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, f.prec < 0 ? 6 : f.prec).ptr;
+    end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, f.prec < 0 ? 6 : f.prec)
+              .ptr;
   } else {
-    end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, f.prec < 0 ? 6 : f.prec).ptr;
+    end =
+        std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, f.prec < 0 ? 6 : f.prec)
+            .ptr;
   }
   const auto length = static_cast<std::size_t>(end - buf);
   if (f.width > 0 && length < static_cast<std::size_t>(f.width)) {
@@ -266,7 +266,9 @@ void write_listed(Writer& w, const Line& row) {
 
 // ------------------------------------------------------------ shared predicates
 
-bool always_writes_mags(int32_t sys) { return is_one_of(sys, {SYS_DUNE, SYS_COBALT, SYS_EMBER, SYS_LUMEN}); }
+bool always_writes_mags(int32_t sys) {
+  return is_one_of(sys, {SYS_DUNE, SYS_COBALT, SYS_EMBER, SYS_LUMEN});
+}
 
 bool pifoc_writes_scale(int32_t sys) {
   return is_one_of(sys, {SYS_BIRCH3, SYS_BIRCH5, SYS_BIRCH7, SYS_BIRCH10, SYS_BIRCH9, SYS_LUMEN});
@@ -274,8 +276,9 @@ bool pifoc_writes_scale(int32_t sys) {
 
 bool writes_llc_target(const sysInfo_t& s) {
   return s.llcTarget != 150 || needs_llc_target(s.instrBdType, s.systemType) ||
-         is_one_of(s.systemType, {SYS_KITE, SYS_ALDER2, SYS_GLENCAN, SYS_GLEN, SYS_HERON, SYS_HERON_CAN,
-                                  SYS_KITECAN, SYS_ALDER4, SYS_IRIS_CAN, SYS_KITE2, SYS_KITE2CAN});
+         is_one_of(s.systemType,
+                   {SYS_KITE, SYS_ALDER2, SYS_GLENCAN, SYS_GLEN, SYS_HERON, SYS_HERON_CAN,
+                    SYS_KITECAN, SYS_ALDER4, SYS_IRIS_CAN, SYS_KITE2, SYS_KITE2CAN});
 }
 
 bool lumen_block(const sysInfo_t& s) { return s.systemType == SYS_LUMEN && s.lumenInfo != nullptr; }
@@ -335,7 +338,9 @@ Ref f_wm_mon_opd(sysInfo_t& s, int) { return &s.wmMonOpd; }
 Ref f_wm_tune_range(sysInfo_t& s, int i) { return i == 0 ? &s.wmTuneRangeMax : &s.wmTuneRangeMin; }
 Ref f_wm_tune_rate(sysInfo_t& s, int i) { return i == 0 ? &s.wmTuneRateMax : &s.wmTuneRateMin; }
 Ref f_lumensi_invert(sysInfo_t& s, int) { return &s.lumensiInvertData; }
-Ref f_abs_wave_meter(sysInfo_t& s, int i) { return i == 0 ? Ref(&s.absWaveMeter) : Ref(&s.absWaveMeterText); }
+Ref f_abs_wave_meter(sysInfo_t& s, int i) {
+  return i == 0 ? Ref(&s.absWaveMeter) : Ref(&s.absWaveMeterText);
+}
 Ref f_zoom_config(sysInfo_t& s, int) { return &s.encZoom->config; }
 Ref f_zoom_backlash(sysInfo_t& s, int) { return &s.encZoom->backlash; }
 Ref f_zoom_prog_lim(sysInfo_t& s, int i) { return &s.encZoom->progLim[i]; }
@@ -346,7 +351,9 @@ Ref f_lumen_sys(sysInfo_t& s, int i) { return &s.lumenInfo->sysConst[i]; }
 Ref f_lumen_dmi_scale(sysInfo_t& s, int) { return &s.lumenInfo->dmiScale; }
 Ref f_lumen_image_rot(sysInfo_t& s, int) { return &s.lumenInfo->imageRot; }
 template <int Axis>
-Ref f_axis_comp(sysInfo_t& s, int) { return &s.axisCompFile[Axis]; }
+Ref f_axis_comp(sysInfo_t& s, int) {
+  return &s.axisCompFile[Axis];
+}
 
 // Write conditions.
 bool always(const sysInfo_t&) { return true; }
@@ -362,10 +369,12 @@ bool w_instr_comm(const sysInfo_t& s) {
 // Lines of several values are written when any of them is set: a first
 // value left empty ("") must not take the others with it.
 bool w_camera_file(const sysInfo_t& s) {
-  return std::any_of(std::begin(s.cameraFile), std::end(s.cameraFile), [](const std::string& f) { return !f.empty(); });
+  return std::any_of(std::begin(s.cameraFile), std::end(s.cameraFile),
+                     [](const std::string& f) { return !f.empty(); });
 }
 bool w_camera_config(const sysInfo_t& s) {
-  return s.cameraType == CAM_CUSTOM && is_one_of(s.instrBdType, {BD_SABLE, BD_LUMEN, BD_KITE, BD_IRIS});
+  return s.cameraType == CAM_CUSTOM &&
+         is_one_of(s.instrBdType, {BD_SABLE, BD_LUMEN, BD_KITE, BD_IRIS});
 }
 bool w_camera_dark(const sysInfo_t& s) { return s.cameraDark > 0; }
 bool w_camera_align(const sysInfo_t& s) { return s.cameraAlign != 0; }
@@ -374,9 +383,13 @@ bool w_camera_bpix(const sysInfo_t& s) {
 }
 bool w_bad_pixels(const sysInfo_t& s) { return bad_pixel_count(s) > 0; }
 bool w_camera_options(const sysInfo_t& s) { return s.cameraOptions != 0; }
-bool w_ramp_config(const sysInfo_t& s) { return !s.rampConfigFile.empty() && s.rampConfigFile != SB_DEFAULT_RAMP_CONFIG; }
+bool w_ramp_config(const sysInfo_t& s) {
+  return !s.rampConfigFile.empty() && s.rampConfigFile != SB_DEFAULT_RAMP_CONFIG;
+}
 bool w_llc_instr(const sysInfo_t& s) { return s.llcInstr != 0; }
-bool w_llc_freq(const sysInfo_t& s) { return s.lightType == LIGHT_LED || s.lightSource[0].freq != 35000; }
+bool w_llc_freq(const sysInfo_t& s) {
+  return s.lightType == LIGHT_LED || s.lightSource[0].freq != 35000;
+}
 bool w_llc_options(const sysInfo_t& s) { return s.llcOptions != 0; }
 bool w_pzt_power(const sysInfo_t& s) { return s.pztPower >= 0; }
 bool w_adc_clock(const sysInfo_t& s) { return s.adcClock != 0; }
@@ -384,7 +397,9 @@ bool w_pifoc(const sysInfo_t& s) { return s.pifoc != nullptr; }
 bool w_pifoc_polarity(const sysInfo_t& s) { return s.pifocPolarity != 0; }
 bool w_pifoc_type(const sysInfo_t& s) { return s.pifoc->type != 0; }
 bool w_split(const sysInfo_t& s) { return s.splitAxis == SPLIT_X || s.splitAxis == SPLIT_Y; }
-bool w_lumen_materials(const sysInfo_t& s) { return lumen_block(s) && !s.lumenInfo->materialsFile.empty(); }
+bool w_lumen_materials(const sysInfo_t& s) {
+  return lumen_block(s) && !s.lumenInfo->materialsFile.empty();
+}
 bool w_lumen_log(const sysInfo_t& s) {
   return lumen_block(s) && (!s.lumenInfo->logFile.empty() || lumen_log_limits_set(*s.lumenInfo));
 }
@@ -412,14 +427,20 @@ bool w_invert_data(const sysInfo_t& s) {
 }
 bool w_no_intens_avg(const sysInfo_t& s) { return s.noIntensAvg != 0; }
 bool w_touch_screen(const sysInfo_t& s) { return s.touchScreen != 0; }
-bool w_motion_ctrl(const sysInfo_t& s) { return !s.motionCtrl[0].empty() || !s.motionCtrl[1].empty(); }
+bool w_motion_ctrl(const sysInfo_t& s) {
+  return !s.motionCtrl[0].empty() || !s.motionCtrl[1].empty();
+}
 bool w_pos_instr(const sysInfo_t& s) { return s.posInstr != 0; }
 bool w_temp_sensor(const sysInfo_t& s) { return s.tempSensor != 0; }
 bool w_pendent_menu(const sysInfo_t& s) { return !s.pendentMenu.empty(); }
 template <int Axis>
-bool w_axis_comp(const sysInfo_t& s) { return !s.axisCompFile[Axis].empty(); }
+bool w_axis_comp(const sysInfo_t& s) {
+  return !s.axisCompFile[Axis].empty();
+}
 template <int Axis>
-bool w_pid(const sysInfo_t& s) { return s.pid[Axis] != nullptr; }
+bool w_pid(const sysInfo_t& s) {
+  return s.pid[Axis] != nullptr;
+}
 bool w_wm_comm(const sysInfo_t& s) {
   return !s.wmComm.empty() || s.systemType == SYS_HERON || s.systemType == SYS_HERON_CAN;
 }
@@ -435,11 +456,17 @@ bool w_wm_tune_rate(const sysInfo_t& s) {
   return std::isfinite(s.wmTuneRateMax) && (s.wmTuneRateMax > 0 || s.wmTuneRateMin != 0);
 }
 bool w_lumensi_invert(const sysInfo_t& s) { return s.lumensiInvertData != 0; }
-bool w_abs_wave_meter(const sysInfo_t& s) { return s.absWaveMeter != 0 || !s.absWaveMeterText.empty(); }
+bool w_abs_wave_meter(const sysInfo_t& s) {
+  return s.absWaveMeter != 0 || !s.absWaveMeterText.empty();
+}
 bool w_dyn_wave_gen(const sysInfo_t& s) { return s.dynWaveGen != nullptr; }
 bool w_zoom_backlash(const sysInfo_t& s) { return s.encZoom->backlash != 0; }
-bool w_zoom_prog_lim(const sysInfo_t& s) { return s.encZoom->progLim[0] > 0 || s.encZoom->progLim[1] > 0; }
-bool w_zoom_wand_lim(const sysInfo_t& s) { return s.encZoom->wandLim[0] > 0 || s.encZoom->wandLim[1] > 0; }
+bool w_zoom_prog_lim(const sysInfo_t& s) {
+  return s.encZoom->progLim[0] > 0 || s.encZoom->progLim[1] > 0;
+}
+bool w_zoom_wand_lim(const sysInfo_t& s) {
+  return s.encZoom->wandLim[0] > 0 || s.encZoom->wandLim[1] > 0;
+}
 bool w_zoom_std_mags(const sysInfo_t& s) { return s.encZoom->stdMagCount > 0; }
 bool w_zoom_cal_file(const sysInfo_t& s) { return !s.encZoom->calFile.empty(); }
 bool w_sleep_timeout(const sysInfo_t& s) { return s.sleepTimeout != 14400; }
@@ -449,6 +476,8 @@ constexpr Num kTune = R(0, 2147483647, kF3).scaled(1e9);
 
 // Every line, in the order the writer writes them. Lines the writer never
 // writes stand where they belong by topic.
+// One row a line, as the file reads; kept as written.
+// clang-format off
 const Line kLines[] = {
     {.name = "# Trel System Calibration File", .when = always},
     {.name = "InstrName", .first = TOK_INSTRNAME, .nums = {W()}, .field = f_instr_name, .when = w_instr_name,
@@ -644,6 +673,7 @@ const Line kLines[] = {
     {.name = "SleepTimeout", .first = TOK_SLEEPTIMEOUT, .when = w_sleep_timeout, .read = read_sleep_timeout,
      .write = write_sleep_timeout},
 };
+// clang-format on
 
 std::string& remote_text() {
   static std::string text;
@@ -655,7 +685,9 @@ void read_remote(Reader& r, const Line&) {
   if (r.status == 0) remote_text() = std::move(text);
 }
 
-bool matches(int32_t token, int32_t a, int32_t b) { return token >= 0 && (token == a || token == b); }
+bool matches(int32_t token, int32_t a, int32_t b) {
+  return token >= 0 && (token == a || token == b);
+}
 
 void apply(Reader& r, const Line& row) {
   if (row.read != nullptr) {
@@ -776,7 +808,8 @@ std::vector<LineView> listed_lines() {
     LineView v{row.name, {}, row.when != nullptr};
     for (int i = 0; i < row.count(); ++i) {
       const Num& n = row.nums[static_cast<std::size_t>(i)];
-      v.values.push_back({n.kind == Kind::integer, n.kind == Kind::word, n.lo, n.hi, n.lo_open, n.hi_open, n.optional});
+      v.values.push_back({n.kind == Kind::integer, n.kind == Kind::word, n.lo, n.hi, n.lo_open,
+                          n.hi_open, n.optional});
     }
     views.push_back(std::move(v));
   }

@@ -38,7 +38,8 @@ struct EnumDesc {
 };
 
 inline std::string_view name_of(const EnumDesc& e, int32_t value) {
-  if (value >= 0 && static_cast<std::size_t>(value) < e.names.size()) return e.names[static_cast<std::size_t>(value)];
+  if (value >= 0 && static_cast<std::size_t>(value) < e.names.size())
+    return e.names[static_cast<std::size_t>(value)];
   return e.fallback;
 }
 
@@ -50,64 +51,68 @@ inline std::optional<int32_t> value_of(const EnumDesc& e, int32_t token) {
 }
 
 constexpr std::string_view kSystemNames[] = {
-    "Unknown", "Alder",   "Birch",   "Birch2",  "Kite",      "Birch3",   "Birch4",  "Birch5",
-    "Alder2",  "Jasper",  "Birch6",  "Birch7",  "Birch8",    "Birch9",   "Dune",    "Iris",
-    "Lumen",   "Ember",   "Glen",    "Heron",   "Birch10",   "Cobalt",   "Fjord1",  "KiteCan",
-    "Alder3",  "Alder4",  "GlenCan", "Kite2",   "Fjord2",    "Fjord3",   "Heron_CAN", "Fjord4",
-    "Kite2Can", "Iris_CAN", "Fjord5", "Fjord6"};
+    "Unknown",  "Alder",    "Birch",   "Birch2", "Kite",    "Birch3", "Birch4",    "Birch5",
+    "Alder2",   "Jasper",   "Birch6",  "Birch7", "Birch8",  "Birch9", "Dune",      "Iris",
+    "Lumen",    "Ember",    "Glen",    "Heron",  "Birch10", "Cobalt", "Fjord1",    "KiteCan",
+    "Alder3",   "Alder4",   "GlenCan", "Kite2",  "Fjord2",  "Fjord3", "Heron_CAN", "Fjord4",
+    "Kite2Can", "Iris_CAN", "Fjord5",  "Fjord6"};
 constexpr EnumWord kSystemWords[] = {
-    {TOK_KITE, SYS_KITE},       {TOK_BIRCH3, SYS_BIRCH3},   {TOK_BIRCH4, SYS_BIRCH4},
-    {TOK_BIRCH5, SYS_BIRCH5},   {TOK_ALDER2, SYS_ALDER2},   {TOK_BIRCH6, SYS_BIRCH6},
-    {TOK_BIRCH7, SYS_BIRCH7},   {TOK_BIRCH8, SYS_BIRCH8},   {TOK_BIRCH9, SYS_BIRCH9},
-    {TOK_DUNE, SYS_DUNE},       {TOK_DUNE2, SYS_DUNE},      {TOK_IRIS, SYS_IRIS},
-    {TOK_IRIS_CAN, SYS_IRIS_CAN}, {TOK_LUMEN, SYS_LUMEN},   {TOK_EMBER, SYS_EMBER},
-    {TOK_GLEN, SYS_GLEN},       {TOK_GLENCAN, SYS_GLENCAN}, {TOK_HERON, SYS_HERON},
-    {TOK_LUMENSI, SYS_HERON},   {TOK_HERON_CAN, SYS_HERON_CAN}, {TOK_BIRCH10, SYS_BIRCH10},
-    {TOK_COBALT, SYS_COBALT},   {TOK_COBALT2, SYS_COBALT},  {TOK_FJORD1, SYS_FJORD1},
-    {TOK_FJORD2, SYS_FJORD2},   {TOK_FJORD3, SYS_FJORD3},   {TOK_FJORD4, SYS_FJORD4},
-    {TOK_FJORD5, SYS_FJORD5},   {TOK_FJORD6, SYS_FJORD6},   {TOK_KITECAN, SYS_KITECAN},
-    {TOK_KITE2, SYS_KITE2},     {TOK_KITE2CAN, SYS_KITE2CAN}, {TOK_ALDER3, SYS_ALDER3},
-    {TOK_ALDER4, SYS_ALDER4},   {TOK_SPECIAL, SYS_SPECIAL}};
+    {TOK_KITE, SYS_KITE},         {TOK_BIRCH3, SYS_BIRCH3},       {TOK_BIRCH4, SYS_BIRCH4},
+    {TOK_BIRCH5, SYS_BIRCH5},     {TOK_ALDER2, SYS_ALDER2},       {TOK_BIRCH6, SYS_BIRCH6},
+    {TOK_BIRCH7, SYS_BIRCH7},     {TOK_BIRCH8, SYS_BIRCH8},       {TOK_BIRCH9, SYS_BIRCH9},
+    {TOK_DUNE, SYS_DUNE},         {TOK_DUNE2, SYS_DUNE},          {TOK_IRIS, SYS_IRIS},
+    {TOK_IRIS_CAN, SYS_IRIS_CAN}, {TOK_LUMEN, SYS_LUMEN},         {TOK_EMBER, SYS_EMBER},
+    {TOK_GLEN, SYS_GLEN},         {TOK_GLENCAN, SYS_GLENCAN},     {TOK_HERON, SYS_HERON},
+    {TOK_LUMENSI, SYS_HERON},     {TOK_HERON_CAN, SYS_HERON_CAN}, {TOK_BIRCH10, SYS_BIRCH10},
+    {TOK_COBALT, SYS_COBALT},     {TOK_COBALT2, SYS_COBALT},      {TOK_FJORD1, SYS_FJORD1},
+    {TOK_FJORD2, SYS_FJORD2},     {TOK_FJORD3, SYS_FJORD3},       {TOK_FJORD4, SYS_FJORD4},
+    {TOK_FJORD5, SYS_FJORD5},     {TOK_FJORD6, SYS_FJORD6},       {TOK_KITECAN, SYS_KITECAN},
+    {TOK_KITE2, SYS_KITE2},       {TOK_KITE2CAN, SYS_KITE2CAN},   {TOK_ALDER3, SYS_ALDER3},
+    {TOK_ALDER4, SYS_ALDER4},     {TOK_SPECIAL, SYS_SPECIAL}};
 constexpr EnumDesc kSystemTypes{kSystemNames, "Unknown", kSystemWords};
 
 constexpr std::string_view kGrabberNames[] = {
-    "None",    "RPC",      "Matrox",     "Pulsar",   "Genesis", "Corona",  "Bandit",
-    "FireWire", "CameraLink", "FlashBus", "GigE",    "X64LVDS", "PC2Vision"};
+    "None",     "RPC",        "Matrox",   "Pulsar", "Genesis", "Corona",   "Bandit",
+    "FireWire", "CameraLink", "FlashBus", "GigE",   "X64LVDS", "PC2Vision"};
 constexpr EnumWord kGrabberWords[] = {
-    {TOK_NONE, FG_NONE},       {TOK_RPC, FG_RPC},           {TOK_MATROX, FG_MATROX},
-    {TOK_PULSAR, FG_PULSAR},   {TOK_GENESIS, FG_GENESIS},   {TOK_CORONA, FG_CORONA},
-    {TOK_BANDIT, FG_BANDIT},   {TOK_FIREWIRE, FG_FIREWIRE}, {TOK_CAMERALINK, FG_CAMERALINK},
-    {TOK_FLASHBUS, FG_FLASHBUS}, {TOK_GIGE, FG_GIGE},       {TOK_X64LVDS, FG_X64LVDS},
+    {TOK_NONE, FG_NONE},          {TOK_RPC, FG_RPC},           {TOK_MATROX, FG_MATROX},
+    {TOK_PULSAR, FG_PULSAR},      {TOK_GENESIS, FG_GENESIS},   {TOK_CORONA, FG_CORONA},
+    {TOK_BANDIT, FG_BANDIT},      {TOK_FIREWIRE, FG_FIREWIRE}, {TOK_CAMERALINK, FG_CAMERALINK},
+    {TOK_FLASHBUS, FG_FLASHBUS},  {TOK_GIGE, FG_GIGE},         {TOK_X64LVDS, FG_X64LVDS},
     {TOK_PC2VISION, FG_PC2VISION}};
 constexpr EnumDesc kGrabbers{kGrabberNames, "None", kGrabberWords};
 
-constexpr std::string_view kBoardNames[] = {"None", "Sable", "Tarn", "Kite", "Umber",
-                                            "Dune", "Iris",  "Lumen", "CAN", "NOTNEEDED"};
-constexpr EnumWord kBoardWords[] = {{TOK_NONE, BD_NONE},   {TOK_SABLE, BD_SABLE},
-                                    {TOK_KITE, BD_KITE},   {TOK_DUNE, BD_DUNE},
-                                    {TOK_DUNE2, BD_DUNE},  {TOK_IRIS, BD_IRIS},
-                                    {TOK_LUMEN, BD_LUMEN}, {TOK_CAN, BD_CAN},
-                                    {TOK_NOTNEEDED, BD_NOTNEEDED}};
+constexpr std::string_view kBoardNames[] = {"None", "Sable", "Tarn",  "Kite", "Umber",
+                                            "Dune", "Iris",  "Lumen", "CAN",  "NOTNEEDED"};
+constexpr EnumWord kBoardWords[] = {
+    {TOK_NONE, BD_NONE},   {TOK_SABLE, BD_SABLE}, {TOK_KITE, BD_KITE},
+    {TOK_DUNE, BD_DUNE},   {TOK_DUNE2, BD_DUNE},  {TOK_IRIS, BD_IRIS},
+    {TOK_LUMEN, BD_LUMEN}, {TOK_CAN, BD_CAN},     {TOK_NOTNEEDED, BD_NOTNEEDED}};
 constexpr EnumDesc kBoards{kBoardNames, "None", kBoardWords};
 
 constexpr std::string_view kCameraNames[] = {
-    "Unknown",   "XC77CE",    "P62505",   "CID2220",   "VIDICON",    "EEV1715A", "TM6705",
-    "XC7500",    "XC7500S",   "SMD4M15",  "INFRACAMA", "CID2250",    "CUSTOM",   "TM6710",
-    "SIM200",    "BASLER",    "SU320",    "DGFLY640",  "DGFLY1024",  "IMPERXVGA", "ADIMEC1000",
-    "A311F",     "A312F",     "TM6740",   "DGFLY6200", "SCA640",     "ADIMEC4050", "ADIMEC4150",
-    "PIA640",    "E2V7899",   "PIA1000",  "SCA640G",   "A504K"};
+    "Unknown", "XC77CE",  "P62505",  "CID2220",   "VIDICON",   "EEV1715A",   "TM6705",
+    "XC7500",  "XC7500S", "SMD4M15", "INFRACAMA", "CID2250",   "CUSTOM",     "TM6710",
+    "SIM200",  "BASLER",  "SU320",   "DGFLY640",  "DGFLY1024", "IMPERXVGA",  "ADIMEC1000",
+    "A311F",   "A312F",   "TM6740",  "DGFLY6200", "SCA640",    "ADIMEC4050", "ADIMEC4150",
+    "PIA640",  "E2V7899", "PIA1000", "SCA640G",   "A504K"};
 constexpr EnumWord kCameraWords[] = {
-    {TOK_XC77, CAM_XC77CE},         {TOK_XC77CE, CAM_XC77CE},     {TOK_P62505, CAM_P62505},
-    {TOK_CID2220, CAM_CID2220},     {TOK_VIDICON, CAM_VIDICON},   {TOK_EEV1715A, CAM_EEV1715A},
-    {TOK_TM6705, CAM_TM6705},       {TOK_XC7500, CAM_XC7500},     {TOK_XC7500S, CAM_XC7500S},
-    {TOK_SMD4M15, CAM_SMD4M15},     {TOK_CID2250, CAM_CID2250},   {TOK_CUSTOM, CAM_CUSTOM},
-    {TOK_TM6710, CAM_TM6710},       {TOK_SIM200, CAM_SIM200},     {TOK_BASLER, CAM_BASLER},
-    {TOK_SU320, CAM_SU320},         {TOK_DGFLY640, CAM_DGFLY640}, {TOK_DGFLY1024, CAM_DGFLY1024},
-    {TOK_IMPERXVGA, CAM_IMPERXVGA}, {TOK_ADIMEC1000, CAM_ADIMEC1000}, {TOK_A311F, CAM_A311F},
-    {TOK_A312F, CAM_A312F},         {TOK_TM6740, CAM_TM6740},     {TOK_DGFLY6200, CAM_DGFLY6200},
-    {TOK_SCA640, CAM_SCA640},       {TOK_ADIMEC4050, CAM_ADIMEC4050},
-    {TOK_ADIMEC4150, CAM_ADIMEC4150}, {TOK_PIA640, CAM_PIA640},   {TOK_E2V7899, CAM_E2V7899},
-    {TOK_PIA1000, CAM_PIA1000},     {TOK_SCA640G, CAM_SCA640G},   {TOK_A504K, CAM_A504K}};
+    {TOK_XC77, CAM_XC77CE},           {TOK_XC77CE, CAM_XC77CE},
+    {TOK_P62505, CAM_P62505},         {TOK_CID2220, CAM_CID2220},
+    {TOK_VIDICON, CAM_VIDICON},       {TOK_EEV1715A, CAM_EEV1715A},
+    {TOK_TM6705, CAM_TM6705},         {TOK_XC7500, CAM_XC7500},
+    {TOK_XC7500S, CAM_XC7500S},       {TOK_SMD4M15, CAM_SMD4M15},
+    {TOK_CID2250, CAM_CID2250},       {TOK_CUSTOM, CAM_CUSTOM},
+    {TOK_TM6710, CAM_TM6710},         {TOK_SIM200, CAM_SIM200},
+    {TOK_BASLER, CAM_BASLER},         {TOK_SU320, CAM_SU320},
+    {TOK_DGFLY640, CAM_DGFLY640},     {TOK_DGFLY1024, CAM_DGFLY1024},
+    {TOK_IMPERXVGA, CAM_IMPERXVGA},   {TOK_ADIMEC1000, CAM_ADIMEC1000},
+    {TOK_A311F, CAM_A311F},           {TOK_A312F, CAM_A312F},
+    {TOK_TM6740, CAM_TM6740},         {TOK_DGFLY6200, CAM_DGFLY6200},
+    {TOK_SCA640, CAM_SCA640},         {TOK_ADIMEC4050, CAM_ADIMEC4050},
+    {TOK_ADIMEC4150, CAM_ADIMEC4150}, {TOK_PIA640, CAM_PIA640},
+    {TOK_E2V7899, CAM_E2V7899},       {TOK_PIA1000, CAM_PIA1000},
+    {TOK_SCA640G, CAM_SCA640G},       {TOK_A504K, CAM_A504K}};
 constexpr EnumDesc kCameras{kCameraNames, "Unknown", kCameraWords};
 
 constexpr std::string_view kLightNames[] = {"Unknown", "HeNe", "Diode", "White", "Special", "LED"};
@@ -128,15 +133,22 @@ constexpr EnumWord kLlcWords[] = {
     {TOK_WREN, LLC_WREN}, {TOK_WREN_B, LLC_WREN_B}, {TOK_DUNE, LLC_DUNE}};
 constexpr EnumDesc kLlcInstrs{kLlcNames, "None", kLlcWords};
 
-constexpr std::string_view kPosNames[] = {
-    "None",   "Quartz", "TMI",       "Heid",      "LCDMI",            "MicroLYNX", "ZEncoder",
-    "USDED2", "TMI501", "METRONICS", "FHXTMI501", "Renishaw_StepNet", "StepNet"};
-constexpr EnumWord kPosWords[] = {
-    {TOK_QUARTZ, POS_QUARTZ},       {TOK_TMI, POS_TMI},           {TOK_HEID, POS_HEID},
-    {TOK_LCDMI, POS_LCDMI},         {TOK_MICROLYNX, POS_MICROLYNX}, {TOK_ZENCODER, POS_ZENCODER},
-    {TOK_USDED2, POS_USDED2},       {TOK_TMI501, POS_TMI501},     {TOK_METRONICS, POS_METRONICS},
-    {TOK_FHXTMI501, POS_FHXTMI501}, {TOK_RENISHAW_STEPNET, POS_RENISHAW_STEPNET},
-    {TOK_STEPNET, POS_STEPNET}};
+constexpr std::string_view kPosNames[] = {"None",   "Quartz",    "TMI",       "Heid",
+                                          "LCDMI",  "MicroLYNX", "ZEncoder",  "USDED2",
+                                          "TMI501", "METRONICS", "FHXTMI501", "Renishaw_StepNet",
+                                          "StepNet"};
+constexpr EnumWord kPosWords[] = {{TOK_QUARTZ, POS_QUARTZ},
+                                  {TOK_TMI, POS_TMI},
+                                  {TOK_HEID, POS_HEID},
+                                  {TOK_LCDMI, POS_LCDMI},
+                                  {TOK_MICROLYNX, POS_MICROLYNX},
+                                  {TOK_ZENCODER, POS_ZENCODER},
+                                  {TOK_USDED2, POS_USDED2},
+                                  {TOK_TMI501, POS_TMI501},
+                                  {TOK_METRONICS, POS_METRONICS},
+                                  {TOK_FHXTMI501, POS_FHXTMI501},
+                                  {TOK_RENISHAW_STEPNET, POS_RENISHAW_STEPNET},
+                                  {TOK_STEPNET, POS_STEPNET}};
 constexpr EnumDesc kPosInstrs{kPosNames, "None", kPosWords};
 
 constexpr std::string_view kTempNames[] = {"None", "Euro2216e"};
@@ -286,7 +298,9 @@ struct Line {
 
   int count() const {
     int n = 0;
-    while (n < static_cast<int>(nums.size()) && nums[static_cast<std::size_t>(n)].kind != Kind::none) ++n;
+    while (n < static_cast<int>(nums.size()) &&
+           nums[static_cast<std::size_t>(n)].kind != Kind::none)
+      ++n;
     return n;
   }
 };

@@ -57,7 +57,9 @@ void write_temp_sensor(Writer& w, const Line& row) {
 }
 
 // PidVals_A .. PidVals_Z in axis order.
-int axis_of(const Line& row) { return static_cast<int>(std::string_view("ABPRTXYZ").find(row.name.back())); }
+int axis_of(const Line& row) {
+  return static_cast<int>(std::string_view("ABPRTXYZ").find(row.name.back()));
+}
 
 void read_pid(Reader& r, const Line& row) {
   Hooked<sb_pid_t>& record = r.info.pid[axis_of(row)];
@@ -81,8 +83,16 @@ void read_pid(Reader& r, const Line& row) {
     }
     first = last = *set;
   }
-  constexpr Num kValues[] = {I(-8388608, 8388607), I(-8388608, 8388607), I(0, 8388607), I(0, 8388607),
-                             I(0, 1), I(0, 8388607), R(-2, 2), R(-2, 2), R(-2, 2), R(-2, 2)};
+  constexpr Num kValues[] = {I(-8388608, 8388607),
+                             I(-8388608, 8388607),
+                             I(0, 8388607),
+                             I(0, 8388607),
+                             I(0, 1),
+                             I(0, 8388607),
+                             R(-2, 2),
+                             R(-2, 2),
+                             R(-2, 2),
+                             R(-2, 2)};
   for (int k = 0; k < 10; ++k) {
     const Num& n = kValues[k];
     const double v = n.kind == Kind::integer ? rd_int(r, n.lo, n.hi) : rd_real(r, n.lo, n.hi);
@@ -185,7 +195,8 @@ void write_dyn_wave_gen(Writer& w, const Line& row) {
 }
 
 void read_sleep_timeout(Reader& r, const Line&) {
-  rd_time(r, kHms, 20864, [&r](int32_t seconds) { r.info.sleepTimeout = static_cast<uint16_t>(seconds); });
+  rd_time(r, kHms, 20864,
+          [&r](int32_t seconds) { r.info.sleepTimeout = static_cast<uint16_t>(seconds); });
 }
 
 void write_sleep_timeout(Writer& w, const Line& row) {
@@ -326,7 +337,8 @@ void write_lumen_values(Writer& w, const Line& row) {
     if (!(table[i][0] < kFloatMax)) continue;
     put_keyword(w, row.name);
     put_value(w, i);
-    for (int k = 0; k < SB_LUMEN_VALUES && table[i][k] < kFloatMax; ++k) put_value(w, table[i][k], Fmt{'g', 6});
+    for (int k = 0; k < SB_LUMEN_VALUES && table[i][k] < kFloatMax; ++k)
+      put_value(w, table[i][k], Fmt{'g', 6});
     end_line(w);
   }
 }
@@ -337,7 +349,8 @@ float (*lumen_centres(sb_lumen_info_t& l, const Line& row))[2] {
 
 void read_lumen_centre(Reader& r, const Line& row) {
   if (!make(r, r.info.lumenInfo)) return;
-  if (!need_mags(r, row.first == TOK_LUMENDMICENTER ? "an LumenDmiCenter" : "an LumenTiltCenter")) return;
+  if (!need_mags(r, row.first == TOK_LUMENDMICENTER ? "an LumenDmiCenter" : "an LumenTiltCenter"))
+    return;
   const int32_t index = rd_int(r, 0, 14);
   if (r.status != 0) return;
   float* centre = lumen_centres(*r.info.lumenInfo, row)[index];
@@ -396,7 +409,9 @@ void write_lumen_temperature(Writer& w, const Line& row) {
   end_line(w);
 }
 
-bool lumen_log_limits_set(const sb_lumen_info_t& l) { return l.logLimit1 != 1000000 || l.logLimit2 != 500000; }
+bool lumen_log_limits_set(const sb_lumen_info_t& l) {
+  return l.logLimit1 != 1000000 || l.logLimit2 != 500000;
+}
 
 void read_lumen_log(Reader& r, const Line&) {
   if (!make(r, r.info.lumenInfo)) return;

@@ -141,7 +141,8 @@ void write_llc_range(Writer& w, const Line& row) {
   const bool second = !same(s.llcRange[1], d.has_second ? d.second : sb_range_t{});
   // A forced first range is the reader's whatever the file says; it is
   // written only to carry a second range.
-  const bool first = second || (!d.forced && !same(s.llcRange[0], d.has_range ? d.range : sb_range_t{}));
+  const bool first =
+      second || (!d.forced && !same(s.llcRange[0], d.has_range ? d.range : sb_range_t{}));
   if (!first) return;
   put_keyword(w, row.name);
   put_value(w, s.llcRange[0].low);
@@ -249,7 +250,8 @@ void write_pifoc(Writer& w, const Line& row) {
   // A record made by PifocType alone holds no scale yet (0, which no file
   // can give); its value line reads back with the defaults.
   const bool has_scale = 0.5 <= p.scale && p.scale <= 2;
-  if (has_scale && (pifoc_writes_scale(w.info.systemType) || p.scale != SB_PIFOC_SCALE || p.beta != SB_PIFOC_BETA)) {
+  if (has_scale && (pifoc_writes_scale(w.info.systemType) || p.scale != SB_PIFOC_SCALE ||
+                    p.beta != SB_PIFOC_BETA)) {
     put_value(w, p.scale, kF);
     put_value(w, p.beta, kF);
   }
@@ -333,7 +335,8 @@ void write_turret(Writer& w, const Line& row) {
 void read_ring_spot(Reader& r, const Line&) {
   const sysInfo_t& s = r.info;
   if (s.instrBdType == BD_KITE ||
-      (s.instrBdType == BD_CAN && is_one_of(s.systemType, {SYS_KITECAN, SYS_HERON_CAN, SYS_IRIS_CAN}))) {
+      (s.instrBdType == BD_CAN &&
+       is_one_of(s.systemType, {SYS_KITECAN, SYS_HERON_CAN, SYS_IRIS_CAN}))) {
     r.info.ringSpot = 1;
   }
 }

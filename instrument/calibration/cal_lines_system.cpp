@@ -48,7 +48,8 @@ void read_system(Reader& r, int32_t first) {
 
 void write_system(Writer& w, const Line&) {
   const sysInfo_t& s = w.info;
-  const bool writable = (s.systemType >= 4 && s.systemType <= 8) || (s.systemType >= 10 && s.systemType <= 35);
+  const bool writable =
+      (s.systemType >= 4 && s.systemType <= 8) || (s.systemType >= 10 && s.systemType <= 35);
   if (!writable) write_fault(w, ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
   put_keyword(w, name_of(kSystemTypes, s.systemType));
   auto two_digits = [&w](int v) {
@@ -97,7 +98,8 @@ void read_mac_address(Reader& r, const Line&) {
     std::string word = rd_word(r);
     if (r.status != 0) return;
     // A hexadecimal read takes a 0x prefix.
-    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') && hex_digit(word[2]) >= 0) {
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') &&
+        hex_digit(word[2]) >= 0) {
       word.erase(0, 2);
     }
     if (word.empty() || hex_digit(word[0]) < 0) {
@@ -177,9 +179,7 @@ void read_camera_type(Reader& r, const Line&) {
       bytes[9] = 0;
       target = 0;
       break;
-    default:
-      fail(r, kSyntax, "Unexpected token.");
-      return;
+    default: fail(r, kSyntax, "Unexpected token."); return;
   }
   if (optional_number(r, /*silent=*/true)) {
     const int32_t v = rd_int(r, 0, 1);
@@ -191,12 +191,15 @@ void read_camera_type(Reader& r, const Line&) {
 
 void write_camera_type(Writer& w, const Line& row) {
   const sysInfo_t& s = w.info;
-  const bool known = (s.cameraType >= 1 && s.cameraType <= 9) || (s.cameraType >= 11 && s.cameraType <= 32);
-  if (!known && s.instrBdType != BD_NONE) write_fault(w, ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
+  const bool known =
+      (s.cameraType >= 1 && s.cameraType <= 9) || (s.cameraType >= 11 && s.cameraType <= 32);
+  if (!known && s.instrBdType != BD_NONE)
+    write_fault(w, ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
   // A record read line by line may have got its board after its custom
   // camera; written in the file's order it would not read back.
   if (s.cameraType == CAM_CUSTOM && !custom_camera_fits(s.instrBdType)) {
-    write_fault(w, ERR_SB_CALFILE_INCONSISTENT, "Camera Type CUSTOM does not fit the instrument board.");
+    write_fault(w, ERR_SB_CALFILE_INCONSISTENT,
+                "Camera Type CUSTOM does not fit the instrument board.");
   }
   // The reader has no word for an unknown camera (nor for type 10), so the
   // line is left out.
@@ -204,7 +207,8 @@ void write_camera_type(Writer& w, const Line& row) {
   put_keyword(w, row.name);
   put_value_text(w, name_of(kCameras, s.cameraType));
   const uint8_t* bytes = s.cameraConfig;
-  const bool custom_byte0 = s.cameraType == CAM_CUSTOM && is_one_of(s.instrBdType, {BD_CAN, BD_NOTNEEDED});
+  const bool custom_byte0 =
+      s.cameraType == CAM_CUSTOM && is_one_of(s.instrBdType, {BD_CAN, BD_NOTNEEDED});
   if ((is_one_of(s.instrBdType, {BD_SABLE, BD_LUMEN}) || custom_byte0) && bytes[0] != 0) {
     put_value(w, bytes[0]);
   } else if (is_one_of(s.instrBdType, {BD_KITE, BD_IRIS}) && bytes[9] != 0) {

@@ -9,9 +9,9 @@
 
 #include "common/dirs.h"
 #include "common/errors.h"
+#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/calibration/cal_report.h"
-#include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_tokens.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
@@ -43,14 +43,16 @@ int validate(const sysInfo_t& s, uint32_t seen) {
   const int32_t board = s.instrBdType;
   const int32_t sys = s.systemType;
   if (sys == SYS_UNKNOWN) return missing("Missing system type info.");
-  if ((seen & SEEN_VERSION) == 0) return missing("Missing frame grabber and instrument board Version info.");
+  if ((seen & SEEN_VERSION) == 0)
+    return missing("Missing frame grabber and instrument board Version info.");
   if (!is_one_of(board, {BD_NONE, BD_DUNE, BD_NOTNEEDED}) && (seen & SEEN_INSTRCOMM) == 0) {
     return missing("Missing InstrComm info.");
   }
   if (is_one_of(sys, {SYS_DUNE, SYS_LUMEN, SYS_EMBER}) && (seen & SEEN_INVERTDATA) == 0) {
     return missing("Missing InvertData info.");
   }
-  if (board == BD_CAN && (seen & SEEN_INSTRCOMM) == 0) return missing("Missing MAC Address for CAN bus.");
+  if (board == BD_CAN && (seen & SEEN_INSTRCOMM) == 0)
+    return missing("Missing MAC Address for CAN bus.");
   if (sys == SYS_LUMEN && s.motionCtrl[0].empty()) u_log_fn("Missing MotionCtrl info.\n");
   if (sys == SYS_HERON || sys == SYS_HERON_CAN) {
     bool incomplete = false;
@@ -71,11 +73,14 @@ int validate(const sysInfo_t& s, uint32_t seen) {
     sb_calError("Bad Camera pixels specified twice using: camera bad or bpixels and camera bpix");
     return ERR_SB_CALFILE_INVALID;
   }
-  if ((seen & SEEN_LLCTARGET) == 0 && needs_llc_target(board, sys)) return missing("Missing LLCTarget info.");
-  if (s.frameGrabber != FG_NONE && s.cameraType == CAM_UNKNOWN) return missing("Missing Camera Type info.");
-  if ((board == BD_SABLE || board == BD_DUNE) && (seen & SEEN_LIGHT) == 0) return missing("Missing Light info.");
-  if (is_one_of(sys, {SYS_BIRCH3, SYS_BIRCH5, SYS_BIRCH7, SYS_BIRCH9, SYS_FJORD1, SYS_FJORD2, SYS_FJORD4,
-                      SYS_FJORD5, SYS_BIRCH10, SYS_LUMEN}) &&
+  if ((seen & SEEN_LLCTARGET) == 0 && needs_llc_target(board, sys))
+    return missing("Missing LLCTarget info.");
+  if (s.frameGrabber != FG_NONE && s.cameraType == CAM_UNKNOWN)
+    return missing("Missing Camera Type info.");
+  if ((board == BD_SABLE || board == BD_DUNE) && (seen & SEEN_LIGHT) == 0)
+    return missing("Missing Light info.");
+  if (is_one_of(sys, {SYS_BIRCH3, SYS_BIRCH5, SYS_BIRCH7, SYS_BIRCH9, SYS_FJORD1, SYS_FJORD2,
+                      SYS_FJORD4, SYS_FJORD5, SYS_BIRCH10, SYS_LUMEN}) &&
       (seen & SEEN_PIFOC) == 0) {
     return missing("Missing PIFOC info.");
   }
@@ -156,8 +161,8 @@ LlcDefaults llc_default_ranges(int32_t board, int32_t system_type, int32_t camer
 }
 
 bool needs_llc_target(int32_t board, int32_t system_type) {
-  return board == BD_KITE ||
-         is_one_of(system_type, {SYS_KITECAN, SYS_HERON_CAN, SYS_ALDER4, SYS_GLENCAN, SYS_IRIS_CAN});
+  return board == BD_KITE || is_one_of(system_type, {SYS_KITECAN, SYS_HERON_CAN, SYS_ALDER4,
+                                                     SYS_GLENCAN, SYS_IRIS_CAN});
 }
 
 int cal_open_stream(const char* path, std::optional<CalCharSource>* stream) {
@@ -192,7 +197,8 @@ sysInfo_t* sb_resetCal(sysInfo_t* info) {
   fresh.currentLightSource = info->currentLightSource;
   fresh.pifoc = std::move(info->pifoc);
   fresh.acq = std::move(info->acq);
-  std::copy(std::begin(info->cameraConfig), std::end(info->cameraConfig), std::begin(fresh.cameraConfig));
+  std::copy(std::begin(info->cameraConfig), std::end(info->cameraConfig),
+            std::begin(fresh.cameraConfig));
   fresh.splitValue2 = info->splitValue2;
   fresh.dynWaveGen = std::move(info->dynWaveGen);
   fresh.wmComm = std::move(info->wmComm);
@@ -234,7 +240,8 @@ int sb_clearCal(int slot) {
 
 int sb_openCal(const char* path, int selector, std::string* resolved,
                std::optional<felbrin::CalCharSource>* stream) {
-  const std::string name = path != nullptr && *path != '\0' ? std::string(path) : u_host_file_name(selector);
+  const std::string name =
+      path != nullptr && *path != '\0' ? std::string(path) : u_host_file_name(selector);
   const char* found = nullptr;
   const int rc = u_find_file(name.c_str(), &found);
   if (rc != 0) {
@@ -252,7 +259,8 @@ namespace felbrin {
 
 // The line loop of a read, then (for a file) the validation and derived
 // values.
-int cal_read_lines(sysInfo_t& info, CalCharSource& src, bool inline_text, int bad_pixels, uint32_t seen) {
+int cal_read_lines(sysInfo_t& info, CalCharSource& src, bool inline_text, int bad_pixels,
+                   uint32_t seen) {
   CalReadContext& context = cal_read_context();
   cal::Reader r{src, info, 0, false, bad_pixels, seen, 0};
   // A stop keeps the status of the line it stopped on; a read that ran to

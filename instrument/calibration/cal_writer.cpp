@@ -71,7 +71,8 @@ int sb_writeCal(int slot, const char* path) {
     // The configuration directory is where the reader looks after the
     // working directory.
     const char* config = u_config_dir();
-    destination = u_path_join(config != nullptr ? config : ".", u_host_file_name(info.fileSelector));
+    destination =
+        u_path_join(config != nullptr ? config : ".", u_host_file_name(info.fileSelector));
   }
   context.destination = plat::display_path(destination.c_str());
 
@@ -101,12 +102,14 @@ int sb_writeCal(int slot, const char* path) {
 
   const std::string shown_temp = plat::display_path(temp.c_str());
   if (write_error != 0) {
-    sb_calWriteError("Cannot write temp file \"%s\": %s", shown_temp.c_str(), std::strerror(write_error));
+    sb_calWriteError("Cannot write temp file \"%s\": %s", shown_temp.c_str(),
+                     std::strerror(write_error));
     result = ERR_CANT_WRITE_FILE;
   } else if (result == 0) {
     const int rc = copy_temp_file(temp.c_str(), destination.c_str());
     if (rc != 0) {
-      sb_calWriteError("Cannot copy temp file \"%s\" to \"%s\"", shown_temp.c_str(), context.destination.c_str());
+      sb_calWriteError("Cannot copy temp file \"%s\" to \"%s\"", shown_temp.c_str(),
+                       context.destination.c_str());
       result = rc;
     }
   }

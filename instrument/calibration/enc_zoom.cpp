@@ -16,12 +16,12 @@
 #include "common/dirs.h"
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/number_format.h"
 #include "common/parsers_internal.h"
 #include "common/text_line.h"
-#include "common/number_format.h"
 #include "instrument/calibration/enc_zoom_internal.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/can/can_nodes.h"
+#include "instrument/record/sys_info.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 
@@ -92,7 +92,8 @@ class CalReader {
   int run(u_pair_table_t& table, std::string* message) {
     const int rc = read_all();
     if (rc == 0) {
-      rc_ = u_pair_table_assign(&table, std::span<const u_pair_t>(pairs_.data(), static_cast<std::size_t>(count_)));
+      rc_ = u_pair_table_assign(
+          &table, std::span<const u_pair_t>(pairs_.data(), static_cast<std::size_t>(count_)));
       return rc_;
     }
     if (message != nullptr) *message = quoted_heading(" Error reading", name_) + text_;
@@ -104,20 +105,23 @@ class CalReader {
     int number = 0;
     while (read_text_line(f_, kLineMax, line_)) {
       ++number;
-      if (line_.length > kLineMax) return fail(" Line longer than " + std::to_string(kLineMax) + " characters \n", number);
+      if (line_.length > kLineMax)
+        return fail(" Line longer than " + std::to_string(kLineMax) + " characters \n", number);
       if (number == 1) continue;  // the title
       double x = 0, y = 0;
       bool found = false;
       for (const std::string_view form : kPairForms)
         if ((found = read_pair(line_.text.c_str(), form, x, y))) break;
       if (!found)
-        return fail(" Expected two numbers (position and magnification) separated by a comma and/or space. \n",
-                    number);
+        return fail(
+            " Expected two numbers (position and magnification) separated by a comma and/or space. "
+            "\n",
+            number);
       if (const int rc = take(x, y, number)) return rc;
     }
     if (count_ < kMinPairs)
-      return fail(" Too few position and magnification value pairs (minimum is " + std::to_string(kMinPairs) +
-                  ") \n");
+      return fail(" Too few position and magnification value pairs (minimum is " +
+                  std::to_string(kMinPairs) + ") \n");
     return 0;
   }
 
@@ -126,18 +130,22 @@ class CalReader {
     if (!(std::fabs(x) <= kMagnitudeMax) || !(std::fabs(y) <= kMagnitudeMax))
       return fail(" Magnitude of number is unreasonable. \n", number);
     if (count_ == kMaxPairs)
-      return fail(" Too many position and magnification value pairs (maximum is " + std::to_string(kMaxPairs) +
-                  "). \n");
+      return fail(" Too many position and magnification value pairs (maximum is " +
+                  std::to_string(kMaxPairs) + "). \n");
     if (!(kPositionMin <= x && x <= kPositionMax))
-      return fail(" Position value is out of range " + range(kPositionMin, kPositionMax) + " \n", number);
+      return fail(" Position value is out of range " + range(kPositionMin, kPositionMax) + " \n",
+                  number);
     if (!(kMagMin <= y && y <= kMagMax))
-      return fail(" Magnification value is out of range " + range(kMagMin, kMagMax) + " \n", number);
+      return fail(" Magnification value is out of range " + range(kMagMin, kMagMax) + " \n",
+                  number);
     const u_pair_t pair{static_cast<float>(x), static_cast<float>(y)};
     if (count_ > 0) {
       // Compared as stored, so the table itself is strictly increasing.
       const u_pair_t& last = pairs_[static_cast<std::size_t>(count_ - 1)];
-      if (!(pair.x > last.x)) return fail(" Position values are not in strictly increasing order. \n", number);
-      if (!(pair.y > last.y)) return fail(" Magnification values are not in strictly increasing order. \n", number);
+      if (!(pair.x > last.x))
+        return fail(" Position values are not in strictly increasing order. \n", number);
+      if (!(pair.y > last.y))
+        return fail(" Magnification values are not in strictly increasing order. \n", number);
     }
     pairs_[static_cast<std::size_t>(count_++)] = pair;
     return 0;
@@ -190,7 +198,8 @@ int load(sb_enc_zoom_t& zoom, std::string* message) {
   }
   std::string path = zoom.calLoadedPath;
   if (path.empty()) {
-    const std::string name = zoom.calFile.empty() ? u_path_join("Kite", "ZoomCal.txt") : zoom.calFile;
+    const std::string name =
+        zoom.calFile.empty() ? u_path_join("Kite", "ZoomCal.txt") : zoom.calFile;
     const char* found = nullptr;
     if (u_find_file(name.c_str(), &found) != 0) {
       if (message != nullptr) *message = quoted_heading(" Cannot access", name.c_str());
@@ -203,7 +212,8 @@ int load(sb_enc_zoom_t& zoom, std::string* message) {
   u_pair_table_t table;
   if (const int rc = kite_enc_zoom_read_cal(path.c_str(), &table, message)) return forget(zoom, rc);
   zoom.calTable = std::move(table);
-  u_log_fn("Kite encoded zoom calibration data loaded from file %s\n", plat::display_path(path.c_str()).c_str());
+  u_log_fn("Kite encoded zoom calibration data loaded from file %s\n",
+           plat::display_path(path.c_str()).c_str());
   zoom.calLoadedPath = std::move(path);
   zoom.calStamp = before;
   return 0;
@@ -222,7 +232,8 @@ sb_enc_zoom_t* fitted_zoom(sysInfo_t* s) {
 
 }  // namespace
 
-int read_enc_zoom_cal_stream(std::FILE* f, const char* name, u_pair_table_t* table, std::string* message) {
+int read_enc_zoom_cal_stream(std::FILE* f, const char* name, u_pair_table_t* table,
+                             std::string* message) {
   if (message != nullptr) message->clear();
   if (f == nullptr || table == nullptr) return ERR_INVALID_PARAM;
   try {
@@ -264,23 +275,27 @@ int kite_enc_zoom_load_cal(sb_enc_zoom_t* zoom, std::string* message) {
 int kite_enc_zoom_check_firmware(sysInfo_t* s) {
   uint16_t major = 0, minor = 0;
   if (const int err = can_read_version(s, felbrin::kZoomNode, &major, &minor)) return err;
-  if (major > felbrin::kFirmwareMajor || (major == felbrin::kFirmwareMajor && minor >= felbrin::kFirmwareMinor))
+  if (major > felbrin::kFirmwareMajor ||
+      (major == felbrin::kFirmwareMajor && minor >= felbrin::kFirmwareMinor))
     return 0;
   u_log_fn("Kite encoded zoom firmware version %d.%d is old", major, minor);
-  u_log_fn("; version %d.%d or later is required\n", felbrin::kFirmwareMajor, felbrin::kFirmwareMinor);
+  u_log_fn("; version %d.%d or later is required\n", felbrin::kFirmwareMajor,
+           felbrin::kFirmwareMinor);
   return ERR_KITE_ENC_ZOOM_FIRMWARE_VERSION_OLD;
 }
 
 int kite_enc_zoom_set_motion_mode(sysInfo_t* s) {
   if (s == nullptr || !s->encZoom) return ERR_SYS_INFO_NOT_AVAIL;
-  if (const int err = felbrin::write_node(0x2002, 0, felbrin::kPositionMode, 1, "kite_enc_zoom_set_motion_mode"))
+  if (const int err = felbrin::write_node(0x2002, 0, felbrin::kPositionMode, 1,
+                                          "kite_enc_zoom_set_motion_mode"))
     return err;
   return kite_enc_zoom_set_soft_limits(s->encZoom->wandLim[0], s->encZoom->wandLim[1]);
 }
 
 int kite_enc_zoom_set_soft_limits(int32_t low, int32_t high) {
   constexpr const char* kName = "kite_enc_zoom_set_soft_limits";
-  if (const int err = felbrin::write_node(0x607D, 1, static_cast<uint32_t>(low), 4, kName)) return err;
+  if (const int err = felbrin::write_node(0x607D, 1, static_cast<uint32_t>(low), 4, kName))
+    return err;
   return felbrin::write_node(0x607D, 2, static_cast<uint32_t>(high), 4, kName);
 }
 

@@ -12,10 +12,10 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "common/number_format.h"
 #include "common/parsers.h"
 #include "common/text_line.h"
 #include "common/util.h"
-#include "common/number_format.h"
 #include "platform/platform.h"
 
 namespace felbrin {
@@ -37,7 +37,8 @@ std::string format_text(const char* format, ...) {
   va_start(args, format);
   const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
-  return n > 0 ? std::string(buffer, std::min(static_cast<std::size_t>(n), sizeof buffer - 1)) : std::string();
+  return n > 0 ? std::string(buffer, std::min(static_cast<std::size_t>(n), sizeof buffer - 1))
+               : std::string();
 }
 
 enum class Kind { kInt, kReal, kText };
@@ -84,7 +85,8 @@ std::string read_channel(lcdmi_config_t& config) {
       ok = u_parse_int_token(nullptr, kDelimiters, f.label, f.lo, f.hi, message, &v);
       entry.*f.member = v;
     } else if (f.kind == Kind::kReal) {
-      ok = u_parse_double_token(nullptr, kDelimiters, f.label, f.lo, f.hi, message, &entry.scaleFactor);
+      ok = u_parse_double_token(nullptr, kDelimiters, f.label, f.lo, f.hi, message,
+                                &entry.scaleFactor);
     } else {
       ok = u_parse_string_token(nullptr, kDelimiters, f.label, f.lo, message, entry.label);
     }
@@ -110,7 +112,8 @@ std::string read_diag_opts(lcdmi_config_t& config) {
 std::string read_avg_channels(lcdmi_config_t& config) {
   config.avgInputs = 1;
   int v = 0;
-  while (u_parse_int_token(nullptr, kDelimiters, "average input option", 0, kOptionMax, nullptr, &v)) {
+  while (
+      u_parse_int_token(nullptr, kDelimiters, "average input option", 0, kOptionMax, nullptr, &v)) {
     if (v < 1 || v > LCDMI_CHANNELS) return format_text("Invalid channel number %d.\r\n", v);
     config.chan[v - 1].avgInput = 1;
   }
@@ -130,11 +133,14 @@ constexpr Keyword kKeywords[] = {
 };
 
 std::string read_version(const char* keyword) {
-  if (strxcmp(keyword, "VERSION") != 0) return "The first non-comment line must be a Version statement.\r\n";
+  if (strxcmp(keyword, "VERSION") != 0)
+    return "The first non-comment line must be a Version statement.\r\n";
   char message[U_PARSE_MESSAGE_SIZE];
   int v = 0;
-  if (!u_parse_int_token(nullptr, kDelimiters, "version number", 0, 99, message, &v)) return message;
-  if (v != 2 && v != 3) return format_text("This program requires a version %d or %d configuration file.\r\n", 2, 3);
+  if (!u_parse_int_token(nullptr, kDelimiters, "version number", 0, 99, message, &v))
+    return message;
+  if (v != 2 && v != 3)
+    return format_text("This program requires a version %d or %d configuration file.\r\n", 2, 3);
   return {};
 }
 
@@ -197,19 +203,23 @@ void format_channel(Pieces& out, int number, const lcdmi_channel_t& c) {
     if (f.kind == Kind::kInt) {
       out.add(named_int(f.name, c.*f.member));
     } else if (f.kind == Kind::kReal) {
-      const std::string_view g(digits, static_cast<std::size_t>(fmt_g(digits, c.scaleFactor) - digits));
+      const std::string_view g(digits,
+                               static_cast<std::size_t>(fmt_g(digits, c.scaleFactor) - digits));
       out.add(named(f.name, {" ", g, "\r\n"}));
     } else {
       // The label of a record not made by the reader may lack its terminator.
       const char* end = std::find(c.label, c.label + sizeof c.label, '\0');
-      out.add(named(f.name, {" \"", std::string_view(c.label, static_cast<std::size_t>(end - c.label)), "\"\r\n"}));
+      out.add(named(
+          f.name,
+          {" \"", std::string_view(c.label, static_cast<std::size_t>(end - c.label)), "\"\r\n"}));
     }
   }
 }
 
 }  // namespace
 
-int lcdmi_read_config_stream(std::FILE* f, const char* name, lcdmi_config_t* config, std::string* message) {
+int lcdmi_read_config_stream(std::FILE* f, const char* name, lcdmi_config_t* config,
+                             std::string* message) {
   if (message != nullptr) message->clear();
   if (f == nullptr || config == nullptr) return ERR_INVALID_PARAM;
   *config = lcdmi_config_t{};

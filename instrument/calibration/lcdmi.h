@@ -17,24 +17,24 @@ inline constexpr int LCDMI_LABEL_MAX = 10;  ///< characters of a channel label
 
 /// The hardware settings of one measurement channel.
 struct lcdmi_channel_t {
-  int32_t id;           ///< 1..3, 0 when the file had no line for the channel
-  int32_t disabled;     ///< 0/1
-  int32_t avgInput;     ///< 0/1, from AvgChannels
-  int32_t outputType;   ///< 0..1
-  int32_t polarity;     ///< 0..1
-  int32_t resolution;   ///< 0..3
-  int32_t filterCutoff; ///< 0..7
-  int32_t nomDataRate;  ///< 0..3
-  double scaleFactor;   ///< -99..99
+  int32_t id;                       ///< 1..3, 0 when the file had no line for the channel
+  int32_t disabled;                 ///< 0/1
+  int32_t avgInput;                 ///< 0/1, from AvgChannels
+  int32_t outputType;               ///< 0..1
+  int32_t polarity;                 ///< 0..1
+  int32_t resolution;               ///< 0..3
+  int32_t filterCutoff;             ///< 0..7
+  int32_t nomDataRate;              ///< 0..3
+  double scaleFactor;               ///< -99..99
   char label[LCDMI_LABEL_MAX + 1];  ///< the channel's label, terminated
 };
 
 /// The instrument's configuration as read from the file.
 struct lcdmi_config_t {
-  int32_t diagOpts;   ///< option n sets bit (n - 1) modulo 32
-  int32_t avgInputs;  ///< 1 once an AvgChannels line was read
-  int32_t primChan;   ///< the first channel read that is not disabled, 0 if none
-  int32_t reserved;   ///< unused
+  int32_t diagOpts;                      ///< option n sets bit (n - 1) modulo 32
+  int32_t avgInputs;                     ///< 1 once an AvgChannels line was read
+  int32_t primChan;                      ///< the first channel read that is not disabled, 0 if none
+  int32_t reserved;                      ///< unused
   lcdmi_channel_t chan[LCDMI_CHANNELS];  ///< channel ids 1, 2, 3
 };
 
@@ -54,5 +54,6 @@ void lcdmi_print_config(std::FILE* stream, const lcdmi_config_t* config);
 namespace felbrin {
 /// lcdmi_read_config on an open stream (binary mode) from its current
 /// position; `name` is the file name the messages show.
-int lcdmi_read_config_stream(std::FILE* f, const char* name, lcdmi_config_t* config, std::string* message);
+int lcdmi_read_config_stream(std::FILE* f, const char* name, lcdmi_config_t* config,
+                             std::string* message);
 }  // namespace felbrin

@@ -18,8 +18,8 @@
 
 #include "common/dirs.h"
 #include "common/errors.h"
-#include "common/parsers_internal.h"
 #include "common/number_format.h"
+#include "common/parsers_internal.h"
 #include "instrument/calibration/lumen_materials_internal.h"
 #include "instrument/record/sys_info.h"
 #include "platform/platform.h"
@@ -62,7 +62,8 @@ constexpr std::string_view kNameColumn = "Name";
 constexpr std::string_view kInvalidValue = "Invalid %s value \"%s\" (field %d)";
 constexpr std::string_view kNameHint = "The %s must be quoted text up to %d characters long\n";
 constexpr std::string_view kValueHint =
-    "\tThe %s value must be a number\n\tgreater than or equal to %g and\n\tless than or equal to %g\n";
+    "\tThe %s value must be a number\n\tgreater than or equal to %g and\n\tless than or equal to "
+    "%g\n";
 
 // Filled with the name length, the bounds of each column in order and the
 // comment length.
@@ -88,7 +89,7 @@ constexpr std::string_view kColumnHeading =
 // A text from a template: each %s takes the next of `texts`, each %d and %g
 // the next of `numbers`, formatted as ISO C formats them on every platform.
 std::string fill_in(std::string_view tmpl, std::span<const std::string_view> texts,
-                 std::span<const double> numbers) {
+                    std::span<const double> numbers) {
   std::string out;
   std::size_t text = 0, number = 0;
   for (std::size_t i = 0; i < tmpl.size(); ++i) {
@@ -98,7 +99,8 @@ std::string fill_in(std::string_view tmpl, std::span<const std::string_view> tex
     } else if ((conversion == 'd' || conversion == 'g') && number < numbers.size()) {
       char buffer[FMT_MAX_CHARS];
       const double v = numbers[number++];
-      const char* end = conversion == 'd' ? fmt_int(buffer, static_cast<int32_t>(v)) : fmt_g(buffer, v);
+      const char* end =
+          conversion == 'd' ? fmt_int(buffer, static_cast<int32_t>(v)) : fmt_g(buffer, v);
       out.append(buffer, static_cast<std::size_t>(end - buffer));
     } else {
       out += tmpl[i];
@@ -110,8 +112,9 @@ std::string fill_in(std::string_view tmpl, std::span<const std::string_view> tex
 }
 
 std::string fill_in(std::string_view tmpl, std::initializer_list<std::string_view> texts,
-                 std::initializer_list<double> numbers) {
-  return fill_in(tmpl, std::span(texts.begin(), texts.size()), std::span(numbers.begin(), numbers.size()));
+                    std::initializer_list<double> numbers) {
+  return fill_in(tmpl, std::span(texts.begin(), texts.size()),
+                 std::span(numbers.begin(), numbers.size()));
 }
 
 const std::string& description() {
@@ -214,7 +217,8 @@ std::optional<Fault> take_name(std::string_view& rest, lumen_material_t& entry) 
     const std::size_t close = rest.find(quote, 1);
     end = close == std::string_view::npos ? rest.size() : close + 1;
     const bool separated = end == rest.size() || is_blank(rest[end]);
-    good = close != std::string_view::npos && separated && close - 1 <= static_cast<std::size_t>(LUMEN_NAME_MAX);
+    good = close != std::string_view::npos && separated &&
+           close - 1 <= static_cast<std::size_t>(LUMEN_NAME_MAX);
     if (good) copy_text(entry.name, rest.substr(1, close - 1));
   }
   while (end < rest.size() && !is_blank(rest[end])) ++end;
@@ -227,9 +231,11 @@ std::optional<Fault> take_name(std::string_view& rest, lumen_material_t& entry) 
 
 // A value field: '*' or '?' leaves it out, anything else must be a number
 // in full and within the column's bounds.
-std::optional<Fault> take_value(const Column& c, int field_number, std::string_view field, double& value) {
+std::optional<Fault> take_value(const Column& c, int field_number, std::string_view field,
+                                double& value) {
   if (field.empty() || field[0] == '#') {
-    return Fault{fill_in("Missing %s value (field %d)", {c.name}, {static_cast<double>(field_number)}), {}};
+    return Fault{
+        fill_in("Missing %s value (field %d)", {c.name}, {static_cast<double>(field_number)}), {}};
   }
   if (field[0] == '*' || field[0] == '?') {
     value = LUMEN_NOT_GIVEN;
@@ -252,7 +258,8 @@ std::optional<Fault> take_material(std::string_view rest, lumen_material_t& entr
   double values[kValueCount] = {};
   for (std::size_t i = 0; i < kValueCount; ++i) {
     const int field_number = kFirstValueField + static_cast<int>(i);
-    if (auto fault = take_value(kColumns[i], field_number, next_field(rest), values[i])) return fault;
+    if (auto fault = take_value(kColumns[i], field_number, next_field(rest), values[i]))
+      return fault;
   }
   entry.n = values[0];
   entry.k = values[1];
@@ -305,7 +312,8 @@ class MaterialsReader {
   lumen_materials_t list_;
 };
 
-int MaterialsReader::error(const std::string& message, const std::string& hint, bool show_line, bool fatal) {
+int MaterialsReader::error(const std::string& message, const std::string& hint, bool show_line,
+                           bool fatal) {
   if (errors_++ == 0) u_log_fn("Error(s) reading Lumen materials file:\n");
   u_log_fn("\t%s\n", message.c_str());
   if (show_line && line_.text.empty()) {
@@ -325,7 +333,8 @@ bool MaterialsReader::append(const lumen_material_t& entry) {
   // Room for the entry and the zero entry after it.
   if (list_.count + 1 >= list_.capacity) {
     const int32_t grown = list_.capacity + kGrowBy;
-    void* p = u_realloc_fn(list_.entries, static_cast<std::size_t>(grown) * sizeof(lumen_material_t));
+    void* p =
+        u_realloc_fn(list_.entries, static_cast<std::size_t>(grown) * sizeof(lumen_material_t));
     if (p == nullptr) return false;
     list_.entries = static_cast<lumen_material_t*>(p);
     std::fill(list_.entries + list_.capacity, list_.entries + grown, lumen_material_t{});
@@ -339,14 +348,16 @@ int MaterialsReader::take_heading() {
   const std::optional<int> format = heading_format(line_.text);
   if (!format) return error("Heading is missing a file format number", {}, true, true);
   if (*format != kFormat) {
-    return error(fill_in("File format %d is not supported", {}, {static_cast<double>(*format)}), {}, true, true);
+    return error(fill_in("File format %d is not supported", {}, {static_cast<double>(*format)}), {},
+                 true, true);
   }
   heading_ = true;
   return 0;
 }
 
 int MaterialsReader::take_line() {
-  if (line_.too_long) return error(fill_in("Line longer than %d characters", {}, {kLineMax}), {}, true, true);
+  if (line_.too_long)
+    return error(fill_in("Line longer than %d characters", {}, {kLineMax}), {}, true, true);
   const std::string_view first = skip_blanks(line_.text);
   if (first.empty()) return 0;
   if (first[0] == '#') {
@@ -361,7 +372,8 @@ int MaterialsReader::take_line() {
   if (!heading_) return error("Missing heading", {}, false, true);
   ++tried_;
   lumen_material_t entry{};
-  if (auto fault = take_material(line_.text, entry)) return error(fault->message, fault->hint, true, false);
+  if (auto fault = take_material(line_.text, entry))
+    return error(fault->message, fault->hint, true, false);
   // Material numbers are 16-bit: a list that long is as full as memory.
   if (accepted_ > INT16_MAX) return ERR_NO_MEM;
   entry.number = static_cast<int16_t>(accepted_);
@@ -403,7 +415,8 @@ bool is_absolute(std::string_view name) {
 }  // namespace
 
 std::string_view lumen_materials_heading() {
-  static const std::string heading = fill_in("## %s - %s %d", {kHeadingText, kFormatWord}, {kFormat});
+  static const std::string heading =
+      fill_in("## %s - %s %d", {kHeadingText, kFormatWord}, {kFormat});
   return heading;
 }
 std::string_view lumen_materials_description() { return description(); }
@@ -438,10 +451,12 @@ int lumen_checkMagnifications(const sysInfo_t* info, sb_lumen_info_t* lumen) {
   const int count = std::clamp(info->magCount, 0, SB_MAX_MAGS);
   for (int i = 0; i < count; ++i) {
     const double mag = info->nomMag[i];
-    const double* lens = std::find_if(std::begin(lumen->lensMags), std::end(lumen->lensMags),
-                                      [mag](double m) { return std::fabs(m - mag) < felbrin::kLensTolerance; });
+    const double* lens =
+        std::find_if(std::begin(lumen->lensMags), std::end(lumen->lensMags),
+                     [mag](double m) { return std::fabs(m - mag) < felbrin::kLensTolerance; });
     if (lens == std::end(lumen->lensMags)) {
-      u_log_fn("Magnification %s is not allowed on an Lumen system\n", felbrin::fixed_3_1(mag).c_str());
+      u_log_fn("Magnification %s is not allowed on an Lumen system\n",
+               felbrin::fixed_3_1(mag).c_str());
       return ERR_LUMEN_INVALID_MAGNIFICATION;
     }
     lumen->lensColumn[i] = static_cast<int32_t>(lens - std::begin(lumen->lensMags));
@@ -463,7 +478,8 @@ int lumen_loadMaterials(sysInfo_t* info) {
     const char* found = nullptr;
     const int rc = u_find_file(name.c_str(), &found);
     if (rc != 0) {
-      u_log_fn("Cannot access Lumen materials file \"%s\"\n", plat::display_path(name.c_str()).c_str());
+      u_log_fn("Cannot access Lumen materials file \"%s\"\n",
+               plat::display_path(name.c_str()).c_str());
       u_log_fn("%s\n", err_name(rc));
       return ERR_LUMEN_CANT_READ_MATLS_FILE;
     }
@@ -475,7 +491,8 @@ int lumen_loadMaterials(sysInfo_t* info) {
   }
   const int rc = lumen_readMaterials(name.c_str(), &lumen->materials);
   if (rc != 0) {
-    u_log_fn("Error reading Lumen materials file \"%s\"\n", plat::display_path(name.c_str()).c_str());
+    u_log_fn("Error reading Lumen materials file \"%s\"\n",
+             plat::display_path(name.c_str()).c_str());
     u_log_fn("%s\n", err_name(rc));
     return ERR_LUMEN_CANT_READ_MATLS_FILE;
   }

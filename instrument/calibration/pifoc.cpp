@@ -12,13 +12,13 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/log_file.h"
+#include "common/number_format.h"
 #include "common/temp_file.h"
 #include "common/text_line.h"
 #include "common/util.h"
-#include "common/number_format.h"
 #include "instrument/calibration/pifoc_internal.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/ramps/ramp_table.h"
+#include "instrument/record/sys_info.h"
 #include "platform/platform.h"
 
 namespace felbrin {
@@ -26,7 +26,7 @@ namespace {
 
 constexpr std::size_t kLineKeep = 511;
 constexpr int64_t kRelaxScale = 100000000;  // 10^8 s: the relaxation's time constant
-constexpr double kLeakageLow = -14;          // uA
+constexpr double kLeakageLow = -14;         // uA
 constexpr double kLeakageHigh = 0;
 constexpr double kTimeGainLow = 0.8;
 constexpr double kTimeGainHigh = 1.15;
@@ -70,10 +70,13 @@ bool on_can(const sysInfo_t* s) { return s->instrBdType == BD_CAN; }
 std::string pifoc_path(const sysInfo_t& s, std::string_view stem) {
   const std::string name = std::string(stem) + '.' + std::to_string(s.pifoc->value);
   const char* config = u_config_dir();
-  return config != nullptr ? u_path_join(u_path_join(config, "ramps"), name) : u_path_join(".", name);
+  return config != nullptr ? u_path_join(u_path_join(config, "ramps"), name)
+                           : u_path_join(".", name);
 }
 
-std::string range_text(double lo, double hi) { return '[' + fmt_g_string(lo) + ',' + fmt_g_string(hi) + ']'; }
+std::string range_text(double lo, double hi) {
+  return '[' + fmt_g_string(lo) + ',' + fmt_g_string(hi) + ']';
+}
 
 std::string padded(std::string text, std::size_t width) {
   if (text.size() < width) text.insert(0, width - text.size(), ' ');
@@ -104,7 +107,8 @@ std::string_view next_field(std::string_view& rest) {
 
 bool parse_info_line(std::string_view line, PifocInfo& out) {
   PifocInfo info;
-  if (!parse_integer(next_field(line), info.te) || !parse_integer(next_field(line), info.t1)) return false;
+  if (!parse_integer(next_field(line), info.te) || !parse_integer(next_field(line), info.t1))
+    return false;
   const std::string_view leakage = next_field(line);
   if (!leakage.empty() && !parse_integer(leakage, info.leakage)) return false;
   out = info;
@@ -139,8 +143,8 @@ std::string zero_currents() { return pifoc_log_currents(xr_scan_currents_t{}, 0)
 
 // A line without a measurement: the stored leakage and zero currents.
 void write_plain_line(sysInfo_t* s, double now, std::string_view note) {
-  const std::string start =
-      pifoc_log_start(u_saturated_int(since_first_init(now)), s->pifoc->leakage * SB_PIFOC_LEAKAGE_UA, false);
+  const std::string start = pifoc_log_start(u_saturated_int(since_first_init(now)),
+                                            s->pifoc->leakage * SB_PIFOC_LEAKAGE_UA, false);
   write_log_line(s, start, zero_currents(), date_now(static_cast<int64_t>(now)), note);
 }
 
@@ -150,7 +154,8 @@ void write_plain_line(sysInfo_t* s, double now, std::string_view note) {
 
 int64_t pifoc_relaxed_te(int64_t te, int64_t d) {
   const int64_t k = te > 0 ? kRelaxScale / te : kRelaxScale;
-  const int64_t sum = d > std::numeric_limits<int64_t>::max() - k ? std::numeric_limits<int64_t>::max() : d + k;
+  const int64_t sum =
+      d > std::numeric_limits<int64_t>::max() - k ? std::numeric_limits<int64_t>::max() : d + k;
   const int64_t relaxed = sum > 0 ? kRelaxScale / sum : kRelaxScale;
   return relaxed < 1 ? 1 : relaxed;
 }
@@ -167,7 +172,8 @@ PifocTimes pifoc_time_step(PifocTimes times, int64_t now, int32_t state, double 
   if (d > 0) {
     int64_t te = times.te;
     if (state == SB_PIFOC_ON) {
-      te = te > std::numeric_limits<int64_t>::max() - d ? std::numeric_limits<int64_t>::max() : te + d;
+      te = te > std::numeric_limits<int64_t>::max() - d ? std::numeric_limits<int64_t>::max()
+                                                        : te + d;
     } else if (beta > 0) {
       te = pifoc_relaxed_te(te, d);
     } else {
@@ -207,8 +213,8 @@ std::string pifoc_log_date(const std::tm& tm) {
     v = v < 0 ? -v : v;
     return std::string{static_cast<char>('0' + v / 10 % 10), static_cast<char>('0' + v % 10)};
   };
-  return two(tm.tm_mon + 1) + '/' + two(tm.tm_mday) + '/' + two(tm.tm_year % 100) + ' ' + two(tm.tm_hour) + ':' +
-         two(tm.tm_min) + ':' + two(tm.tm_sec);
+  return two(tm.tm_mon + 1) + '/' + two(tm.tm_mday) + '/' + two(tm.tm_year % 100) + ' ' +
+         two(tm.tm_hour) + ':' + two(tm.tm_min) + ':' + two(tm.tm_sec);
 }
 
 int read_pifoc_info_stream(std::FILE* f, const char* name, PifocInfo* out) {
@@ -230,7 +236,8 @@ int read_pifoc_info_stream(std::FILE* f, const char* name, PifocInfo* out) {
 }
 
 std::string pifoc_info_line(const PifocInfo& info, std::string_view line_end) {
-  std::string text = std::to_string(info.te) + ' ' + std::to_string(info.t1) + ' ' + std::to_string(info.leakage);
+  std::string text =
+      std::to_string(info.te) + ' ' + std::to_string(info.t1) + ' ' + std::to_string(info.leakage);
   text += line_end;
   return text;
 }
@@ -287,8 +294,8 @@ int xr_load_pifoc_info(sysInfo_t* s) {
     return ERR_PARAM_OUT_OF_RANGE;
   }
   if (!(kLeakageLow <= leakage_ua && leakage_ua <= kLeakageHigh)) {
-    u_log_fn("xr_load_pifoc_info: leakage = %s uA is out of range %s\n", fmt_g_string(leakage_ua).c_str(),
-             range_text(kLeakageLow, kLeakageHigh).c_str());
+    u_log_fn("xr_load_pifoc_info: leakage = %s uA is out of range %s\n",
+             fmt_g_string(leakage_ua).c_str(), range_text(kLeakageLow, kLeakageHigh).c_str());
     return ERR_PARAM_OUT_OF_RANGE;
   }
   s->pifoc->te = info.te;
@@ -314,7 +321,8 @@ int xr_save_pifoc_info(sysInfo_t* s) {
 int xr_update_pifoc_time(sysInfo_t* s, int64_t now) {
   if (s == nullptr || !s->pifoc || on_can(s)) return 0;
   sb_pifoc_t& p = *s->pifoc;
-  const PifocTimes times = pifoc_time_step({p.te, p.t1}, now != 0 ? now : now_seconds(), p.state, p.beta);
+  const PifocTimes times =
+      pifoc_time_step({p.te, p.t1}, now != 0 ? now : now_seconds(), p.state, p.beta);
   p.te = times.te;
   p.t1 = times.t1;
   return 0;
@@ -345,7 +353,8 @@ int xr_update_pifoc_leakage(sysInfo_t* s, int log_request) {
   bool measured = false;
   int rc = 0;
   std::string note;
-  if (s->ramps.leakageMeasurement && p.rampId == p.firstRampB && now - p.leakageTime > kLeakageInterval) {
+  if (s->ramps.leakageMeasurement && p.rampId == p.firstRampB &&
+      now - p.leakageTime > kLeakageInterval) {
     measured = true;
     p.leakageTime = now;
     const auto measure = sources().measure_leakage;
@@ -407,12 +416,14 @@ int xr_get_pifoc_comp_gain(sysInfo_t* s, double* gain) {
   *gain = 0;
   if (!s->pifoc || !s->ramps.pifocDiagnostics) return ERR_INVALID_PARAM;
   const int current = s->ramps.current;
-  if (s->ramps.table.empty() || current < 0 || current >= s->ramps.table.size()) return ERR_NO_RAMP_INFO;
+  if (s->ramps.table.empty() || current < 0 || current >= s->ramps.table.size())
+    return ERR_NO_RAMP_INFO;
   const xr_pifoc_sources_t from = sources();
   xr_scan_currents_t currents;
   if (from.scan_currents == nullptr || !from.scan_currents(s, &currents)) return ERR_INVALID_PARAM;
   xr_ramp_gain_terms_t terms;
-  if (from.gain_terms == nullptr || !from.gain_terms(s, &s->ramps.table[current], &terms)) return ERR_NO_RAMP_INFO;
+  if (from.gain_terms == nullptr || !from.gain_terms(s, &s->ramps.table[current], &terms))
+    return ERR_NO_RAMP_INFO;
 
   sb_pifoc_t& p = *s->pifoc;
   // The currents are in uA; the stored leakage is in counts.
@@ -432,10 +443,12 @@ int xr_get_pifoc_comp_gain(sysInfo_t* s, double* gain) {
   p.pendingStart.clear();
   p.pendingDate.clear();
   if (start.empty()) {
-    start = pifoc_log_start(u_saturated_int(since_first_init(now)), p.leakage * SB_PIFOC_LEAKAGE_UA, false);
+    start = pifoc_log_start(u_saturated_int(since_first_init(now)), p.leakage * SB_PIFOC_LEAKAGE_UA,
+                            false);
     date = date_now(static_cast<int64_t>(now));
   }
-  const std::string note = in_range ? "" : "### GAIN IS OUT OF RANGE " + range_text(range.low, range.high) + "\n";
+  const std::string note =
+      in_range ? "" : "### GAIN IS OUT OF RANGE " + range_text(range.low, range.high) + "\n";
   write_log_line(s, start, pifoc_log_currents(currents, g), date, note);
   if (!in_range) {
     u_log_fn("xr_get_pifoc_comp_gain: gain = %s is out of range %s\n", fmt_g_string(g).c_str(),

@@ -52,7 +52,8 @@ struct xr_pifoc_sources_t {
   /// The currents of the scan just made; false when it has none.
   bool (*scan_currents)(sysInfo_t* s, xr_scan_currents_t* out) = nullptr;
   /// The gain terms of a ramp; false when it has none.
-  bool (*gain_terms)(const sysInfo_t* s, const rr_ramp_info_t* ramp, xr_ramp_gain_terms_t* out) = nullptr;
+  bool (*gain_terms)(const sysInfo_t* s, const rr_ramp_info_t* ramp,
+                     xr_ramp_gain_terms_t* out) = nullptr;
 };
 /// Replaces the sources (null: none) for the whole process.
 void xr_set_pifoc_sources(const xr_pifoc_sources_t* sources);

@@ -17,29 +17,29 @@
 
 /* ---- status values */
 enum {
-  CAN_OK = 1,                     /**< success */
-  CAN_ERR_GENERAL = -1,           /**< general failure: bus off, bad argument */
-  CAN_ERR_NOT_CONNECTED = -2,     /**< no bridge connected */
-  CAN_ERR_TIMEOUT = -3,           /**< no reply in time */
-  CAN_ERR_LINK_LOST = -4,         /**< the link to the bridge was lost */
-  CAN_ERR_BUFFER_TOO_SMALL = -5,  /**< the caller's buffer is smaller than the object */
-  CAN_ERR_NO_PDO = -6             /**< no PDO waiting */
+  CAN_OK = 1,                    /**< success */
+  CAN_ERR_GENERAL = -1,          /**< general failure: bus off, bad argument */
+  CAN_ERR_NOT_CONNECTED = -2,    /**< no bridge connected */
+  CAN_ERR_TIMEOUT = -3,          /**< no reply in time */
+  CAN_ERR_LINK_LOST = -4,        /**< the link to the bridge was lost */
+  CAN_ERR_BUFFER_TOO_SMALL = -5, /**< the caller's buffer is smaller than the object */
+  CAN_ERR_NO_PDO = -6            /**< no PDO waiting */
 };
 
 /** Answers of CAN_FindNode, CAN_EnumerateNodes and CAN_GetNodeState. Only
  * these three values are relied on; anything else means "no". */
 enum {
-  CAN_NODE_ABSENT = 0,      /**< no such node, or not present */
-  CAN_NODE_FOUND = 2,       /**< CAN_FindNode: the node answered */
-  CAN_NODE_PRESENT = 2,     /**< CAN_EnumerateNodes: entry of a present node */
-  CAN_NODE_OPERATIONAL = 2  /**< CAN_GetNodeState: the node is operational */
+  CAN_NODE_ABSENT = 0,     /**< no such node, or not present */
+  CAN_NODE_FOUND = 2,      /**< CAN_FindNode: the node answered */
+  CAN_NODE_PRESENT = 2,    /**< CAN_EnumerateNodes: entry of a present node */
+  CAN_NODE_OPERATIONAL = 2 /**< CAN_GetNodeState: the node is operational */
 };
 
 /* ---- sizes */
 enum {
-  CAN_MAX_BRIDGES = 127,    /**< capacity the caller offers CAN_EnumerateBridges */
-  CAN_MAX_NODES = 128,      /**< CAN_EnumerateNodes' array, indexed by node ID */
-  CAN_EMCY_BLOCK_SIZE = 12  /**< bytes in the block an emergency callback gets */
+  CAN_MAX_BRIDGES = 127,   /**< capacity the caller offers CAN_EnumerateBridges */
+  CAN_MAX_NODES = 128,     /**< CAN_EnumerateNodes' array, indexed by node ID */
+  CAN_EMCY_BLOCK_SIZE = 12 /**< bytes in the block an emergency callback gets */
 };
 
 /* ---- records */
@@ -47,29 +47,29 @@ enum {
 /** One bridge found on the network. CAN_Connect takes the four address
  * bytes copied, in this order, into one 32-bit value. */
 typedef struct can_bridge_entry_t {
-  uint8_t ip[4];   /**< IPv4 address bytes */
-  uint8_t mac[6];  /**< MAC address */
+  uint8_t ip[4];  /**< IPv4 address bytes */
+  uint8_t mac[6]; /**< MAC address */
 } can_bridge_entry_t;
 
 /** Outcome of one SDO transfer. Callers look at status (CAN_OK = success)
  * and abort_code only. */
 typedef struct can_transfer_result_t {
-  int32_t byte_count;   /**< bytes transferred; not relied on */
-  int32_t status;       /**< CAN_OK when the transfer succeeded */
-  uint32_t abort_code;  /**< the SDO abort code of a refused transfer */
+  int32_t byte_count;  /**< bytes transferred; not relied on */
+  int32_t status;      /**< CAN_OK when the transfer succeeded */
+  uint32_t abort_code; /**< the SDO abort code of a refused transfer */
 } can_transfer_result_t;
 
 /** Asks for the PDOs of one COB-ID; the rest stays zero. */
 typedef struct can_pdo_descriptor_t {
-  uint32_t cob_id;       /**< the COB-ID whose PDOs are wanted */
-  uint32_t reserved[4];  /**< zero */
+  uint32_t cob_id;      /**< the COB-ID whose PDOs are wanted */
+  uint32_t reserved[4]; /**< zero */
 } can_pdo_descriptor_t;
 
 /** One received PDO. */
 typedef struct can_pdo_record_t {
-  uint32_t cob_id;       /**< the COB-ID it came with */
-  uint32_t reserved[2];  /**< not relied on */
-  uint8_t data[8];       /**< the PDO's data bytes */
+  uint32_t cob_id;      /**< the COB-ID it came with */
+  uint32_t reserved[2]; /**< not relied on */
+  uint8_t data[8];      /**< the PDO's data bytes */
 } can_pdo_record_t;
 
 static_assert(sizeof(can_bridge_entry_t) == 10, "bridge entry is 10 bytes");

@@ -90,7 +90,8 @@ int load_locked() {
   if (g_looked) return ERR_CAN_NOT_AVAIL;
   g_looked = true;
   std::string used;
-  if (void* module = u_load_library(can_api_library_name(), &used)) return bind_module_locked(module, used);
+  if (void* module = u_load_library(can_api_library_name(), &used))
+    return bind_module_locked(module, used);
   return ERR_CAN_NOT_AVAIL;
 }
 

@@ -11,9 +11,9 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_events_internal.h"
+#include "instrument/record/sys_info.h"
 
 namespace {
 
@@ -43,7 +43,6 @@ void append(std::deque<T>& queue, const T& record) {
   queue.push_back(record);
 }
 
-
 std::mutex g_ndw_stopped_mutex;
 std::weak_ptr<felbrin::Event> g_ndw_stopped;
 
@@ -71,10 +70,16 @@ enum class Family { none, brush, kite, alder, type26 };
 Family family_of(const sysInfo_t* record) {
   if (record == nullptr) return Family::none;
   switch (record->systemType) {
-    case SYS_BIRCH7: case SYS_BIRCH9: case SYS_FJORD1: case SYS_FJORD3: case SYS_FJORD4:
-    case SYS_FJORD6:
-      return Family::brush;
-    case SYS_KITECAN: case SYS_HERON_CAN: case SYS_KITE2CAN: case SYS_IRIS_CAN: return Family::kite;
+    case SYS_BIRCH7:
+    case SYS_BIRCH9:
+    case SYS_FJORD1:
+    case SYS_FJORD3:
+    case SYS_FJORD4:
+    case SYS_FJORD6: return Family::brush;
+    case SYS_KITECAN:
+    case SYS_HERON_CAN:
+    case SYS_KITE2CAN:
+    case SYS_IRIS_CAN: return Family::kite;
     case SYS_ALDER4: return Family::alder;
     case SYS_GLENCAN: return Family::type26;
     default: return Family::none;
@@ -134,8 +139,10 @@ void decode_ring_spot(const can_pdo_record_t& p, Codes& out) {
   if (node_of(p) != kNodeRingSpot || function_of(p) != kSecondPdo) return;
   // Bit 1 set: the move is not finished, so the position is not final.
   if ((p.data[0] & 0x02) != 0) return;
-  if (p.data[2] == 1) out.add(CAN_NODE_EVENT_RING);
-  else if (p.data[2] == 2) out.add(CAN_NODE_EVENT_SPOT);
+  if (p.data[2] == 1)
+    out.add(CAN_NODE_EVENT_RING);
+  else if (p.data[2] == 2)
+    out.add(CAN_NODE_EVENT_SPOT);
 }
 
 void decode_focus(const can_pdo_record_t& p, Codes& out) {

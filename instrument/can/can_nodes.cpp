@@ -23,18 +23,63 @@ enum class Dir : uint8_t { read, write };
 // rows take their node from the caller (kCallerNode); the ramp rows add the
 // ramp number to their index.
 enum class Obj : uint8_t {
-  RampStart, RampStatus, RampSelect, RampValid, RampTrigger, RampRate, RampData, PifocOffset,
-  BridgeStatus, BridgeConfigRead, BridgeConfigWrite, FgTrigger, SyncGen, PiStatusNew,
-  PiStatusOld, PiSelect, PiAmplitude, PiVelocity, PiStart, PiLoadTables, PiSerialInteger,
+  RampStart,
+  RampStatus,
+  RampSelect,
+  RampValid,
+  RampTrigger,
+  RampRate,
+  RampData,
+  PifocOffset,
+  BridgeStatus,
+  BridgeConfigRead,
+  BridgeConfigWrite,
+  FgTrigger,
+  SyncGen,
+  PiStatusNew,
+  PiStatusOld,
+  PiSelect,
+  PiAmplitude,
+  PiVelocity,
+  PiStart,
+  PiLoadTables,
+  PiSerialInteger,
   DigitalOutWrite,
-  DigitalOutRead, AlignEnable, AlignDiode,
-  LedSetup, LlcWrite, LlcRead, LlcAvgCurLmt, LlcFwdVlt, LlcPwmFreq,
-  TurretStatus, Turret, Zoom, AllZoom, BrmtrConfig,
-  ProductId, Version,
-  M1ControlRead, M1ControlWrite, M1Mode, M1TargetVel, M2Control, M2Status, M2LlcRead,
-  M2LlcWrite, M2Current, M2MaxCurrent, KeypressRead, KeypressWrite, M2Position,
-  PztStatus, LapsStatus,
-  EncZoomMode, EncZoomLowLimit, EncZoomHighLimit, EncZoomBacklash,
+  DigitalOutRead,
+  AlignEnable,
+  AlignDiode,
+  LedSetup,
+  LlcWrite,
+  LlcRead,
+  LlcAvgCurLmt,
+  LlcFwdVlt,
+  LlcPwmFreq,
+  TurretStatus,
+  Turret,
+  Zoom,
+  AllZoom,
+  BrmtrConfig,
+  ProductId,
+  Version,
+  M1ControlRead,
+  M1ControlWrite,
+  M1Mode,
+  M1TargetVel,
+  M2Control,
+  M2Status,
+  M2LlcRead,
+  M2LlcWrite,
+  M2Current,
+  M2MaxCurrent,
+  KeypressRead,
+  KeypressWrite,
+  M2Position,
+  PztStatus,
+  LapsStatus,
+  EncZoomMode,
+  EncZoomLowLimit,
+  EncZoomHighLimit,
+  EncZoomBacklash,
   Count
 };
 
@@ -94,7 +139,8 @@ constexpr Entry kEntries[] = {
     {Obj::LlcAvgCurLmt, kLed, 0x2002, 0, 2, W, ERR_CAN_SDO_LED_ERROR, "can_write_llc_avgcurlmt"},
     {Obj::LlcFwdVlt, kLed, 0x2004, 0, 2, W, ERR_CAN_SDO_LED_ERROR, "can_write_llc_fwdvlt"},
     {Obj::LlcPwmFreq, kLed, 0x2006, 0, 4, W, ERR_CAN_SDO_LED_ERROR, "can_write_llc_pwmfreq"},
-    {Obj::TurretStatus, kBrush, 0x2001, 0, 1, R, ERR_CAN_SDO_BRMOTOR_ERROR, "can_read_turret_status"},
+    {Obj::TurretStatus, kBrush, 0x2001, 0, 1, R, ERR_CAN_SDO_BRMOTOR_ERROR,
+     "can_read_turret_status"},
     {Obj::Turret, kBrush, 0x2002, 0, 1, R, ERR_CAN_SDO_BRMOTOR_ERROR, "can_read_turret"},
     {Obj::Zoom, kBrush, 0x2012, 0, 1, R, ERR_CAN_SDO_BRMOTOR_ERROR, "can_read_zoom"},
     {Obj::AllZoom, kBrush, 0x2015, 0, 6, R, ERR_CAN_SDO_BRMOTOR_ERROR, "can_read_all_zoom"},
@@ -161,8 +207,8 @@ int read_bytes(Obj id, uint8_t* bytes, Where at = {}) {
   const Entry& e = row(id);
   const uint8_t node = e.node == kCallerNode ? at.node : e.node;
   const uint32_t width = at.width != 0 ? at.width : e.width;
-  return can_sdo_read2(node, static_cast<uint16_t>(e.index + at.index_offset), e.sub, bytes,
-                       width, at.activity, e.sdo_error, e.name);
+  return can_sdo_read2(node, static_cast<uint16_t>(e.index + at.index_offset), e.sub, bytes, width,
+                       at.activity, e.sdo_error, e.name);
 }
 
 int read_value(Obj id, uint32_t* value, Where at = {}) {
@@ -178,8 +224,8 @@ int write_value(Obj id, uint32_t value, Where at = {}) {
   const uint32_t width = at.width != 0 ? at.width : e.width;
   uint8_t bytes[4] = {};
   to_le(value, bytes, width);
-  return can_sdo_write2(node, static_cast<uint16_t>(e.index + at.index_offset), e.sub, bytes,
-                        width, at.activity, e.sdo_error, e.name);
+  return can_sdo_write2(node, static_cast<uint16_t>(e.index + at.index_offset), e.sub, bytes, width,
+                        at.activity, e.sdo_error, e.name);
 }
 
 int write_float(Obj id, double value, Where at = {}) {
@@ -211,15 +257,15 @@ constexpr int32_t kRamps = 4;
 bool ramp_in_range(int32_t r) { return r >= 0 && r < kRamps; }
 
 // One transfer: `in` is filled by a read, `out` is sent by a write.
-int sdo(uint8_t node, uint16_t index, uint8_t sub, uint8_t* in, const uint8_t* out,
-        uint32_t count, int activity, int sdo_error, const char* caller) {
+int sdo(uint8_t node, uint16_t index, uint8_t sub, uint8_t* in, const uint8_t* out, uint32_t count,
+        int activity, int sdo_error, const char* caller) {
   can_transfer_result_t result{};
   int32_t status = 0;
   const Dir dir = in != nullptr ? Dir::read : Dir::write;
-  int err = dir == Dir::read ? can_api_call(&can_api_t::sdo_read, &status, node, index, sub, in,
-                                            count, &result)
-                             : can_api_call(&can_api_t::sdo_write, &status, node, index, sub, out,
-                                            count, &result);
+  int err =
+      dir == Dir::read
+          ? can_api_call(&can_api_t::sdo_read, &status, node, index, sub, in, count, &result)
+          : can_api_call(&can_api_t::sdo_write, &status, node, index, sub, out, count, &result);
   if (activity != 0) signal_activity();
   const char* wrapper = dir == Dir::read ? "can_sdo_read2" : "can_sdo_write2";
   if (err == 0 && status == CAN_OK) {
@@ -350,15 +396,20 @@ int can_write_ramp_trigger(sysInfo_t* s, int32_t ramp, const rr_ramp_hdr_t* hdr)
   // A zero clock gives the quotient's limit, spelled out so that no build
   // traps on the division.
   double quotient = NAN;
-  if (denominator != 0.0) quotient = numerator / denominator;
-  else if (numerator != 0.0) quotient = std::copysign(INFINITY, numerator);
+  if (denominator != 0.0)
+    quotient = numerator / denominator;
+  else if (numerator != 0.0)
+    quotient = std::copysign(INFINITY, numerator);
   const double frame = std::floor(quotient + 0.5);
   constexpr double kFrames = 256;
   if (!std::isfinite(frame) || frame < 0 || frame >= kFrames) {
     int shown = 0;
-    if (frame >= static_cast<double>(INT_MAX)) shown = INT_MAX;
-    else if (frame <= static_cast<double>(INT_MIN)) shown = INT_MIN;
-    else if (std::isfinite(frame)) shown = static_cast<int>(frame);
+    if (frame >= static_cast<double>(INT_MAX))
+      shown = INT_MAX;
+    else if (frame <= static_cast<double>(INT_MIN))
+      shown = INT_MIN;
+    else if (std::isfinite(frame))
+      shown = static_cast<int>(frame);
     u_log_fn("%s: calculated frameNumber=%d outside of valid range\n", "can_write_ramp_trigger",
              shown);
     return ERR_PARAM_OUT_OF_RANGE;
@@ -390,8 +441,8 @@ int can_write_ramp_data(sysInfo_t* s, int32_t ramp, const rr_ramp_hdr_t* hdr,
   const int32_t n = std::min(hdr->nPoints, kNodePoints);
   for (int32_t i = 0; i < n; ++i)
     to_le(points[i], block.data() + 2 * static_cast<std::size_t>(i), 2);
-  return can_sdo_write2(e.node, static_cast<uint16_t>(e.index + ramp), e.sub, block.data(),
-                        e.width, 1, e.sdo_error, e.name);
+  return can_sdo_write2(e.node, static_cast<uint16_t>(e.index + ramp), e.sub, block.data(), e.width,
+                        1, e.sdo_error, e.name);
 }
 
 int can_write_pifoc_offset(sysInfo_t* s, uint32_t offset, int wait) {
@@ -603,9 +654,7 @@ int zoom_guard(const sysInfo_t* s) {
 }
 
 constexpr uint8_t kZoomRawUnknown = 15;
-int32_t motor_zoom_position(uint8_t raw) {
-  return raw == kZoomRawUnknown ? CAN_ZOOM_UNKNOWN : raw;
-}
+int32_t motor_zoom_position(uint8_t raw) { return raw == kZoomRawUnknown ? CAN_ZOOM_UNKNOWN : raw; }
 }  // namespace
 
 int can_read_turret_status(sysInfo_t* s, uint8_t* status) {

@@ -29,7 +29,6 @@ std::atomic<int32_t>& last_zoom() {
   return v;
 }
 
-
 void reset_decoder_state() {
   ndw_home_state() = 0;
   ndw_moving_state() = 0;

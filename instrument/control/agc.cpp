@@ -15,11 +15,11 @@
 #include "common/errors.h"
 #include "common/event.h"
 #include "common/hooks.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
 #include "instrument/can/can_state.h"
 #include "instrument/control/agc_internal.h"
+#include "instrument/record/sys_info.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ using felbrin::control::AgcDeps;
 using felbrin::control::AgcFrame;
 
 constexpr const char* kThreadName = "can_agc_thread_func";
-constexpr int32_t kAgcSystems[] = {SYS_KITECAN, SYS_ALDER4, SYS_GLENCAN,
+constexpr int32_t kAgcSystems[] = {SYS_KITECAN,   SYS_ALDER4,   SYS_GLENCAN,
                                    SYS_HERON_CAN, SYS_KITE2CAN, SYS_IRIS_CAN};
 constexpr int kStopBoundMs = 5000;
 constexpr int kPauseStepMs = 10;
@@ -93,10 +93,10 @@ Geometry frame_geometry(sysInfo_t* s, bool live, const acq_mode_t& mode) {
 
 // ---- the controller: its state between rounds
 struct Controller {
-  double c = 0;        // the level it aims at, with its fraction
-  double d = 0;        // the previous error
-  int k = 0;           // corrections since the last settled round
-  uint16_t last = 0;   // the last level written
+  double c = 0;       // the level it aims at, with its fraction
+  double d = 0;       // the previous error
+  int k = 0;          // corrections since the last settled round
+  uint16_t last = 0;  // the last level written
 };
 
 // ---- the module
@@ -236,9 +236,7 @@ AgcDeps agc_set_deps(AgcDeps deps) {
   return deps;
 }
 
-uint32_t agc_bins(int32_t resolution) {
-  return uint32_t{1} << std::clamp(resolution, 1, 16);
-}
+uint32_t agc_bins(int32_t resolution) { return uint32_t{1} << std::clamp(resolution, 1, 16); }
 
 uint32_t agc_top_level(std::span<const uint8_t> frame, int32_t bytes_per_pixel,
                        std::span<uint32_t> hist) {
@@ -299,8 +297,7 @@ int agc_thread_body(sysInfo_t* s, Event* stop, const AgcDeps& deps) {
     return ERR_ACQ_INVALID_MODE;
   }
   const Geometry g = frame_geometry(s, live_display(s), acq.modes[mode]);
-  const std::size_t bytes = static_cast<std::size_t>(g.width) *
-                            static_cast<std::size_t>(g.height) *
+  const std::size_t bytes = static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height) *
                             static_cast<std::size_t>(g.bytes_per_pixel);
   auto buffer = hooked_array<uint8_t>(bytes);
   if (!buffer) {
@@ -361,8 +358,8 @@ int agc_thread_body(sysInfo_t* s, Event* stop, const AgcDeps& deps) {
       continue;
     }
 
-    const uint32_t level = agc_top_level(frame.bytes, g.bytes_per_pixel,
-                                         std::span<uint32_t>(hist.get(), g.bins));
+    const uint32_t level =
+        agc_top_level(frame.bytes, g.bytes_per_pixel, std::span<uint32_t>(hist.get(), g.bins));
     const double target = load(s->llcTarget);
     const double e = (level + 1.0) / g.bins - (target + 1.0) / 256.0;
     if (std::fabs(e) > kBand) {

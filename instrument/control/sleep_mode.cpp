@@ -11,10 +11,10 @@
 #include "common/errors.h"
 #include "common/event.h"
 #include "common/hooks.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_state.h"
 #include "instrument/control/sleep_mode_internal.h"
+#include "instrument/record/sys_info.h"
 
 namespace {
 
@@ -120,8 +120,7 @@ bool sleep_mode_running() { return current() != nullptr; }
 }  // namespace felbrin::control
 
 bool sleep_mode_applies(const sysInfo_t* record) {
-  if (record == nullptr || record->instrBdType != BD_CAN || record->sleepTimeout == 0)
-    return false;
+  if (record == nullptr || record->instrBdType != BD_CAN || record->sleepTimeout == 0) return false;
   for (int32_t type : kSleepingSystems)
     if (record->systemType == type) return true;
   return false;

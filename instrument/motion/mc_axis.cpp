@@ -11,13 +11,13 @@
 #include "common/dirs.h"
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "common/util.h"
 #include "common/number_format.h"
-#include "instrument/record/sys_info.h"
+#include "common/util.h"
 #include "instrument/motion/mc_ccl.h"
 #include "instrument/motion/mc_fhx.h"
 #include "instrument/motion/mc_nova.h"
 #include "instrument/motion/mc_pmac.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/device_table.h"
 
 namespace {
@@ -73,7 +73,6 @@ void take_configuration(mc_ctrl_t& c) {
     ax.backlash = calibration_backlash(c.info, a.name);
   }
 }
-
 
 int init_steps(mc_ctrl_t& c, const char* config_path, const char* device) {
   McDriver& d = *c.driver;
@@ -182,7 +181,8 @@ int settle(mc_ctrl_t& c, int axis, const int32_t status[MC_AXES], bool* moving) 
   u_log_fn("status = %s\n", mc_status_text(s, error[0]));
   if (ax.extClosedLoop != 0) {
     uint32_t word = 0, manufacturer = 0;
-    if (mc_ccl_get_amplifier_status(c, axis, &word, &manufacturer) == 0 && mc_ccl_faulted(word, manufacturer))
+    if (mc_ccl_get_amplifier_status(c, axis, &word, &manufacturer) == 0 &&
+        mc_ccl_faulted(word, manufacturer))
       return ERR_MC_CAN_AMPLIFIER_FAULT;
   }
   return ERR_MC_MISC;
@@ -231,9 +231,9 @@ void mc_find_letter_axes(mc_ctrl_t& c) {
     uint16_t mc_ctrl_t::*axis;
   };
   static constexpr Slot kSlots[] = {
-      {'X', &mc_ctrl_t::xAxis}, {'Y', &mc_ctrl_t::yAxis}, {'Z', &mc_ctrl_t::zAxis},
-      {'R', &mc_ctrl_t::rAxis}, {'P', &mc_ctrl_t::pAxis}, {'T', &mc_ctrl_t::tAxis},
-      {'A', &mc_ctrl_t::aAxis}, {'a', &mc_ctrl_t::aLowAxis}, {'B', &mc_ctrl_t::bAxis},
+      {'X', &mc_ctrl_t::xAxis},    {'Y', &mc_ctrl_t::yAxis},    {'Z', &mc_ctrl_t::zAxis},
+      {'R', &mc_ctrl_t::rAxis},    {'P', &mc_ctrl_t::pAxis},    {'T', &mc_ctrl_t::tAxis},
+      {'A', &mc_ctrl_t::aAxis},    {'a', &mc_ctrl_t::aLowAxis}, {'B', &mc_ctrl_t::bAxis},
       {'b', &mc_ctrl_t::bLowAxis},
   };
   for (const Slot& s : kSlots) {
@@ -271,8 +271,8 @@ int mc_init(mc_ctrl_t& c, const char* config_path, const char* device) {
   }
   if (c.info != nullptr) {
     for (std::size_t k = 0; k < c.info->fkeyLabels.size(); ++k) {
-      if (const int e = c.driver->fkey_label(c, static_cast<int>(k) + 1,
-                                             c.info->fkeyLabels[k].c_str()))
+      if (const int e =
+              c.driver->fkey_label(c, static_cast<int>(k) + 1, c.info->fkeyLabels[k].c_str()))
         return logged("mc_init", e);
     }
   }
@@ -331,8 +331,10 @@ int mc_setup(sysInfo_t* info) {
     const bool is_z = i == c.zAxis;
     if (is_z && info->zAxisCal != 0) ax.encSteps /= info->zAxisCal;
     if (ax.homeType != 5 || (is_z && skip_z)) continue;
-    if (ax.homed == 0) err = c.driver->find_home(c, i);
-    else if (is_z) err = mc_set_focus_zero(c);
+    if (ax.homed == 0)
+      err = c.driver->find_home(c, i);
+    else if (is_z)
+      err = mc_set_focus_zero(c);
   }
   for (uint16_t axis : {c.aLowAxis, c.bLowAxis}) {
     if (err == 0 && axis != MC_NO_AXIS) err = c.driver->axis_pos_report(c, axis, 0);
@@ -396,9 +398,8 @@ int mc_points(mc_ctrl_t& c, const double values[MC_AXES]) {
     if (!overshot[i]) continue;
     any = true;
     if ((err = mc_wait_for_stop(c, i)) != 0) break;
-    const double back = c.axes[i].moveMode == MC_MODE_ABSOLUTE
-                            ? target[i]
-                            : -c.axes[i].backlash * kMicronsToInches;
+    const double back =
+        c.axes[i].moveMode == MC_MODE_ABSOLUTE ? target[i] : -c.axes[i].backlash * kMicronsToInches;
     err = d.move(c, i, back);
   }
   if (err == 0 && any) u_sleep_ms(c.pollPauseMs);

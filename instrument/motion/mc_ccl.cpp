@@ -5,8 +5,8 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/can/can_nodes.h"
+#include "instrument/record/sys_info.h"
 
 namespace {
 
@@ -83,7 +83,9 @@ int switch_node(const mc_ctrl_t& c, int axis, const char* name, uint8_t* node) {
   return node_of_letter(c, c.zAxis, node);
 }
 
-bool faulted(uint32_t status, uint32_t manufacturer) { return mc_ccl_faulted(status, manufacturer); }
+bool faulted(uint32_t status, uint32_t manufacturer) {
+  return mc_ccl_faulted(status, manufacturer);
+}
 
 int logged(const char* name, int err) {
   if (err != 0) u_log_fn("%s: %s\n", name, err_name(err));

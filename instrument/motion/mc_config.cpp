@@ -10,9 +10,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <memory>
-#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -239,8 +239,8 @@ constexpr Keyword ints(std::string_view name, Field f, int64_t lo, int64_t hi, d
 }
 
 // Several integers, each in the range.
-constexpr Keyword ints(std::string_view name, Field f, int64_t lo, int64_t hi, std::array<double, 4> def,
-                       int count) {
+constexpr Keyword ints(std::string_view name, Field f, int64_t lo, int64_t hi,
+                       std::array<double, 4> def, int count) {
   Keyword k = ints(name, f, lo, hi, 0);
   k.def = def;
   k.count = count;
@@ -416,11 +416,14 @@ constexpr Keyword kRows[] = {
     ints("FIRST_PHASE_OFFSET", field<&Axis::firstPhaseOffset>(), -0x8000, 0x7FFF, 0),
     ints("SECOND_PHASE_OFFSET", field<&Axis::secondPhaseOffset>(), -0x8000, 0x7FFF, 0),
     reals("DEADBAND_SIZE", deadband(), 0, 2047.9375, 2.0),
-    ints("COMMAND_OUTPUT_ADDRESS", field<&Axis::commandOutputAddress>(), 0, k24Bits, MC_ADDRESS_UNSET),
-    ints("COMMUTATION_POS_ADDR", field<&Axis::commutationPosAddr>(), 0, 0xFFFF, MC_COMMUTATION_ADDR_UNSET),
+    ints("COMMAND_OUTPUT_ADDRESS", field<&Axis::commandOutputAddress>(), 0, k24Bits,
+         MC_ADDRESS_UNSET),
+    ints("COMMUTATION_POS_ADDR", field<&Axis::commutationPosAddr>(), 0, 0xFFFF,
+         MC_COMMUTATION_ADDR_UNSET),
     ints("POWER_ON_PHASE_POS_ADDR", field<&Axis::powerOnPhasePosAddr>(), 0, k24Bits, 0),
     ints("NUM_COMMUTATION_CYCLES", field<&Axis::numCommutationCycles>(), 0, 255, 0),
-    ints("ENC_CTS_PER_COMMUTATION_CYCLES", field<&Axis::encCtsPerCommutationCycles>(), 0, 0x7FFFFF, 1000),
+    ints("ENC_CTS_PER_COMMUTATION_CYCLES", field<&Axis::encCtsPerCommutationCycles>(), 0, 0x7FFFFF,
+         1000),
     ints("COMMUTATION_PHASE_ANGLE", field<&Axis::commutationPhaseAngle>(), 0, 359, 120),
     reals("PARK_DELAY", field<&Axis::parkDelay>(), 0, 5000, 150),
     // ---- controller-wide keywords
@@ -465,12 +468,29 @@ constexpr Keyword kRows[] = {
     ints("AF_MAXDELTA", field<&Ctrl::afMaxDelta>(), 0, 4095, 820),
     text("ENC_TABLE", enc_table, default_enc_table),
     // ---- value words that may start a line
-    ignored("LEFT_H"), ignored("LEFT_V"), ignored("RIGHT_H"), ignored("RIGHT_V"), ignored("RIGHT_R"),
-    ignored("1/T"), ignored("PARALLEL_BIT"), ignored("INCREMENTAL"), ignored("ADC_REGISTER"),
-    ignored("INTEGRATED_ANALOG"), ignored("PARALLEL_POS"), ignored("FILTERED_PARALLEL_POS"),
-    ignored("TIME_BASED"), ignored("EXPONENTIAL"),
-    ignored("ADDR"), ignored("SUM"), ignored("SIGNED"), ignored("SHIFT"), ignored("BIAS"), ignored("SIZE"),
-    ignored("SCALE"), ignored("MAX_CHANGE"), ignored("FILTER"),
+    ignored("LEFT_H"),
+    ignored("LEFT_V"),
+    ignored("RIGHT_H"),
+    ignored("RIGHT_V"),
+    ignored("RIGHT_R"),
+    ignored("1/T"),
+    ignored("PARALLEL_BIT"),
+    ignored("INCREMENTAL"),
+    ignored("ADC_REGISTER"),
+    ignored("INTEGRATED_ANALOG"),
+    ignored("PARALLEL_POS"),
+    ignored("FILTERED_PARALLEL_POS"),
+    ignored("TIME_BASED"),
+    ignored("EXPONENTIAL"),
+    ignored("ADDR"),
+    ignored("SUM"),
+    ignored("SIGNED"),
+    ignored("SHIFT"),
+    ignored("BIAS"),
+    ignored("SIZE"),
+    ignored("SCALE"),
+    ignored("MAX_CHANGE"),
+    ignored("FILTER"),
 };
 
 constexpr std::size_t kRowCount = std::size(kRows);
@@ -496,10 +516,12 @@ consteval bool strictly_sorted_upper_case() {
   }
   return true;
 }
-static_assert(strictly_sorted_upper_case(), "keyword table not sorted, a name in lower case, or listed twice");
+static_assert(strictly_sorted_upper_case(),
+              "keyword table not sorted, a name in lower case, or listed twice");
 
 consteval bool fits(const Field& f, double v) {
-  return f.real ? f.rmin <= v && v <= f.rmax : static_cast<double>(f.min) <= v && v <= static_cast<double>(f.max);
+  return f.real ? f.rmin <= v && v <= f.rmax
+                : static_cast<double>(f.min) <= v && v <= static_cast<double>(f.max);
 }
 
 // Every value row has a place whose kind matches; its range and defaults
@@ -519,11 +541,13 @@ consteval bool rows_fit_their_fields() {
     if (k.gain && !k.field.per_axis) return false;
     if (k.kind == Kind::kReal && !k.field.real) return false;
     if ((k.kind == Kind::kInt || k.kind == Kind::kFlag) && k.field.real && !k.ruled) return false;
-    if (!k.whole && k.kind == Kind::kInt && (k.lo > k.hi || !fits(k.field, static_cast<double>(k.lo)) ||
-                                              !fits(k.field, static_cast<double>(k.hi)))) {
+    if (!k.whole && k.kind == Kind::kInt &&
+        (k.lo > k.hi || !fits(k.field, static_cast<double>(k.lo)) ||
+         !fits(k.field, static_cast<double>(k.hi)))) {
       return false;
     }
-    if (!k.whole && k.kind == Kind::kReal && (k.rlo > k.rhi || !fits(k.field, k.rlo) || !fits(k.field, k.rhi))) {
+    if (!k.whole && k.kind == Kind::kReal &&
+        (k.rlo > k.rhi || !fits(k.field, k.rlo) || !fits(k.field, k.rhi))) {
       return false;
     }
     for (int i = 0; k.has_default && i < k.count; ++i) {
@@ -552,12 +576,19 @@ enum class FirstWord : uint8_t {
   kPerEntry,  // base + 8n
   kPerPair,   // base + 8 * ((n - 1) / 2), plus 1 for an even n
   kFixed,
-  kXOrY,      // base after X, base_y after Y
+  kXOrY,  // base after X, base_y after Y
 };
 
 enum EncName : unsigned {
-  kAddr = 1u << 0, kSum = 1u << 1, kSigned = 1u << 2, kShift = 1u << 3, kBias = 1u << 4,
-  kSize = 1u << 5, kScale = 1u << 6, kMaxChange = 1u << 7, kFilter = 1u << 8,
+  kAddr = 1u << 0,
+  kSum = 1u << 1,
+  kSigned = 1u << 2,
+  kShift = 1u << 3,
+  kBias = 1u << 4,
+  kSize = 1u << 5,
+  kScale = 1u << 6,
+  kMaxChange = 1u << 7,
+  kFilter = 1u << 8,
 };
 
 struct EncType {
@@ -580,7 +611,8 @@ constexpr EncType kEncTypes[] = {
     {"FILTERED_PARALLEL_POS", MC_ENC_FILTERED_PARALLEL_POS, 3, FirstWord::kXOrY, 0x700000, 0x300000,
      kAddr | kSize | kFilter},
     {"TIME_BASED", MC_ENC_TIME_BASED, 2, FirstWord::kFixed, 0x400000, 0, kAddr | kScale},
-    {"EXPONENTIAL", MC_ENC_EXPONENTIAL, 3, FirstWord::kFixed, 0xD00000, 0, kAddr | kMaxChange | kFilter},
+    {"EXPONENTIAL", MC_ENC_EXPONENTIAL, 3, FirstWord::kFixed, 0xD00000, 0,
+     kAddr | kMaxChange | kFilter},
 };
 
 constexpr unsigned types(std::initializer_list<int32_t> codes) {
@@ -627,7 +659,9 @@ static_assert(value_words_listed(), "a value word is missing from the keyword ta
 
 // ---------------------------------------------------------------- text
 
-constexpr bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+constexpr bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string upper(std::string_view word) {
   std::string out(word);
@@ -672,7 +706,8 @@ Parsed parse_decimal(std::string_view w, int64_t& out) {
     return Parsed::kSyntax;
   }
   constexpr uint64_t kMaxMagnitude = uint64_t{1} << 63;
-  if (error != std::errc{} || magnitude > kMaxMagnitude || (!negative && magnitude == kMaxMagnitude)) {
+  if (error != std::errc{} || magnitude > kMaxMagnitude ||
+      (!negative && magnitude == kMaxMagnitude)) {
     return Parsed::kOverflow;
   }
   out = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
@@ -697,7 +732,8 @@ Parsed parse_based(std::string_view w, int64_t& out) {
   const auto [end, error] = std::from_chars(w.data(), w.data() + w.size(), magnitude, base);
   if (end != w.data() + w.size()) return Parsed::kSyntax;
   constexpr uint64_t kMaxMagnitude = uint64_t{1} << 63;
-  if (error != std::errc{} || magnitude > kMaxMagnitude || (!negative && magnitude == kMaxMagnitude)) {
+  if (error != std::errc{} || magnitude > kMaxMagnitude ||
+      (!negative && magnitude == kMaxMagnitude)) {
     return Parsed::kOverflow;
   }
   out = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
@@ -735,7 +771,8 @@ Parsed parse_real(std::string_view w, double& out) {
 // ---------------------------------------------------------------- the reader
 
 struct Reader {
-  Reader(std::FILE* file, const sysInfo_t& calibration, Ctrl& config) : f(file), cal(calibration), cfg(config) {}
+  Reader(std::FILE* file, const sysInfo_t& calibration, Ctrl& config)
+      : f(file), cal(calibration), cfg(config) {}
 
   std::FILE* f;
   const sysInfo_t& cal;
@@ -743,9 +780,9 @@ struct Reader {
   std::string text;
   Words words;
   int line = 0;
-  int axis = -1;       // the axis being read; -1 before the first AXIS line
-  unsigned seen = 0;   // axes that have had their AXIS line
-  unsigned comp = 0;   // axes that named their own compensation
+  int axis = -1;      // the axis being read; -1 before the first AXIS line
+  unsigned seen = 0;  // axes that have had their AXIS line
+  unsigned comp = 0;  // axes that named their own compensation
   int enc_lines = 0;
 
   Axis& current() { return cfg.axes[axis]; }
@@ -841,7 +878,8 @@ void end_axis(Reader& r) {
   if (a.gainsGiven == 0) {
     const sb_pid_t* pid = r.cal.pid[at].get();
     const sb_pid_set_t unset{};
-    for (int set = 0; set < 2; ++set) a.gains[set] = from_calibration(pid != nullptr ? pid->sets[set] : unset);
+    for (int set = 0; set < 2; ++set)
+      a.gains[set] = from_calibration(pid != nullptr ? pid->sets[set] : unset);
   }
   if ((r.comp & (1u << r.axis)) == 0) a.axisComp = r.cal.axisCompFile[at];
 }
@@ -884,8 +922,9 @@ struct Unit {
 
 // ENC_STEPS and PITCH_GEARRATIO: a real, then its unit.
 int unit_value(Reader& r, const Keyword& k) {
-  static constexpr Unit kEncUnits[] = {
-      {"MICRONS", MC_MICRONS, 0.05}, {"MICROINCHES", MC_MICROINCHES, 1.9685}, {"RATIO", MC_RATIO, 0}};
+  static constexpr Unit kEncUnits[] = {{"MICRONS", MC_MICRONS, 0.05},
+                                       {"MICROINCHES", MC_MICROINCHES, 1.9685},
+                                       {"RATIO", MC_RATIO, 0}};
   // Revolutions per mm become revolutions per inch when the file has been
   // read, so they must stay finite times 25.4.
   static constexpr Unit kPitchUnits[] = {{"REVS_PER_IN", MC_REVS_PER_IN, -kFloatMax},
@@ -898,12 +937,14 @@ int unit_value(Reader& r, const Keyword& k) {
   const std::string word = upper(r.words.next());
   if (word.empty()) return ERR_CORRUPT_DATA_FILE;
   const Unit* unit = nullptr;
-  for (const Unit& u : pitch ? std::span<const Unit>(kPitchUnits) : std::span<const Unit>(kEncUnits)) {
+  for (const Unit& u :
+       pitch ? std::span<const Unit>(kPitchUnits) : std::span<const Unit>(kEncUnits)) {
     if (u.word == word) unit = &u;
   }
   if (unit == nullptr) return ERR_INVALID_PARAM;
   const double most = pitch && unit->code == MC_REVS_PER_MM ? kFloatMax / 25.4 : kFloatMax;
-  if (p == Parsed::kOverflow || !(unit->least <= value && value <= most)) return ERR_PARAM_OUT_OF_RANGE;
+  if (p == Parsed::kOverflow || !(unit->least <= value && value <= most))
+    return ERR_PARAM_OUT_OF_RANGE;
   k.field.store(r.cfg, r.axis, 0, Num{0, value});
   k.field.store(r.cfg, r.axis, 1, Num{0, static_cast<double>(unit->code)});
   return 0;
@@ -948,7 +989,8 @@ int motor_num(Reader& r, const Keyword& k) {
   if (rc != 0) return rc;
   Axis& a = r.current();
   if (a.commandOutputAddress == MC_ADDRESS_UNSET) a.commandOutputAddress = 8 * a.motorNum + 0xBFFC;
-  if (a.commutationPosAddr == MC_COMMUTATION_ADDR_UNSET) a.commutationPosAddr = 8 * a.motorNum + 0xBFF9;
+  if (a.commutationPosAddr == MC_COMMUTATION_ADDR_UNSET)
+    a.commutationPosAddr = 8 * a.motorNum + 0xBFF9;
   return 0;
 }
 
@@ -1033,7 +1075,9 @@ bool entry_word(int64_t v, int32_t& out) {
   return true;
 }
 
-void set_bit(int32_t& word, int32_t bit, int64_t on) { word = on != 0 ? (word | bit) : (word & ~bit); }
+void set_bit(int32_t& word, int32_t bit, int64_t on) {
+  word = on != 0 ? (word | bit) : (word & ~bit);
+}
 
 int enc_table(Reader& r, const Keyword&) {
   if (r.enc_lines >= MC_ENC_ENTRIES) {
@@ -1074,7 +1118,8 @@ int enc_table(Reader& r, const Keyword&) {
   unsigned given = 0;
   for (std::string_view word = r.words.next(); !word.empty(); word = r.words.next()) {
     const std::string name_upper = upper(word);
-    const auto* name = std::ranges::find(kEncNames, std::string_view(name_upper), &EncNameRow::name);
+    const auto* name =
+        std::ranges::find(kEncNames, std::string_view(name_upper), &EncNameRow::name);
     if (name == std::end(kEncNames)) return ERR_INVALID_PARAM;
     const int shown = static_cast<int>(name->name.size());
     int64_t v = 0;
@@ -1088,7 +1133,8 @@ int enc_table(Reader& r, const Keyword&) {
     switch (name->bit) {
       case kAddr:
         if (v < 0 || v > 0xFFFF) {
-          u_log_fn("Expected an Unsigned 16-Bit integer value for %.*s\n", shown, name->name.data());
+          u_log_fn("Expected an Unsigned 16-Bit integer value for %.*s\n", shown,
+                   name->name.data());
           return ERR_CORRUPT_DATA_FILE;
         }
         e.word[0] = (e.word[0] & ~0xFFFF) | static_cast<int32_t>(v);
@@ -1098,7 +1144,8 @@ int enc_table(Reader& r, const Keyword&) {
       case kShift: set_bit(e.word[0], 0x80000, v); break;
       case kBias: {
         constexpr int64_t kBeyond = int64_t{1} << 40;  // keeps the product in 64 bits
-        if (v < -kBeyond || v > kBeyond || !entry_word(v * 256, e.word[1])) return ERR_PARAM_OUT_OF_RANGE;
+        if (v < -kBeyond || v > kBeyond || !entry_word(v * 256, e.word[1]))
+          return ERR_PARAM_OUT_OF_RANGE;
         break;
       }
       case kSize:
@@ -1128,7 +1175,8 @@ int enc_table(Reader& r, const Keyword&) {
     u_log_fn("Missing required information for %.*s: %s\n", name_size, t.name.data(), list.c_str());
     return ERR_CORRUPT_DATA_FILE;
   }
-  if ((t.code == MC_ENC_PARALLEL_POS || t.code == MC_ENC_FILTERED_PARALLEL_POS) && (e.word[0] & 0x80000) == 0) {
+  if ((t.code == MC_ENC_PARALLEL_POS || t.code == MC_ENC_FILTERED_PARALLEL_POS) &&
+      (e.word[0] & 0x80000) == 0) {
     e.word[1] &= 0x7FFFF;
   }
   r.cfg.encTable[n - 1] = e;
@@ -1150,14 +1198,16 @@ int check_axes(Ctrl& c) {
       return ERR_CORRUPT_DATA_FILE;
     }
     if ((a.homeType == 1 || a.homeType == 2) && !limits) return ERR_CORRUPT_DATA_FILE;
-    if (a.homeType == 3 && (p_or_r(a) || (!limits && a.gotDriver != 0))) return ERR_CORRUPT_DATA_FILE;
+    if (a.homeType == 3 && (p_or_r(a) || (!limits && a.gotDriver != 0)))
+      return ERR_CORRUPT_DATA_FILE;
     if (a.homeType == 4 && limits) return ERR_CORRUPT_DATA_FILE;
     if (a.encAxisNum != MC_NO_ENC_AXIS) {
       if (a.encAxisNum >= MC_AXES) return ERR_CORRUPT_DATA_FILE;
       const Axis& enc = c.axes[a.encAxisNum];
       if (enc.defined == 0 || enc.homeType == 0 || enc.homeType == 5) return ERR_CORRUPT_DATA_FILE;
     }
-    if (a.pitchUnit == MC_REVS_PER_MM) a.pitchGearRatio = static_cast<float>(a.pitchGearRatio * 25.4);
+    if (a.pitchUnit == MC_REVS_PER_MM)
+      a.pitchGearRatio = static_cast<float>(a.pitchGearRatio * 25.4);
   }
   return 0;
 }

@@ -51,10 +51,10 @@ inline constexpr uint8_t MC_MOTOR_TYPE = 0x02;  ///< MOTOR_TYPE
 ///@{
 inline constexpr uint16_t MC_ENC_GATED_INDEX_SELECT = 0x001;  ///< ENC_GATED_INDEX_SELECT
 inline constexpr uint16_t MC_ENC_INDEX_GATE_STATE = 0x002;    ///< ENC_INDEX_GATE_STATE
-inline constexpr int MC_OUTPUT_MODE_SELECT_SHIFT = 2;  ///< OUTPUT_MODE_SELECT: 3 bits from here
-inline constexpr int MC_OUTPUT_INVERT_CTRL_SHIFT = 5;  ///< OUTPUT_INVERT_CTRL: 3 bits from here
-inline constexpr uint16_t MC_COMMUTATION_ENABLE = 0x100;      ///< COMMUTATION_ENABLE
-inline constexpr int MC_POWER_UP_MODE_SHIFT = 9;              ///< POWER_UP_MODE: 3 bits from here
+inline constexpr int MC_OUTPUT_MODE_SELECT_SHIFT = 2;     ///< OUTPUT_MODE_SELECT: 3 bits from here
+inline constexpr int MC_OUTPUT_INVERT_CTRL_SHIFT = 5;     ///< OUTPUT_INVERT_CTRL: 3 bits from here
+inline constexpr uint16_t MC_COMMUTATION_ENABLE = 0x100;  ///< COMMUTATION_ENABLE
+inline constexpr int MC_POWER_UP_MODE_SHIFT = 9;          ///< POWER_UP_MODE: 3 bits from here
 ///@}
 
 /// Unit codes of PITCH_GEARRATIO and ENC_STEPS.
@@ -102,9 +102,16 @@ inline constexpr int32_t MC_COMMUTATION_ADDR_UNSET = 0x10000;
 /// @var MC_ENC_EXPONENTIAL
 /// EXPONENTIAL
 enum : int32_t {
-  MC_ENC_NONE = 0, MC_ENC_1_T = 1, MC_ENC_PARALLEL_BIT = 2, MC_ENC_INCREMENTAL = 3,
-  MC_ENC_ADC_REGISTER = 4, MC_ENC_INTEGRATED_ANALOG = 5, MC_ENC_PARALLEL_POS = 6,
-  MC_ENC_FILTERED_PARALLEL_POS = 7, MC_ENC_TIME_BASED = 8, MC_ENC_EXPONENTIAL = 9,
+  MC_ENC_NONE = 0,
+  MC_ENC_1_T = 1,
+  MC_ENC_PARALLEL_BIT = 2,
+  MC_ENC_INCREMENTAL = 3,
+  MC_ENC_ADC_REGISTER = 4,
+  MC_ENC_INTEGRATED_ANALOG = 5,
+  MC_ENC_PARALLEL_POS = 6,
+  MC_ENC_FILTERED_PARALLEL_POS = 7,
+  MC_ENC_TIME_BASED = 8,
+  MC_ENC_EXPONENTIAL = 9,
 };
 
 /// One servo gain set (the PID_ keywords).

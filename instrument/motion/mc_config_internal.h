@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "instrument/record/sys_info.h"
 #include "instrument/motion/mc_config.h"
+#include "instrument/record/sys_info.h"
 
 namespace felbrin {
 

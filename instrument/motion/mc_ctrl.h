@@ -83,7 +83,10 @@ enum : int32_t { MC_MODE_UNKNOWN = -1, MC_MODE_RELATIVE = 0, MC_MODE_ABSOLUTE = 
 /// @var MC_EVENT_ESTOP
 /// The emergency stop.
 enum : int32_t {
-  MC_EVENT_NONE = 0, MC_EVENT_POSITION = 1, MC_EVENT_FKEY = 2, MC_EVENT_RESET = 3,
+  MC_EVENT_NONE = 0,
+  MC_EVENT_POSITION = 1,
+  MC_EVENT_FKEY = 2,
+  MC_EVENT_RESET = 3,
   MC_EVENT_ESTOP = 5
 };
 

@@ -12,11 +12,11 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/host_utils.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/can/can_events.h"
 #include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_fhx_internal.h"
 #include "instrument/motion/mc_mwi.h"
+#include "instrument/record/sys_info.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 
@@ -98,7 +98,16 @@ struct MwiTable {
   decltype(&GetConfigurationFile_MWI) get_configuration_file = nullptr;
 };
 
-enum class Group { Required, Position, CanEvents, ClosedLoop, OpenMiddle, OpenNewest, AlignView, ConfigFile };
+enum class Group {
+  Required,
+  Position,
+  CanEvents,
+  ClosedLoop,
+  OpenMiddle,
+  OpenNewest,
+  AlignView,
+  ConfigFile
+};
 
 template <auto Member>
 void assign(MwiTable& table, void* symbol) {
@@ -156,7 +165,8 @@ constexpr Row kRows[] = {
     {"RegisterCanEvents_MWI", Group::CanEvents, assign<&MwiTable::register_can_events>},
     {"UnregisterCanEvents_MWI", Group::CanEvents, assign<&MwiTable::unregister_can_events>},
     {"DmiReset_MWI", Group::ClosedLoop, assign<&MwiTable::dmi_reset>},
-    {"GetDmiCaptureBufferSize_MWI", Group::ClosedLoop, assign<&MwiTable::get_dmi_capture_buffer_size>},
+    {"GetDmiCaptureBufferSize_MWI", Group::ClosedLoop,
+     assign<&MwiTable::get_dmi_capture_buffer_size>},
     {"GetDmiCaptureBuffer_MWI", Group::ClosedLoop, assign<&MwiTable::get_dmi_capture_buffer>},
     {"GetDmiPosition_MWI", Group::ClosedLoop, assign<&MwiTable::get_dmi_position>},
     {"GetDmiPreset_MWI", Group::ClosedLoop, assign<&MwiTable::get_dmi_preset>},
@@ -263,9 +273,10 @@ int bind_locked() {
   look_up(module, *t, Group::Position, library, false);
   if (t->get_position == nullptr &&
       (t->get_actual_position == nullptr || t->get_commanded_position == nullptr)) {
-    u_log_fn("Error: missing GetPosition_MWI or (GetActualPosition_MWI and "
-             "GetCommandedPosition_MWI) functions from %s.\n",
-             library.c_str());
+    u_log_fn(
+        "Error: missing GetPosition_MWI or (GetActualPosition_MWI and "
+        "GetCommandedPosition_MWI) functions from %s.\n",
+        library.c_str());
     return give_up();
   }
   if (!look_up(module, *t, Group::CanEvents, library, false)) {
@@ -274,8 +285,9 @@ int bind_locked() {
     clear_group(*t, Group::CanEvents);
   }
   if (!look_up(module, *t, Group::ClosedLoop, library, false)) {
-    u_log_fn("Info: Motion DLL does not support axis with external closed loop or DMI position "
-             "instrument\n");
+    u_log_fn(
+        "Info: Motion DLL does not support axis with external closed loop or DMI position "
+        "instrument\n");
     clear_group(*t, Group::ClosedLoop);
   }
   if (!look_up(module, *t, Group::OpenMiddle, library, true) ||
@@ -413,8 +425,9 @@ int closed_loop(const char* op, mc_ctrl_t& c, int axis, int* out, Call call) {
       if (out != nullptr) *out = 0;
       return 0;
     }
-    u_log_fn("Support for motion axes with external closed loop requires v1.5.1.17780 or later "
-             "of the motion DLL\n");
+    u_log_fn(
+        "Support for motion axes with external closed loop requires v1.5.1.17780 or later "
+        "of the motion DLL\n");
     return ERR_MC_NOT_SUPPORTED_IN_DLL_VERSION;
   }
   int32_t value = 0;
@@ -638,17 +651,16 @@ namespace {
 template <class Whole, class PerAxis>
 int read_values(const char* op, mc_ctrl_t& c, int axis, int32_t values[MC_AXES], int32_t absent,
                 Whole whole, PerAxis per_axis) {
-  return run(op, c, axis == MC_CONTROLLER ? kNoAxis : axis,
-             [&](const MwiTable& t, mwi_handle_t h) {
-               if (axis == MC_CONTROLLER) return whole(t, h, &values[0]);
-               if (!is_all(axis)) return per_axis(t, h, axis, &values[0]);
-               for (int a = 0; a < MC_AXES; ++a) {
-                 values[a] = absent;
-                 if (c.axes[a].active == 0) continue;
-                 if (const int rc = per_axis(t, h, a, &values[a])) return rc;
-               }
-               return 0;
-             });
+  return run(op, c, axis == MC_CONTROLLER ? kNoAxis : axis, [&](const MwiTable& t, mwi_handle_t h) {
+    if (axis == MC_CONTROLLER) return whole(t, h, &values[0]);
+    if (!is_all(axis)) return per_axis(t, h, axis, &values[0]);
+    for (int a = 0; a < MC_AXES; ++a) {
+      values[a] = absent;
+      if (c.axes[a].active == 0) continue;
+      if (const int rc = per_axis(t, h, a, &values[a])) return rc;
+    }
+    return 0;
+  });
 }
 
 constexpr int32_t kStatusUnavailable = 4;
@@ -678,8 +690,7 @@ int mc_get_ipos_fhx(mc_ctrl_t& c, int axis, int32_t counts[MC_AXES]) {
       "mc_get_ipos_fhx", c, axis, counts, MC_POS_UNKNOWN,
       [](const MwiTable&, mwi_handle_t, int32_t*) { return 0; },
       [](const MwiTable& t, mwi_handle_t h, int a, int32_t* v) {
-        return t.get_position != nullptr ? t.get_position(h, a, v)
-                                         : t.get_actual_position(h, a, v);
+        return t.get_position != nullptr ? t.get_position(h, a, v) : t.get_actual_position(h, a, v);
       });
 }
 
@@ -760,17 +771,15 @@ int mc_supports_ext_closed_loop_fhx(mc_ctrl_t& c, int axis, int* yes) {
 }
 
 int mc_get_ext_closed_loop_fhx(mc_ctrl_t& c, int axis, int* on) {
-  return closed_loop("mc_get_ext_closed_loop_fhx", c, axis, on,
-                     [&](const MwiTable& t, mwi_handle_t h, int32_t* v) {
-                       return t.get_ecl_enabled(h, axis, v);
-                     });
+  return closed_loop(
+      "mc_get_ext_closed_loop_fhx", c, axis, on,
+      [&](const MwiTable& t, mwi_handle_t h, int32_t* v) { return t.get_ecl_enabled(h, axis, v); });
 }
 
 int mc_set_ext_closed_loop_fhx(mc_ctrl_t& c, int axis, int on) {
-  return closed_loop("mc_set_ext_closed_loop_fhx", c, axis, nullptr,
-                     [&](const MwiTable& t, mwi_handle_t h, int32_t*) {
-                       return t.set_ecl_enabled(h, axis, on);
-                     });
+  return closed_loop(
+      "mc_set_ext_closed_loop_fhx", c, axis, nullptr,
+      [&](const MwiTable& t, mwi_handle_t h, int32_t*) { return t.set_ecl_enabled(h, axis, on); });
 }
 
 int mc_amplifier_fault_fhx(mc_ctrl_t& c, int axis, int* fault) {
@@ -785,8 +794,9 @@ int mc_set_align_view_indicator_fhx(mc_ctrl_t& c, int on) {
   const MwiTable* t = nullptr;
   if (const int err = begin(kOp, c, kNoAxis, &t)) return err;
   if (t->set_align_view_indicator == nullptr) {
-    u_log_fn("Support for setting the align/view indicator requires v1.5.1.17787 or later of the "
-             "motion DLL\n");
+    u_log_fn(
+        "Support for setting the align/view indicator requires v1.5.1.17787 or later of the "
+        "motion DLL\n");
     return ERR_MC_NOT_SUPPORTED_IN_DLL_VERSION;
   }
   const int err = mc_fhx_error(t->set_align_view_indicator(handle_of(c), on));
@@ -834,13 +844,17 @@ int WrapperDriver::set_mode(mc_ctrl_t& c, int axis, int32_t mode) {
 }
 int WrapperDriver::enable_fkeys(mc_ctrl_t&) { return 0; }
 int WrapperDriver::disable_fkeys(mc_ctrl_t&) { return 0; }
-int WrapperDriver::enable_joystick(mc_ctrl_t& c, int axis) { return mc_enable_joystick_fhx(c, axis); }
+int WrapperDriver::enable_joystick(mc_ctrl_t& c, int axis) {
+  return mc_enable_joystick_fhx(c, axis);
+}
 int WrapperDriver::disable_joystick(mc_ctrl_t& c, int axis) {
   return mc_disable_joystick_fhx(c, axis);
 }
 int WrapperDriver::enable_pos_report(mc_ctrl_t& c) { return mc_enable_pos_report_fhx(c); }
 int WrapperDriver::disable_pos_report(mc_ctrl_t& c) { return mc_disable_pos_report_fhx(c); }
-int WrapperDriver::move(mc_ctrl_t& c, int axis, double value) { return mc_move_fhx(c, axis, value); }
+int WrapperDriver::move(mc_ctrl_t& c, int axis, double value) {
+  return mc_move_fhx(c, axis, value);
+}
 int WrapperDriver::stop(mc_ctrl_t& c, int axis) { return mc_stop_fhx(c, axis); }
 int WrapperDriver::get_status(mc_ctrl_t& c, int axis, int32_t values[MC_AXES]) {
   return mc_get_status_fhx(c, axis, values);

@@ -93,8 +93,8 @@ int Move_MWI(mwi_handle_t h, int32_t axis, int32_t counts);
 /** The newest of the three forms the library has had; see the binding for
  * the two older ones, which lack the trailing options. `mac` is the CAN
  * bridge's 6-byte address, or null when the instrument has no bridge. */
-int OpenComm_MWI(const char* config_path, const uint8_t* mac, mwi_handle_t* handle,
-                 uint8_t option8, int32_t option32);
+int OpenComm_MWI(const char* config_path, const uint8_t* mac, mwi_handle_t* handle, uint8_t option8,
+                 int32_t option32);
 /** Sets the axis's acceleration. */
 int SetAcceleration_MWI(mwi_handle_t h, int32_t axis, int32_t accel);
 /** 0 relative, 1 absolute. */

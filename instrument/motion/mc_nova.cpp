@@ -12,9 +12,9 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/util.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/motion/mc_axis.h"
 #include "instrument/motion/mc_ccl.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/device_table.h"
 #include "instrument/serial/serial_port.h"
 
@@ -41,39 +41,72 @@ struct CmdRow {
 };
 
 constexpr CmdRow kCmds[] = {
-    {"AA", "MC_AXIS_ACCEL_CMD"},        {"AS", "MC_AXIS_SS_RATE_CMD"},
-    {"AR", "MC_AXIS_RATE_CMD"},         {"MM", "MC_AXIS_MOVE_MODE_CMD"},
-    {"FE", "MC_ENABLE_FKEY_CMD"},       {"FD", "MC_DISABLE_FKEY_CMD"},
-    {"JE", "MC_ENABLE_JOYSTICK_CMD"},   {"JD", "MC_DISABLE_JOYSTICK_CMD"},
-    {"PE", "MC_ENABLE_POS_REPORT_CMD"}, {"PD", "MC_DISABLE_POS_REPORT_CMD"},
-    {"MV", "MC_MOVE_AXIS_CMD"},         {"FH", "MC_FIND_AXIS_HOME_CMD"},
-    {"GH", "MC_GO_AXIS_HOME_CMD"},      {"ST", "MC_STOP_AXIS_CMD"},
-    {"RS", "MC_GET_STATUS_CMD"},        {"RP", "MC_GET_AXES_POS_CMD"},
-    {"RR", "MC_GET_REVISION_CMD"},      {"RE", "MC_GET_ERRNO_CMD"},
-    {"JN", "MC_EE_JOY_CMD"},            {"ZD", "MC_EE_Z_DIV_CMD"},
-    {"GA", "MC_EE_GOT_AXIS_CMD"},       {"GE", "MC_EE_GOT_ENC_CMD"},
-    {"HT", "MC_EE_HOME_TYPE_CMD"},      {"GL", "MC_EE_GOT_LMTS_CMD"},
-    {"LD", "MC_EE_LMT_DELAY_CMD"},      {"LP", "MC_EE_LMT_POL_CMD"},
-    {"HD", "MC_EE_HOME_DIR_CMD"},       {"DV", "MC_EE_DR_VCC_CMD"},
-    {"DR", "MC_EE_DR_REV_CMD"},         {"PR", "MC_EE_PROG_REV_CMD"},
-    {"MR", "MC_EE_MAN_REV_CMD"},        {"DO", "MC_EE_DR_ON_CMD"},
-    {"DF", "MC_EE_DR_OFF_CMD"},         {"DL", "MC_EE_DR_LOW_CMD"},
-    {"SC", "MC_EE_STK_CROSS_CMD"},      {"SK", "MC_EE_STK_K_CMD"},
-    {"MS", "MC_EE_MAN_SS_CMD"},         {"MA", "MC_EE_MAN_ACCEL_CMD"},
-    {"PS", "MC_EE_PROG_SS_CMD"},        {"PA", "MC_EE_PROG_ACCEL_CMD"},
-    {"AL", "MC_EE_AVOID_LO_CMD"},       {"AH", "MC_EE_AVOID_HI_CMD"},
-    {"MU", "MC_EE_MULT_CMD"},           {"PT", "MC_EE_PD_TIME_CMD"},
-    {"NM", "MC_EE_NAME_CMD"},           {"EK", "MC_EE_ENC_RES_CMD"},
-    {"SD", "MC_EE_STK_DEAD_CMD"},       {"ER", "MC_EE_ENC_REV_CMD"},
-    {"SA", "MC_EE_STOP_ACCEL_CMD"},     {"IA", "MC_EE_INIT_AXIS_CMD"},
-    {"HL", "MC_EE_HOME_LOC_CMD"},       {"JZ", "MC_EE_JOY_ZERO_CMD"},
-    {"PV", "MC_EE_PROG_RATE_CMD"},      {"ZR", "MC_EE_Z_RANGE_CMD"},
-    {"MC", "MC_MOTION_CHIP_CMD"},       {"FR", "MC_EE_FINE_RATE_CMD"},
-    {"BL", "MC_EE_BACKLASH_CMD"},       {"FK", "MC_FKEY_CMD"},
-    {"RC", "MC_GET_CONFIG_CMD"},        {"CF", "MC_SET_CONFIG_CMD"},
-    {"HS", "MC_AXIS_HOME_STATE_CMD"},   {"ZH", "MC_Z_AXIS_HOME_CMD"},
-    {"SF", "MC_SET_AXIS_CONFIG_CMD"},   {"GC", "MC_GET_AXIS_CONFIG_CMD"},
-    {"AJ", "MC_SET_AXIS_JOY_CMD"},      {"JL", "MC_SET_LEFT_JOY_CMD"},
+    {"AA", "MC_AXIS_ACCEL_CMD"},
+    {"AS", "MC_AXIS_SS_RATE_CMD"},
+    {"AR", "MC_AXIS_RATE_CMD"},
+    {"MM", "MC_AXIS_MOVE_MODE_CMD"},
+    {"FE", "MC_ENABLE_FKEY_CMD"},
+    {"FD", "MC_DISABLE_FKEY_CMD"},
+    {"JE", "MC_ENABLE_JOYSTICK_CMD"},
+    {"JD", "MC_DISABLE_JOYSTICK_CMD"},
+    {"PE", "MC_ENABLE_POS_REPORT_CMD"},
+    {"PD", "MC_DISABLE_POS_REPORT_CMD"},
+    {"MV", "MC_MOVE_AXIS_CMD"},
+    {"FH", "MC_FIND_AXIS_HOME_CMD"},
+    {"GH", "MC_GO_AXIS_HOME_CMD"},
+    {"ST", "MC_STOP_AXIS_CMD"},
+    {"RS", "MC_GET_STATUS_CMD"},
+    {"RP", "MC_GET_AXES_POS_CMD"},
+    {"RR", "MC_GET_REVISION_CMD"},
+    {"RE", "MC_GET_ERRNO_CMD"},
+    {"JN", "MC_EE_JOY_CMD"},
+    {"ZD", "MC_EE_Z_DIV_CMD"},
+    {"GA", "MC_EE_GOT_AXIS_CMD"},
+    {"GE", "MC_EE_GOT_ENC_CMD"},
+    {"HT", "MC_EE_HOME_TYPE_CMD"},
+    {"GL", "MC_EE_GOT_LMTS_CMD"},
+    {"LD", "MC_EE_LMT_DELAY_CMD"},
+    {"LP", "MC_EE_LMT_POL_CMD"},
+    {"HD", "MC_EE_HOME_DIR_CMD"},
+    {"DV", "MC_EE_DR_VCC_CMD"},
+    {"DR", "MC_EE_DR_REV_CMD"},
+    {"PR", "MC_EE_PROG_REV_CMD"},
+    {"MR", "MC_EE_MAN_REV_CMD"},
+    {"DO", "MC_EE_DR_ON_CMD"},
+    {"DF", "MC_EE_DR_OFF_CMD"},
+    {"DL", "MC_EE_DR_LOW_CMD"},
+    {"SC", "MC_EE_STK_CROSS_CMD"},
+    {"SK", "MC_EE_STK_K_CMD"},
+    {"MS", "MC_EE_MAN_SS_CMD"},
+    {"MA", "MC_EE_MAN_ACCEL_CMD"},
+    {"PS", "MC_EE_PROG_SS_CMD"},
+    {"PA", "MC_EE_PROG_ACCEL_CMD"},
+    {"AL", "MC_EE_AVOID_LO_CMD"},
+    {"AH", "MC_EE_AVOID_HI_CMD"},
+    {"MU", "MC_EE_MULT_CMD"},
+    {"PT", "MC_EE_PD_TIME_CMD"},
+    {"NM", "MC_EE_NAME_CMD"},
+    {"EK", "MC_EE_ENC_RES_CMD"},
+    {"SD", "MC_EE_STK_DEAD_CMD"},
+    {"ER", "MC_EE_ENC_REV_CMD"},
+    {"SA", "MC_EE_STOP_ACCEL_CMD"},
+    {"IA", "MC_EE_INIT_AXIS_CMD"},
+    {"HL", "MC_EE_HOME_LOC_CMD"},
+    {"JZ", "MC_EE_JOY_ZERO_CMD"},
+    {"PV", "MC_EE_PROG_RATE_CMD"},
+    {"ZR", "MC_EE_Z_RANGE_CMD"},
+    {"MC", "MC_MOTION_CHIP_CMD"},
+    {"FR", "MC_EE_FINE_RATE_CMD"},
+    {"BL", "MC_EE_BACKLASH_CMD"},
+    {"FK", "MC_FKEY_CMD"},
+    {"RC", "MC_GET_CONFIG_CMD"},
+    {"CF", "MC_SET_CONFIG_CMD"},
+    {"HS", "MC_AXIS_HOME_STATE_CMD"},
+    {"ZH", "MC_Z_AXIS_HOME_CMD"},
+    {"SF", "MC_SET_AXIS_CONFIG_CMD"},
+    {"GC", "MC_GET_AXIS_CONFIG_CMD"},
+    {"AJ", "MC_SET_AXIS_JOY_CMD"},
+    {"JL", "MC_SET_LEFT_JOY_CMD"},
     {"AP", "MC_SET_AXIS_POSREP_CMD"},
 };
 
@@ -219,7 +252,8 @@ int transfer(mc_ctrl_t& c, Cmd cmd, Line* reply, const char* format, ...) {
 // out of fields, or has a malformed one, fails the read.
 class Fields {
  public:
-  explicit Fields(const Line& line) : rest_(line.view().substr(std::min<std::size_t>(2, line.size))) {}
+  explicit Fields(const Line& line)
+      : rest_(line.view().substr(std::min<std::size_t>(2, line.size))) {}
 
   bool word(std::string* out) {
     const std::string_view w = next();
@@ -231,7 +265,8 @@ class Fields {
     const std::string_view w = next();
     int64_t v = 0;
     const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v);
-    if (w.empty() || ec != std::errc() || end != w.data() + w.size() || v < lo || v > hi) return false;
+    if (w.empty() || ec != std::errc() || end != w.data() + w.size() || v < lo || v > hi)
+      return false;
     *out = v;
     return true;
   }
@@ -325,9 +360,9 @@ int read_position(mc_ctrl_t& c, int axis, double* value) {
 // ---- Z homing by stage number
 
 struct ZHomeRule {
-  int32_t homeType;  // the home type the search needs; 0 for any
+  int32_t homeType;         // the home type the search needs; 0 for any
   bool otherTypeFindsHome;  // another home type homes by the home search
-  double speed;  // fallback, when the axis has no HOME_LIMIT_POS
+  double speed;             // fallback, when the axis has no HOME_LIMIT_POS
   int direction;
   int polls;
 };
@@ -342,13 +377,14 @@ struct StageClass {
   int rule;
 };
 constexpr StageClass kStageClasses[] = {
-    {50000, 52999, 0},   {501000, 529999, 0}, {59000, 59999, 1},   {591000, 599999, 1},
-    {73000, 73999, 1},   {731000, 739999, 1}, {71000, 71999, 1},   {65000, 65999, 2},
+    {50000, 52999, 0},   {501000, 529999, 0}, {59000, 59999, 1}, {591000, 599999, 1},
+    {73000, 73999, 1},   {731000, 739999, 1}, {71000, 71999, 1}, {65000, 65999, 2},
     {651000, 659999, 2}, {680000, 689999, 3},
 };
 consteval bool stage_classes_apart() {
   for (const StageClass& a : kStageClasses) {
-    if (a.first > a.last || a.rule < 0 || a.rule >= static_cast<int>(std::size(kZRules))) return false;
+    if (a.first > a.last || a.rule < 0 || a.rule >= static_cast<int>(std::size(kZRules)))
+      return false;
     for (const StageClass& b : kStageClasses)
       if (&a != &b && a.first <= b.last && b.first <= a.last) return false;
   }
@@ -518,7 +554,8 @@ int mc_enable_joy(mc_ctrl_t& c, int axis) {
     int32_t v[MC_AXES];
     err = mc_get_status_nova(c, MC_ALL_AXES, v);
     for (int i = 0; i < MC_AXES && err == 0; ++i)
-      if ((all ? i < kAxes && active(c, i) : i == axis) && v[i] != kJoystick) err = ERR_MC_JOYSTICK_ENABLE;
+      if ((all ? i < kAxes && active(c, i) : i == axis) && v[i] != kJoystick)
+        err = ERR_MC_JOYSTICK_ENABLE;
   }
   if (err != 0) return failed(op, err);
   for (int i = 0; i < MC_AXES; ++i) {
@@ -588,7 +625,8 @@ int mc_axis_pos_report_nova(mc_ctrl_t& c, int axis, uint8_t on) {
   if (err == 0) err = transfer(c, kAP, nullptr, " %d %d ", wire, static_cast<int>(on));
   if (err != 0) return failed("mc_axis_pos_report_nova", err);
   for (int i = 0; i < MC_AXES; ++i)
-    if (wire == kWireAll || i == wire) c.axes[i].posReport = wire == kWireAll && i >= kAxes ? 0 : on;
+    if (wire == kWireAll || i == wire)
+      c.axes[i].posReport = wire == kWireAll && i >= kAxes ? 0 : on;
   return 0;
 }
 
@@ -713,8 +751,8 @@ int mc_get_revision_nova(mc_ctrl_t& c) {
     if (!f.u16(&major) || !f.u16(&minor)) err = ERR_MC_RECV_FAILED;
   }
   if (err != 0) return failed("mc_get_revision_nova", err);
-  u_log_fn("Motion Controller Firmware version: major = %hu\tminor = %hu\n", static_cast<unsigned short>(major),
-           static_cast<unsigned short>(minor));
+  u_log_fn("Motion Controller Firmware version: major = %hu\tminor = %hu\n",
+           static_cast<unsigned short>(major), static_cast<unsigned short>(minor));
   c.fwMajor = static_cast<uint16_t>(major);
   c.fwMinor = static_cast<uint16_t>(minor);
   return 0;
@@ -848,9 +886,11 @@ int mc_z_home_nova(mc_ctrl_t& c, int32_t stage) {
   if (c.fwMajor <= 1) return mc_find_home_nova(c, z);
   const ZHomeRule* rule = z_rule(stage);
   mc_axis_t& a = c.axes[z];
-  if (rule == nullptr || (rule->homeType != 0 && a.homeType != rule->homeType && rule->otherTypeFindsHome))
+  if (rule == nullptr ||
+      (rule->homeType != 0 && a.homeType != rule->homeType && rule->otherTypeFindsHome))
     return mc_find_home_nova(c, z);
-  if (rule->homeType != 0 && a.homeType != rule->homeType) return failed_colon(op, ERR_MC_INVALID_CONFIG);
+  if (rule->homeType != 0 && a.homeType != rule->homeType)
+    return failed_colon(op, ERR_MC_INVALID_CONFIG);
   const float limit_pos = c.config.axes[z].homeLimitPos;
   const double speed = limit_pos != FLT_MAX ? limit_pos : rule->speed;
   // The switch lies this far from the reference: the limit position is in
@@ -886,8 +926,10 @@ int mc_home_axes_nova(mc_ctrl_t& c, const int* axes, int count) {
   if (err == 0 && count > 0 && axes == nullptr) err = ERR_INVALID_PARAM;
   uint8_t mask = c.joyMask;
   for (int i = 0; i < count && err == 0; ++i) {
-    if (axes[i] < 0 || axes[i] >= kAxes) err = ERR_MC_INVALID_AXIS;
-    else mask = static_cast<uint8_t>(mask & ~(1u << axes[i]));
+    if (axes[i] < 0 || axes[i] >= kAxes)
+      err = ERR_MC_INVALID_AXIS;
+    else
+      mask = static_cast<uint8_t>(mask & ~(1u << axes[i]));
   }
   if (err == 0) err = mc_push_joystick(c, mask);
   if (err != 0) return failed(op, err);
@@ -923,7 +965,8 @@ int mc_get_event_nova(mc_ctrl_t& c, int32_t* kind, int32_t* key) {
     for (int32_t& x : v)
       if (!f.i32(&x)) return failed("mc_get_event_nova", ERR_MC_RECV_FAILED);
     for (int i = 0; i < MC_AXES; ++i)
-      c.axes[i].lastReported = i >= kAxes || v[i] == MC_POS_UNKNOWN ? MC_INVALID : mc_to_user(c, i, v[i]);
+      c.axes[i].lastReported =
+          i >= kAxes || v[i] == MC_POS_UNKNOWN ? MC_INVALID : mc_to_user(c, i, v[i]);
     *kind = MC_EVENT_POSITION;
   } else if (code == "RF") {
     int32_t k = 0;
@@ -943,7 +986,8 @@ int mc_get_event_nova(mc_ctrl_t& c, int32_t* kind, int32_t* key) {
 void mc_event_pump_nova(mc_ctrl_t& c) {
   for (;;) {
     uint32_t errors = 0, waiting = 0;
-    if (sio_line_status(c.port.handle, &errors, &waiting) != 0 || errors != 0 || waiting == 0) return;
+    if (sio_line_status(c.port.handle, &errors, &waiting) != 0 || errors != 0 || waiting == 0)
+      return;
     int32_t kind = 0, key = 0;
     if (mc_get_event_nova(c, &kind, &key) != 0) return;
   }
@@ -999,7 +1043,8 @@ int mc_close_comm_nova(mc_ctrl_t& c) {
   if (c.kind != MC_KIND_SERIAL) return failed("mc_close_comm_nova", ERR_MC_WRONG_MC);
   // Out of the device table first: its worker must not poll a closed line.
   const dev_handle_t registered = c.devHandle != -1 ? c.devHandle : c.port.handle;
-  if (registered != DEV_INVALID_HANDLE && dev_is_registered(registered)) dev_remove_device(registered);
+  if (registered != DEV_INVALID_HANDLE && dev_is_registered(registered))
+    dev_remove_device(registered);
   c.devHandle = -1;
   if (c.port.handle != SIO_INVALID_HANDLE) return sio_close(&c.port);
   return 0;
@@ -1012,11 +1057,21 @@ int mc_recover_comm_nova(mc_ctrl_t& c) {
 
 // ---- the driver table
 
-int NovaDriver::get_axis_config(mc_ctrl_t& c, int axis, int32_t* value) { return mc_get_axis_config_nova(c, axis, value); }
-int NovaDriver::set_accel(mc_ctrl_t& c, int axis, int32_t accel) { return mc_set_accel_nova(c, axis, accel); }
-int NovaDriver::set_velocity(mc_ctrl_t& c, int axis, int32_t velocity) { return mc_set_velocity_nova(c, axis, velocity); }
-int NovaDriver::set_ss_velocity(mc_ctrl_t& c, int axis, int32_t velocity) { return mc_set_ss_vel_nova(c, axis, velocity); }
-int NovaDriver::set_mode(mc_ctrl_t& c, int axis, int32_t mode) { return mc_set_mode_nova(c, axis, mode); }
+int NovaDriver::get_axis_config(mc_ctrl_t& c, int axis, int32_t* value) {
+  return mc_get_axis_config_nova(c, axis, value);
+}
+int NovaDriver::set_accel(mc_ctrl_t& c, int axis, int32_t accel) {
+  return mc_set_accel_nova(c, axis, accel);
+}
+int NovaDriver::set_velocity(mc_ctrl_t& c, int axis, int32_t velocity) {
+  return mc_set_velocity_nova(c, axis, velocity);
+}
+int NovaDriver::set_ss_velocity(mc_ctrl_t& c, int axis, int32_t velocity) {
+  return mc_set_ss_vel_nova(c, axis, velocity);
+}
+int NovaDriver::set_mode(mc_ctrl_t& c, int axis, int32_t mode) {
+  return mc_set_mode_nova(c, axis, mode);
+}
 int NovaDriver::enable_fkeys(mc_ctrl_t& c) { return mc_enable_fkey_nova(c); }
 int NovaDriver::disable_fkeys(mc_ctrl_t& c) { return mc_disable_fkey_nova(c); }
 int NovaDriver::enable_joystick(mc_ctrl_t& c, int axis) { return mc_enable_joy(c, axis); }
@@ -1025,21 +1080,38 @@ int NovaDriver::enable_pos_report(mc_ctrl_t& c) { return mc_enable_pos_report_no
 int NovaDriver::disable_pos_report(mc_ctrl_t& c) { return mc_disable_pos_report_nova(c); }
 int NovaDriver::move(mc_ctrl_t& c, int axis, double value) { return mc_move_nova(c, axis, value); }
 int NovaDriver::stop(mc_ctrl_t& c, int axis) { return mc_stop_nova(c, axis); }
-int NovaDriver::get_status(mc_ctrl_t& c, int axis, int32_t values[MC_AXES]) { return mc_get_status_nova(c, axis, values); }
-int NovaDriver::get_error(mc_ctrl_t& c, int axis, int32_t values[MC_AXES]) { return mc_get_error_nova(c, axis, values); }
-int NovaDriver::get_positions(mc_ctrl_t& c, int axis, int32_t counts[MC_AXES]) { return mc_get_ipos_nova(c, axis, counts); }
+int NovaDriver::get_status(mc_ctrl_t& c, int axis, int32_t values[MC_AXES]) {
+  return mc_get_status_nova(c, axis, values);
+}
+int NovaDriver::get_error(mc_ctrl_t& c, int axis, int32_t values[MC_AXES]) {
+  return mc_get_error_nova(c, axis, values);
+}
+int NovaDriver::get_positions(mc_ctrl_t& c, int axis, int32_t counts[MC_AXES]) {
+  return mc_get_ipos_nova(c, axis, counts);
+}
 int NovaDriver::get_revision(mc_ctrl_t& c) { return mc_get_revision_nova(c); }
-int NovaDriver::fkey_label(mc_ctrl_t& c, int, const char* label) { return mc_fkey_label_nova(c, label); }
+int NovaDriver::fkey_label(mc_ctrl_t& c, int, const char* label) {
+  return mc_fkey_label_nova(c, label);
+}
 int NovaDriver::z_home(mc_ctrl_t& c, int32_t stage) { return mc_z_home_nova(c, stage); }
 int NovaDriver::find_home(mc_ctrl_t& c, int axis) { return mc_find_home_nova(c, axis); }
-int NovaDriver::get_event(mc_ctrl_t& c, int32_t* kind, int32_t* key) { return mc_get_event_nova(c, kind, key); }
+int NovaDriver::get_event(mc_ctrl_t& c, int32_t* kind, int32_t* key) {
+  return mc_get_event_nova(c, kind, key);
+}
 void NovaDriver::event_pump(mc_ctrl_t& c) { mc_event_pump_nova(c); }
-int NovaDriver::get_config(mc_ctrl_t& c, std::string* name, uint16_t numbers[2]) { return mc_get_config_nova(c, name, numbers); }
+int NovaDriver::get_config(mc_ctrl_t& c, std::string* name, uint16_t numbers[2]) {
+  return mc_get_config_nova(c, name, numbers);
+}
 int NovaDriver::home_state(mc_ctrl_t& c, int axis) { return mc_home_state_nova(c, axis); }
-int NovaDriver::axis_pos_report(mc_ctrl_t& c, int axis, uint8_t on) { return mc_axis_pos_report_nova(c, axis, on); }
+int NovaDriver::axis_pos_report(mc_ctrl_t& c, int axis, uint8_t on) {
+  return mc_axis_pos_report_nova(c, axis, on);
+}
 int NovaDriver::kind(const mc_ctrl_t&) const { return MC_KIND_SERIAL; }
 int NovaDriver::vector_motion(mc_ctrl_t&, int) { return 0; }
-int NovaDriver::get_vector_motion(mc_ctrl_t&, int* on) { *on = 0; return 0; }
+int NovaDriver::get_vector_motion(mc_ctrl_t&, int* on) {
+  *on = 0;
+  return 0;
+}
 // The controller has no joystick queue: each change happens at once.
 int NovaDriver::queue_joystick(mc_ctrl_t& c, int axis, int operation) {
   switch (operation) {
@@ -1050,8 +1122,13 @@ int NovaDriver::queue_joystick(mc_ctrl_t& c, int axis, int operation) {
 }
 // Moves are never held back: each one starts when it is sent.
 int NovaDriver::delay_motion(mc_ctrl_t&, int) { return 0; }
-int NovaDriver::get_delay_motion(mc_ctrl_t&, int* collecting) { *collecting = 0; return 0; }
-int NovaDriver::home_axes(mc_ctrl_t& c, const int* axes, int count) { return mc_home_axes_nova(c, axes, count); }
+int NovaDriver::get_delay_motion(mc_ctrl_t&, int* collecting) {
+  *collecting = 0;
+  return 0;
+}
+int NovaDriver::home_axes(mc_ctrl_t& c, const int* axes, int count) {
+  return mc_home_axes_nova(c, axes, count);
+}
 int NovaDriver::cancel_delayed_motion(mc_ctrl_t&) { return 0; }
 int NovaDriver::enable_auto_clamp(mc_ctrl_t&) { return 0; }
 int NovaDriver::disable_auto_clamp(mc_ctrl_t&) { return 0; }
@@ -1059,14 +1136,31 @@ int NovaDriver::enable_auto_focus(mc_ctrl_t&) { return 0; }
 int NovaDriver::disable_auto_focus(mc_ctrl_t&) { return 0; }
 int NovaDriver::auto_focus_zero_set(mc_ctrl_t&) { return 0; }
 int NovaDriver::auto_focus_zero_clear(mc_ctrl_t&) { return 0; }
-int NovaDriver::is_auto_focus_enabled(mc_ctrl_t&, int* yes) { *yes = 0; return 0; }
-int NovaDriver::is_auto_focus_zero_set(mc_ctrl_t&, int* yes) { *yes = 0; return 0; }
-int NovaDriver::is_stage_clamped(mc_ctrl_t&, int* yes) { *yes = 0; return 0; }
+int NovaDriver::is_auto_focus_enabled(mc_ctrl_t&, int* yes) {
+  *yes = 0;
+  return 0;
+}
+int NovaDriver::is_auto_focus_zero_set(mc_ctrl_t&, int* yes) {
+  *yes = 0;
+  return 0;
+}
+int NovaDriver::is_stage_clamped(mc_ctrl_t&, int* yes) {
+  *yes = 0;
+  return 0;
+}
 int NovaDriver::num_axes(const mc_ctrl_t&) const { return kAxes; }
-int NovaDriver::supports_ext_closed_loop(mc_ctrl_t& c, int axis, int* yes) { return mc_supports_ext_closed_loop_nova(c, axis, yes); }
-int NovaDriver::get_ext_closed_loop(mc_ctrl_t& c, int axis, int* on) { return mc_get_ext_closed_loop_nova(c, axis, on); }
-int NovaDriver::set_ext_closed_loop(mc_ctrl_t& c, int axis, int on) { return mc_set_ext_closed_loop_nova(c, axis, on); }
-int NovaDriver::amplifier_fault(mc_ctrl_t& c, int axis, int* fault) { return mc_amplifier_fault_nova(c, axis, fault); }
+int NovaDriver::supports_ext_closed_loop(mc_ctrl_t& c, int axis, int* yes) {
+  return mc_supports_ext_closed_loop_nova(c, axis, yes);
+}
+int NovaDriver::get_ext_closed_loop(mc_ctrl_t& c, int axis, int* on) {
+  return mc_get_ext_closed_loop_nova(c, axis, on);
+}
+int NovaDriver::set_ext_closed_loop(mc_ctrl_t& c, int axis, int on) {
+  return mc_set_ext_closed_loop_nova(c, axis, on);
+}
+int NovaDriver::amplifier_fault(mc_ctrl_t& c, int axis, int* fault) {
+  return mc_amplifier_fault_nova(c, axis, fault);
+}
 int NovaDriver::align_view_indicator(mc_ctrl_t&, int) { return 0; }
 int NovaDriver::close(mc_ctrl_t& c) { return mc_close_comm_nova(c); }
 int NovaDriver::open(mc_ctrl_t& c, const char* name, int, int, int* result, int* done) {

@@ -165,6 +165,7 @@ class NovaDriver final : public McDriver {
   int amplifier_fault(mc_ctrl_t& c, int axis, int* fault) override;
   int align_view_indicator(mc_ctrl_t& c, int on) override;
   int close(mc_ctrl_t& c) override;
-  int open(mc_ctrl_t& c, const char* name, int option1, int option2, int* result, int* done) override;
+  int open(mc_ctrl_t& c, const char* name, int option1, int option2, int* result,
+           int* done) override;
   int recover(mc_ctrl_t& c) override;
 };

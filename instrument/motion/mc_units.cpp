@@ -35,7 +35,9 @@ constexpr bool needs_cover_every_feature() {
 }
 static_assert(needs_cover_every_feature());
 
-bool is_angle_axis(const mc_axis_t& a) { return a.letter == 'R' || a.letter == 'P' || a.letter == 'T'; }
+bool is_angle_axis(const mc_axis_t& a) {
+  return a.letter == 'R' || a.letter == 'P' || a.letter == 'T';
+}
 
 bool valid_axis(int axis) { return axis >= 0 && axis < MC_AXES; }
 
@@ -66,7 +68,8 @@ int stack_push(mc_stack_t& s, const char* op, int32_t value) {
     } catch (const std::bad_alloc&) {
       return ERR_NO_MEM;
     }
-    if (size != 0) u_log_fn("%s: stack size has increased to %d\n", op, static_cast<int>(size + 10));
+    if (size != 0)
+      u_log_fn("%s: stack size has increased to %d\n", op, static_cast<int>(size + 10));
   }
   s.items[static_cast<std::size_t>(++s.top)] = value;
   return 0;
@@ -154,7 +157,8 @@ int apply_pos_report(mc_ctrl_t& c, int on) {
 bool mc_firmware_has(const mc_ctrl_t& c, McFeature feature) {
   if (c.kind != MC_KIND_SERIAL) return true;
   for (const FirmwareNeed& n : kFirmwareNeeds)
-    if (n.feature == feature) return c.fwMajor > n.major || (c.fwMajor == n.major && c.fwMinor >= n.minor);
+    if (n.feature == feature)
+      return c.fwMajor > n.major || (c.fwMajor == n.major && c.fwMinor >= n.minor);
   return false;
 }
 
@@ -212,7 +216,8 @@ int mc_set_lin_velocity(mc_ctrl_t& c, int axis, double velocity, double* actual)
   const mc_axis_t& a = c.axes[axis];
   // The controller's velocity unit: 32768 of them are 8 000 000 counts per
   // second. The axis multiplier scales what the firmware runs.
-  const double factor = a.encSteps * a.stepsPerRev * a.pitch * c.config.axes[axis].mult * 32768.0 / 8000000.0;
+  const double factor =
+      a.encSteps * a.stepsPerRev * a.pitch * c.config.axes[axis].mult * 32768.0 / 8000000.0;
   if (factor == 0 || !std::isfinite(factor)) return fail(ERR_MC_INVALID_CONFIG);
   int32_t rate = 0;
   int err = round_to_counts(factor * velocity, &rate);

@@ -15,10 +15,10 @@
 #include <string_view>
 
 #include "common/errors.h"
-#include "common/util.h"
 #include "common/hooks.h"
-#include "common/parsers_internal.h"
 #include "common/number_format.h"
+#include "common/parsers_internal.h"
+#include "common/util.h"
 #include "instrument/ramps/ramp_config_internal.h"
 #include "platform/platform.h"
 
@@ -83,15 +83,16 @@ constexpr const char* kInvalid = "Invalid %s value (field %d)";
 constexpr const char* kTooLong = "%s is too long (field %d)";
 constexpr const char* kMissing = "Missing %s value (field %d)";
 constexpr const char* kBadWavelength = "Invalid BTW wavelength index (field %d)";
-constexpr const char* kBadWavelengthHelp = "Wavelength index must be an integer in the range [%d,%d]\n";
+constexpr const char* kBadWavelengthHelp =
+    "Wavelength index must be an integer in the range [%d,%d]\n";
 
 struct Column {
   std::string_view name;  // as named in messages
   Kind kind;
   Bounds bounds;
   TypeRule rule;
-  float rr_ramp_line_t::* real;
-  int32_t rr_ramp_line_t::* integer;
+  float rr_ramp_line_t::*real;
+  int32_t rr_ramp_line_t::*integer;
   const char* detail;  // for a value that breaks the rules
   const char* help;    // the name, then help_numbers
   std::array<double, 2> help_numbers;
@@ -103,45 +104,143 @@ struct Column {
 
 // In file order; a column's field number in messages is its position from 1.
 constexpr Column kColumns[] = {
-    {"RampType", Kind::kType, {}, TypeRule::kNone, nullptr, nullptr, kInvalid,
+    {"RampType",
+     Kind::kType,
+     {},
+     TypeRule::kNone,
+     nullptr,
+     nullptr,
+     kInvalid,
      "Allowed %s values are SWLI, PMI, BTW, and BTWX\n"
      "where X is a wavelength index in the range [%d,%d]\n",
-     {kFirstWavelength, kLastWavelength}, 2, 4, 0},
-    {"FileName", Kind::kFileName, {}, TypeRule::kNone, nullptr, nullptr, kTooLong,
-     "The %s may be up to %d characters\n", {kFileNameMax}, 1, 22, 0},
-    {"ScanLen", Kind::kReal, {0, 1000, false, true}, TypeRule::kZeroForPmi, &rr_ramp_line_t::scanLen,
-     nullptr, kInvalidReal,
+     {kFirstWavelength, kLastWavelength},
+     2,
+     4,
+     0},
+    {"FileName",
+     Kind::kFileName,
+     {},
+     TypeRule::kNone,
+     nullptr,
+     nullptr,
+     kTooLong,
+     "The %s may be up to %d characters\n",
+     {kFileNameMax},
+     1,
+     22,
+     0},
+    {"ScanLen",
+     Kind::kReal,
+     {0, 1000, false, true},
+     TypeRule::kZeroForPmi,
+     &rr_ramp_line_t::scanLen,
+     nullptr,
+     kInvalidReal,
      "For PMI ramps, the %s value must be 0\n"
      "For SWLI or BTW ramps, it must be greater than %g and less than %g (um)\n",
-     {0, 1000}, 2, 6, 2},
-    {"CameraRate", Kind::kReal, {0, 50000, true, false}, TypeRule::kNone, &rr_ramp_line_t::cameraRate,
-     nullptr, kInvalidReal, "The %s value must be greater than 0 and less than %g (Hz)\n", {50000}, 1,
-     6, 2},
-    {"CameraInterlace", Kind::kInteger, {0, 1}, TypeRule::kNone, nullptr,
-     &rr_ramp_line_t::cameraInterlace, kInvalidInteger, "The %s value must be 0 or 1\n", {}, 0, 2, 0},
-    {"GrabSkip", Kind::kInteger, {0, 100, false, true}, TypeRule::kNone, nullptr,
-     &rr_ramp_line_t::grabSkip, kInvalidInteger,
-     "The %s value must be greater than or equal to %d and less than %d\n", {0, 100}, 2, 2, 0},
-    {"FringesPerFrame", Kind::kReal, {0, 10, true, true}, TypeRule::kNone,
-     &rr_ramp_line_t::fringesPerFrame, nullptr, kInvalidReal,
-     "The %s value must be greater than %g and less than %g\n", {0, 10}, 2, 5, 3},
-    {"RampSlope", Kind::kReal, {0, 4000, false, true}, TypeRule::kNotZeroForScanning,
-     &rr_ramp_line_t::rampSlope, nullptr, kInvalidReal,
+     {0, 1000},
+     2,
+     6,
+     2},
+    {"CameraRate",
+     Kind::kReal,
+     {0, 50000, true, false},
+     TypeRule::kNone,
+     &rr_ramp_line_t::cameraRate,
+     nullptr,
+     kInvalidReal,
+     "The %s value must be greater than 0 and less than %g (Hz)\n",
+     {50000},
+     1,
+     6,
+     2},
+    {"CameraInterlace",
+     Kind::kInteger,
+     {0, 1},
+     TypeRule::kNone,
+     nullptr,
+     &rr_ramp_line_t::cameraInterlace,
+     kInvalidInteger,
+     "The %s value must be 0 or 1\n",
+     {},
+     0,
+     2,
+     0},
+    {"GrabSkip",
+     Kind::kInteger,
+     {0, 100, false, true},
+     TypeRule::kNone,
+     nullptr,
+     &rr_ramp_line_t::grabSkip,
+     kInvalidInteger,
+     "The %s value must be greater than or equal to %d and less than %d\n",
+     {0, 100},
+     2,
+     2,
+     0},
+    {"FringesPerFrame",
+     Kind::kReal,
+     {0, 10, true, true},
+     TypeRule::kNone,
+     &rr_ramp_line_t::fringesPerFrame,
+     nullptr,
+     kInvalidReal,
+     "The %s value must be greater than %g and less than %g\n",
+     {0, 10},
+     2,
+     5,
+     3},
+    {"RampSlope",
+     Kind::kReal,
+     {0, 4000, false, true},
+     TypeRule::kNotZeroForScanning,
+     &rr_ramp_line_t::rampSlope,
+     nullptr,
+     kInvalidReal,
      "For PMI ramps, the %s value may be 0\n"
      "For SWLI or BTW ramps, it must be greater than %g and less than %g (nm/frm)\n",
-     {0, 4000}, 2, 8, 4},
-    {"ObjMag", Kind::kReal, {0, 1000, false, true}, TypeRule::kNotZeroForBtw, &rr_ramp_line_t::objMag,
-     nullptr, kInvalidReal,
+     {0, 4000},
+     2,
+     8,
+     4},
+    {"ObjMag",
+     Kind::kReal,
+     {0, 1000, false, true},
+     TypeRule::kNotZeroForBtw,
+     &rr_ramp_line_t::objMag,
+     nullptr,
+     kInvalidReal,
      "For PMI or SWLI ramps, the %s value may be 0\n"
      "For BTW ramps, it must be greater than %g and less than %g\n",
-     {0, 1000}, 2, 6, 2},
-    {"ScanCal", Kind::kReal, {0.5, 1.5, true, true}, TypeRule::kZeroForPmiElseBounds,
-     &rr_ramp_line_t::scanCal, nullptr, kInvalidReal,
+     {0, 1000},
+     2,
+     6,
+     2},
+    {"ScanCal",
+     Kind::kReal,
+     {0.5, 1.5, true, true},
+     TypeRule::kZeroForPmiElseBounds,
+     &rr_ramp_line_t::scanCal,
+     nullptr,
+     kInvalidReal,
      "For PMI ramps, the %s value must be 0\n"
      "For SWLI or BTW ramps, it must be greater than %g and less than %g\n",
-     {0.5, 1.5}, 2, 7, 5},
-    {"Hide", Kind::kHide, {0, 1}, TypeRule::kNone, nullptr, &rr_ramp_line_t::hide, kInvalidInteger,
-     "The %s value must be blank, 0 or 1\n", {}, 0, 1, 0},
+     {0.5, 1.5},
+     2,
+     7,
+     5},
+    {"Hide",
+     Kind::kHide,
+     {0, 1},
+     TypeRule::kNone,
+     nullptr,
+     &rr_ramp_line_t::hide,
+     kInvalidInteger,
+     "The %s value must be blank, 0 or 1\n",
+     {},
+     0,
+     1,
+     0},
 };
 constexpr std::size_t kColumnCount = std::size(kColumns);
 
@@ -197,7 +296,8 @@ std::string fill(const char* tmpl, std::string_view name, std::span<const double
 }
 
 std::string column_help(const Column& c) {
-  return fill(c.help, c.name, std::span(c.help_numbers).first(static_cast<std::size_t>(c.help_count)));
+  return fill(c.help, c.name,
+              std::span(c.help_numbers).first(static_cast<std::size_t>(c.help_count)));
 }
 
 // A rejected column: the detail and the help text that follows it.
@@ -448,7 +548,8 @@ int ConfigReader::run(rr_ramp_line_t** cfgs, int* count) {
              kDescription.data(), static_cast<int>(kSampleLine.size()), kSampleLine.data());
     if (rc == 0) rc = ERR_CORRUPT_RAMP_CFG_FILE;
   } else if (count_ < spec_lines) {
-    u_log_fn("Accepted %d of %d ramp specs in ramp config file \"%s\"\n", count_, spec_lines, name_);
+    u_log_fn("Accepted %d of %d ramp specs in ramp config file \"%s\"\n", count_, spec_lines,
+             name_);
   }
   if (rc != 0) return rc;
   *cfgs = specs_;
@@ -529,7 +630,8 @@ std::string_view ramp_config_description() { return kDescription; }
 std::string_view ramp_config_sample_line() { return kSampleLine; }
 
 int read_ramp_config_stream(std::FILE* f, const char* name, rr_ramp_line_t** cfgs, int* count) {
-  if (f == nullptr || cfgs == nullptr || count == nullptr || *cfgs != nullptr) return ERR_INVALID_PARAM;
+  if (f == nullptr || cfgs == nullptr || count == nullptr || *cfgs != nullptr)
+    return ERR_INVALID_PARAM;
   *count = 0;
   ConfigReader reader(f, name);
   return reader.run(cfgs, count);
@@ -565,7 +667,8 @@ int write_ramp_config(ByteSink& sink, const rr_ramp_line_t* cfgs, int count) {
 }  // namespace felbrin
 
 int rr_read_ramp_config(const char* path, rr_ramp_line_t** cfgs, int* count) {
-  if (path == nullptr || cfgs == nullptr || count == nullptr || *cfgs != nullptr) return ERR_INVALID_PARAM;
+  if (path == nullptr || cfgs == nullptr || count == nullptr || *cfgs != nullptr)
+    return ERR_INVALID_PARAM;
   *count = 0;
   // Binary: line ends are the reader's business, the same on every platform.
   std::FILE* f = plat::open_file(path, "rb");
@@ -583,7 +686,8 @@ int rr_write_ramp_config(const char* path, const rr_ramp_line_t* cfgs, int count
   std::FILE* f = plat::open_file(path, "wb");
   if (f == nullptr) return ERR_CANT_OPEN_FILE;
   felbrin::StreamSink sink(f);
-  return felbrin::close_written(f, felbrin::write_ramp_config(sink, cfgs, count), ERR_CANT_WRITE_FILE);
+  return felbrin::close_written(f, felbrin::write_ramp_config(sink, cfgs, count),
+                                ERR_CANT_WRITE_FILE);
 }
 
 void rr_release_ramp_lines(rr_ramp_line_t** cfgs) {

@@ -4,16 +4,16 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstring>
 #include <span>
 #include <string_view>
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "common/util.h"
 #include "common/number_format.h"
+#include "common/util.h"
 #include "instrument/ramps/ramp_file_internal.h"
 #include "platform/platform.h"
 
@@ -100,7 +100,8 @@ int read_body(std::FILE* f, rr_ramp_hdr_t* hdr, uint16_t** points) {
   HeaderBytes raw{};
   if (std::fread(raw.data(), 1, 4, f) != 4) return ERR_PREMATURE_EOF;
   if (big_endian_at(raw.data()) != static_cast<uint32_t>(RR_MAGIC)) return ERR_NOT_A_RAMP_FILE;
-  if (std::fread(raw.data() + 4, 1, kHeaderBytes - 4, f) != kHeaderBytes - 4) return ERR_PREMATURE_EOF;
+  if (std::fread(raw.data() + 4, 1, kHeaderBytes - 4, f) != kHeaderBytes - 4)
+    return ERR_PREMATURE_EOF;
   decode_header(raw, *hdr);
 
   if (points == nullptr || hdr->nPoints <= 0) return 0;
@@ -202,7 +203,6 @@ char* put_line(char* p, const char* format, ...) {
 
 // ---- standard names
 
-
 // Frames per second actually grabbed, rounded. A grab skip of -1 would
 // divide by zero: there is no sampling then, so the rate is 0.
 int32_t grab_rate(const rr_ramp_hdr_t& h) {
@@ -258,10 +258,12 @@ int dump_ramp(ByteSink& sink, const rr_ramp_hdr_t& hdr, const uint16_t* points, 
     const char* const name = row.name.data();
     switch (row.kind) {
       case Kind::kInt:
-        p = put_line(p, "# %3d-%3d  %-18.*s = %d\n", first, last, name_len, name, static_cast<int32_t>(bits));
+        p = put_line(p, "# %3d-%3d  %-18.*s = %d\n", first, last, name_len, name,
+                     static_cast<int32_t>(bits));
         break;
       case Kind::kChar:
-        p = put_line(p, "# %3d-%3d  %-18.*s = %c\n", first, last, name_len, name, static_cast<int32_t>(bits));
+        p = put_line(p, "# %3d-%3d  %-18.*s = %c\n", first, last, name_len, name,
+                     static_cast<int32_t>(bits));
         break;
       case Kind::kFloat: {
         float f;
@@ -330,7 +332,8 @@ void rr_swap_ramp_hdr(rr_ramp_hdr_t* hdr) {
   }
 }
 
-int rr_dump_ramp(std::FILE* stream, const rr_ramp_hdr_t* hdr, const uint16_t* points, int one_per_line) {
+int rr_dump_ramp(std::FILE* stream, const rr_ramp_hdr_t* hdr, const uint16_t* points,
+                 int one_per_line) {
   if (stream == nullptr || hdr == nullptr) return ERR_INVALID_PARAM;
   felbrin::StreamSink sink(stream);
   return felbrin::dump_ramp(sink, *hdr, points, one_per_line != 0);
@@ -346,7 +349,8 @@ int rr_get_std_ramp_filename(const rr_ramp_hdr_t* hdr, const char** name) {
   const int32_t slope = u_saturated_int(hdr->rampSlope);
   const int32_t type = hdr->rampType;
   if (type == RR_TYPE_SWLI) {
-    std::snprintf(buffer, sizeof buffer, "d%ds%dc%d.%c%d", scan, slope, rate, hdr->polar, hdr->pztID);
+    std::snprintf(buffer, sizeof buffer, "d%ds%dc%d.%c%d", scan, slope, rate, hdr->polar,
+                  hdr->pztID);
   } else if (type == RR_TYPE_BTW) {
     std::snprintf(buffer, sizeof buffer, "d%ds%dc%dm%d.%c%d", scan, slope, rate,
                   u_saturated_int(hdr->objMag), hdr->polar, hdr->pztID);
@@ -374,7 +378,8 @@ int rr_check_ramp_spec(const rr_ramp_line_t* cfg, const rr_ramp_hdr_t* hdr) {
   // Written so that a NaN on either side never matches.
   if (!(std::fabs(static_cast<double>(hdr->cameraRate) - cfg->cameraRate) <= 0.1))
     return mismatch("Error: mismatched cameraRate\n");
-  if (hdr->cameraInterlace != cfg->cameraInterlace) return mismatch("Error: mismatched cameraInterlace\n");
+  if (hdr->cameraInterlace != cfg->cameraInterlace)
+    return mismatch("Error: mismatched cameraInterlace\n");
   if (hdr->grabSkip != cfg->grabSkip) return mismatch("Error: mismatched grabSkip\n");
   if (!(hdr->fringesPerFrame == cfg->fringesPerFrame))
     return mismatch("Error: mismatched fringesPerFrame\n");

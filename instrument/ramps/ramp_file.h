@@ -14,22 +14,21 @@
 
 #include "instrument/record/ramp_types.h"
 
-
 /// One line of the ramp configuration file: which ramp file to use and the
 /// acquisition settings it must have been made for.
 struct rr_ramp_line_t {
-  int32_t type;          ///< RR_TYPE_SWLI, RR_TYPE_PMI or RR_TYPE_BTW
-  int32_t wavelenIndex;  ///< 1..4 for BTW ramps, else 0
-  char fileName[81];     ///< "+" for a ramp derived from the previous one
-  float scanLen;          ///< ScanLen, um
-  float cameraRate;       ///< CameraRate, Hz
+  int32_t type;             ///< RR_TYPE_SWLI, RR_TYPE_PMI or RR_TYPE_BTW
+  int32_t wavelenIndex;     ///< 1..4 for BTW ramps, else 0
+  char fileName[81];        ///< "+" for a ramp derived from the previous one
+  float scanLen;            ///< ScanLen, um
+  float cameraRate;         ///< CameraRate, Hz
   int32_t cameraInterlace;  ///< CameraInterlace
-  int32_t grabSkip;       ///< GrabSkip
-  float fringesPerFrame;  ///< FringesPerFrame
-  float rampSlope;        ///< RampSlope, nm per frame
-  float objMag;           ///< ObjMag
-  float scanCal;          ///< ScanCal
-  int32_t hide;           ///< Hide: 1 hides the ramp from the user
+  int32_t grabSkip;         ///< GrabSkip
+  float fringesPerFrame;    ///< FringesPerFrame
+  float rampSlope;          ///< RampSlope, nm per frame
+  float objMag;             ///< ObjMag
+  float scanCal;            ///< ScanCal
+  int32_t hide;             ///< Hide: 1 hides the ramp from the user
 };
 
 /// Reads a ramp file. The header is cleared first and stays cleared on

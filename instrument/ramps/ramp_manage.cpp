@@ -12,13 +12,13 @@
 #include <string>
 
 #include "common/errors.h"
-#include "common/number_format.h"
 #include "common/hooks.h"
+#include "common/number_format.h"
 #include "common/util.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/ramps/ramp_file_internal.h"
 #include "instrument/ramps/ramp_table.h"
 #include "instrument/ramps/ramp_table_internal.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/wave_monitor.h"
 
@@ -30,8 +30,12 @@ bool is_pmi(int32_t type) { return RR_TYPE_PMI <= type && type <= RR_TYPE_PMI_LA
 bool is_scan(int32_t type) { return type == RR_TYPE_SWLI || type == RR_TYPE_BTW; }
 using felbrin::is_one_of;
 
-bool has_table(const sysInfo_t* info) { return felbrin::ramps::is_active(info) && !info->ramps.table.empty(); }
-bool in_table(const sysInfo_t* info, int index) { return 0 <= index && index < info->ramps.table.size(); }
+bool has_table(const sysInfo_t* info) {
+  return felbrin::ramps::is_active(info) && !info->ramps.table.empty();
+}
+bool in_table(const sysInfo_t* info, int index) {
+  return 0 <= index && index < info->ramps.table.size();
+}
 
 // The board a ramp was made for fits the instrument.
 bool board_fits(int32_t made_for, int32_t board) {
@@ -39,7 +43,9 @@ bool board_fits(int32_t made_for, int32_t board) {
   return made_for == 0 || made_for == board;
 }
 
-int not_implemented(const rr_board_backend_t* b, bool has) { return b == nullptr || !has ? ERR_NOT_IMPLEMENTED : 0; }
+int not_implemented(const rr_board_backend_t* b, bool has) {
+  return b == nullptr || !has ? ERR_NOT_IMPLEMENTED : 0;
+}
 
 // Bounded formatting into the caller's reason buffer.
 void explain(char* reason, std::size_t capacity, const char* format, ...) FELBRIN_PRINTF(3, 4);
@@ -70,7 +76,7 @@ struct FringeRow {
   int code;
   int scan_type;  // 0: none
 };
-constexpr FringeRow kFringes[] = {{0.25, 1, 1},  {0.75, 3, 5},   {1.25, 5, 9},  {1.75, 7, 17},
+constexpr FringeRow kFringes[] = {{0.25, 1, 1},  {0.75, 3, 5},   {1.25, 5, 9}, {1.75, 7, 17},
                                   {2.25, 9, 33}, {2.75, 11, 65}, {5.25, 21, 0}};
 
 }  // namespace
@@ -99,8 +105,9 @@ int rr_scan_type_fringes(int scan_type, double* fringes_per_frame) {
 
 // ---- matching
 
-bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, double scan_len, int ramp_mux,
-                     double camera_rate, int grab_skip, char* reason, std::size_t capacity) {
+bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, double scan_len,
+                     int ramp_mux, double camera_rate, int grab_skip, char* reason,
+                     std::size_t capacity) {
   if (reason != nullptr && capacity > 0) reason[0] = '\0';
   if (!has_table(info)) {
     explain(reason, capacity, "invalid sysInfo");
@@ -121,8 +128,8 @@ bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, 
   }
   const bool type_fits = (type == RR_TYPE_PMI && is_pmi(h.rampType)) || type == h.rampType;
   if (!type_fits) {
-    explain(reason, capacity, "ramp rampType = %d (%s)  expected %d (%s)", h.rampType, rr_type_name(h.rampType), type,
-            rr_type_name(type));
+    explain(reason, capacity, "ramp rampType = %d (%s)  expected %d (%s)", h.rampType,
+            rr_type_name(h.rampType), type, rr_type_name(type));
     return false;
   }
   if (n_buckets > 0 && h.nBuckets != n_buckets) {
@@ -148,17 +155,20 @@ bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, 
     return false;
   }
   if (!board_fits(h.instrBdType, info->instrBdType)) {
-    explain(reason, capacity, "ramp instrBdType = %d  expected instrBdType = %d", h.instrBdType, info->instrBdType);
+    explain(reason, capacity, "ramp instrBdType = %d  expected instrBdType = %d", h.instrBdType,
+            info->instrBdType);
     return false;
   }
   return true;
 }
 
-int rr_find_ramp(const sysInfo_t* info, int type, int n_buckets, double scan_len, int ramp_mux, double camera_rate,
-                 int grab_skip) {
+int rr_find_ramp(const sysInfo_t* info, int type, int n_buckets, double scan_len, int ramp_mux,
+                 double camera_rate, int grab_skip) {
   if (!has_table(info)) return -1;
   for (int i = 0; i < info->ramps.table.size(); ++i) {
-    if (rr_ramp_matches(info, i, type, n_buckets, scan_len, ramp_mux, camera_rate, grab_skip, nullptr, 0)) return i;
+    if (rr_ramp_matches(info, i, type, n_buckets, scan_len, ramp_mux, camera_rate, grab_skip,
+                        nullptr, 0))
+      return i;
   }
   return -1;
 }
@@ -318,8 +328,9 @@ int gain_values(const rr_ramp_hdr_t& h, int gain, int top, int scale, std::array
     const double value = pmi ? std::round(gain * factor * scale) : gain * factor;
     const int bound = pmi ? top : 65535;
     if (!(0 <= value && value <= bound)) {
-      u_log_fn("rr_setRampGain: g[%d]=%d is out of range [%d,%d]  gain=%d  t[%d]=%s\n", k, u_saturated_int(value), 0,
-               bound, gain, k, felbrin::ramps::fixed_text(pmi ? factor : 1.0, 3).c_str());
+      u_log_fn("rr_setRampGain: g[%d]=%d is out of range [%d,%d]  gain=%d  t[%d]=%s\n", k,
+               u_saturated_int(value), 0, bound, gain, k,
+               felbrin::ramps::fixed_text(pmi ? factor : 1.0, 3).c_str());
       return ERR_PARAM_OUT_OF_RANGE;
     }
     g[static_cast<std::size_t>(k)] = static_cast<int32_t>(value);
@@ -339,10 +350,12 @@ std::array<uint8_t, 6> wire(const std::array<int32_t, 3>& g) {
 // On wave-monitor systems the gain is the monitor's tuning range: checked
 // against its limits, then sent as the RR= request, and that is all.
 int monitor_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
-  const wm_ramp_request_t request{gain * static_cast<double>(info->wmSysGain) * 1e6, e.header.nBuckets};
+  const wm_ramp_request_t request{gain * static_cast<double>(info->wmSysGain) * 1e6,
+                                  e.header.nBuckets};
   if (const int rc = wm_verify_ramp_in_limits(info, &request); rc != 0) return rc;
   int32_t range = 0, buckets = 0;
-  return wm_set_ramp_range(&info->waveMonitor.port, u_saturated_int(std::round(request.range / 1e6)), request.buckets,
+  return wm_set_ramp_range(&info->waveMonitor.port,
+                           u_saturated_int(std::round(request.range / 1e6)), request.buckets,
                            &range, &buckets);
 }
 
@@ -357,7 +370,8 @@ int serial_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
   const auto values = wire(g);
   const std::array<uint8_t, 6> zeros{};
   const auto pzt = [&](const std::array<uint8_t, 6>& v) {
-    return uz_pzt_set(info, static_cast<uint16_t>(v[0] << 8 | v[1]), static_cast<uint16_t>(v[2] << 8 | v[3]),
+    return uz_pzt_set(info, static_cast<uint16_t>(v[0] << 8 | v[1]),
+                      static_cast<uint16_t>(v[2] << 8 | v[3]),
                       static_cast<uint16_t>(v[4] << 8 | v[5]));
   };
   if (info->largeApSelected == 0) {
@@ -369,7 +383,8 @@ int serial_gain(sysInfo_t* info, const rr_ramp_info_t& e, int gain) {
 }
 
 int set_gain(sysInfo_t* info, int gain) {
-  if (info == nullptr || info->ramps.table.empty() || !in_table(info, info->ramps.current)) return ERR_NO_RAMP_INFO;
+  if (info == nullptr || info->ramps.table.empty() || !in_table(info, info->ramps.current))
+    return ERR_NO_RAMP_INFO;
   const int board = info->instrBdType;
   if (!is_one_of(board, {BD_SABLE, BD_KITE, BD_DUNE, BD_IRIS, BD_LUMEN, BD_CAN})) {
     u_log_fn("rr_setRampGain: invalid instrBdType %d\n", board);
@@ -440,7 +455,8 @@ void release_slot(sb_ramp_state_t& r, rr_ramp_info_t& e) {
 }  // namespace
 
 int rr_adjust_ramp_slope(sysInfo_t* info, int index, double factor) {
-  if (info == nullptr || info->ramps.table.empty() || info->ramps.current < 0) return ERR_NO_RAMP_INFO;
+  if (info == nullptr || info->ramps.table.empty() || info->ramps.current < 0)
+    return ERR_NO_RAMP_INFO;
   if (!in_table(info, index)) return ERR_INVALID_RAMP_INDEX;
   rr_ramp_info_t& e = info->ramps.table[index];
   rr_ramp_hdr_t& h = e.header;
@@ -500,7 +516,9 @@ int rr_assign_ramp_id(sysInfo_t* info, int index) {
 
 namespace {
 
-uint16_t clamp16(double v) { return static_cast<uint16_t>(std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 65535.0)); }
+uint16_t clamp16(double v) {
+  return static_cast<uint16_t>(std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 65535.0));
+}
 
 // Squeezes the base's scan into a shorter one: the run-up is scaled toward
 // the offset, the middle part of the scan is stretched over the points from
@@ -555,7 +573,8 @@ int resample(const rr_ramp_info_t& base, rr_ramp_info_t& out, double new_len) {
 
 int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_line_t* cfg) {
   if (base == nullptr || derived == nullptr || cfg == nullptr || base->points == nullptr ||
-      derived->points != nullptr || base->header.rampType != RR_TYPE_SWLI || base->header.nPoints <= 0) {
+      derived->points != nullptr || base->header.rampType != RR_TYPE_SWLI ||
+      base->header.nPoints <= 0) {
     return ERR_INVALID_PARAM;
   }
   if (!is_scan(cfg->type)) {
@@ -579,7 +598,8 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_li
   }
   const rr_ramp_hdr_t& b = base->header;
   const double base_speed = b.rampSlope * static_cast<double>(b.cameraRate) / (b.grabSkip + 1.0);
-  const double speed = cfg->rampSlope * static_cast<double>(cfg->cameraRate) / (cfg->grabSkip + 1.0);
+  const double speed =
+      cfg->rampSlope * static_cast<double>(cfg->cameraRate) / (cfg->grabSkip + 1.0);
   const double r = speed / base_speed;
   if (!(std::isfinite(r) && r > 0)) return ERR_INVALID_PARAM;
 
@@ -623,7 +643,8 @@ int derive(const rr_ramp_info_t* base, rr_ramp_info_t* derived, const rr_ramp_li
   if (h.compFilter > 0) {
     if (r < 0.5 && h.compGain < 2) ++h.compGain;
     if (r > 2 && h.compGain > 0) --h.compGain;
-    for (int32_t* adc : {&h.adcMin, &h.adcMax, &h.adcFirst, &h.adcMid, &h.adcLast}) *adc = u_saturated_int(*adc * r);
+    for (int32_t* adc : {&h.adcMin, &h.adcMax, &h.adcFirst, &h.adcMid, &h.adcLast})
+      *adc = u_saturated_int(*adc * r);
   }
   *derived = std::move(out);
   return 0;

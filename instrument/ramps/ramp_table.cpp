@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <optional>
 #include <string>
@@ -21,12 +21,12 @@
 #include "common/errors.h"
 #include "common/hooks.h"
 #include "common/host_utils.h"
-#include "common/util.h"
 #include "common/number_format.h"
-#include "instrument/record/sys_info.h"
+#include "common/util.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file_internal.h"
 #include "instrument/ramps/ramp_table_internal.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/board.h"
 
 // ---- back ends
@@ -75,7 +75,9 @@ std::string fixed_text(double v, int digits) {
 using felbrin::ramps::backend_of;
 
 bool rr_set_board_backend(int board_type, const rr_board_backend_t* backend) {
-  rr_board_backend_t* slot = board_type == BD_DUNE ? &dune_backend() : board_type == BD_CAN ? &can_backend() : nullptr;
+  rr_board_backend_t* slot = board_type == BD_DUNE  ? &dune_backend()
+                             : board_type == BD_CAN ? &can_backend()
+                                                    : nullptr;
   if (slot == nullptr) return false;
   *slot = backend != nullptr ? *backend : rr_board_backend_t{};
   return true;
@@ -91,15 +93,14 @@ int rr_get_max_num_instr_ramps(const sysInfo_t* info) {
   if (info == nullptr) return 0;
   switch (info->instrBdType) {
     case BD_SABLE:
-    case BD_LUMEN:
-      return 12;
+    case BD_LUMEN: return 12;
     case BD_KITE:
     case BD_DUNE:
-    case BD_IRIS:
-      return 4;
+    case BD_IRIS: return 4;
     case BD_CAN: {
       const rr_board_backend_t* b = backend_of(info);
-      const bool pifoc_kind = info->pifoc != nullptr && (info->pifoc->type == 1 || info->pifoc->type == 2);
+      const bool pifoc_kind =
+          info->pifoc != nullptr && (info->pifoc->type == 1 || info->pifoc->type == 2);
       if (pifoc_kind && b->slot_count != nullptr) return b->slot_count(info);
       return 4;
     }
@@ -141,11 +142,13 @@ std::optional<double> checked_fringes(const rr_ramp_hdr_t& h) {
   }
   if (f != 0) {
     const double quarters = f / 0.25;
-    const bool odd = quarters >= 1 && quarters == std::floor(quarters) && std::fmod(quarters, 2) == 1;
+    const bool odd =
+        quarters >= 1 && quarters == std::floor(quarters) && std::fmod(quarters, 2) == 1;
     if (!odd) return std::nullopt;
     return f;
   }
-  constexpr std::pair<float, double> kBySlope[] = {{81, 0.25}, {243, 0.75}, {405, 1.25}, {567, 1.75}};
+  constexpr std::pair<float, double> kBySlope[] = {
+      {81, 0.25}, {243, 0.75}, {405, 1.25}, {567, 1.75}};
   for (const auto& [slope, fringes] : kBySlope) {
     if (h.rampSlope == slope) return fringes;
   }
@@ -154,7 +157,8 @@ std::optional<double> checked_fringes(const rr_ramp_hdr_t& h) {
 
 }  // namespace
 
-int rr_check_ramp_compat(rr_ramp_hdr_t* h, const char* name, int board_type, int pifoc_serial, int pzt_serial) {
+int rr_check_ramp_compat(rr_ramp_hdr_t* h, const char* name, int board_type, int pifoc_serial,
+                         int pzt_serial) {
   if (h == nullptr) return ERR_INVALID_PARAM;
   if (name == nullptr) name = "";
   const int32_t made_for = h->instrBdType;
@@ -182,8 +186,9 @@ int rr_check_ramp_compat(rr_ramp_hdr_t* h, const char* name, int board_type, int
     return ERR_CORRUPT_RAMP_FILE;
   }
   if (h->pztID != serial) {
-    u_log_fn(is_pmi(h->rampType) ? "Warning: ramp data file \"%s\" was generated for a different PZT\n"
-                                 : "Warning: ramp data file \"%s\" was generated for a different PIFOC\n",
+    u_log_fn(is_pmi(h->rampType)
+                 ? "Warning: ramp data file \"%s\" was generated for a different PZT\n"
+                 : "Warning: ramp data file \"%s\" was generated for a different PIFOC\n",
              name);
     u_log_fn("Changing ramp S/N from %d to %d\n", h->pztID, serial);
     h->pztID = serial;
@@ -239,14 +244,17 @@ std::string with_serial(std::string name, int32_t type, const Scanners& s) {
 
 // extprofile<N>.<p><d>: the board's profile N, polarity p, direction d
 // (n: reversed).
-int external_profile(const sysInfo_t& info, const rr_ramp_line_t& cfg, rr_ramp_info_t& e, std::string& why) {
+int external_profile(const sysInfo_t& info, const rr_ramp_line_t& cfg, rr_ramp_info_t& e,
+                     std::string& why) {
   const std::string_view name = cfg.fileName;
   const std::size_t at = name.find("extprofile");
   const std::size_t dot = name.find('.', at);
-  const std::string_view digits = name.substr(at + 10, dot == std::string_view::npos ? 0 : dot - at - 10);
-  const bool shape = dot != std::string_view::npos && !digits.empty() && digits.size() <= 3 &&
-                     std::all_of(digits.begin(), digits.end(), [](char c) { return '0' <= c && c <= '9'; }) &&
-                     name.size() == dot + 3;
+  const std::string_view digits =
+      name.substr(at + 10, dot == std::string_view::npos ? 0 : dot - at - 10);
+  const bool shape =
+      dot != std::string_view::npos && !digits.empty() && digits.size() <= 3 &&
+      std::all_of(digits.begin(), digits.end(), [](char c) { return '0' <= c && c <= '9'; }) &&
+      name.size() == dot + 3;
   if (!shape) {
     why = "Invalid external profile ramp name " + std::string(name);
     return ERR_INVALID_PARAM;
@@ -254,7 +262,8 @@ int external_profile(const sysInfo_t& info, const rr_ramp_line_t& cfg, rr_ramp_i
   const int index = std::atoi(std::string(digits).c_str());
   const int most = rr_get_max_num_instr_ramps(&info);
   if (index > most) {
-    why = "External profile ramp index " + std::to_string(index) + " is greater than maximum " + std::to_string(most);
+    why = "External profile ramp index " + std::to_string(index) + " is greater than maximum " +
+          std::to_string(most);
     return ERR_INVALID_PARAM;
   }
   rr_ramp_hdr_t& h = e.header;
@@ -287,13 +296,14 @@ struct Counts {
 };
 
 // One entry per accepted configuration line, in file order.
-int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_line_t* cfgs, int count, const Scanners& s,
-                std::vector<rr_ramp_info_t>& out, Counts& counts) {
+int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_line_t* cfgs, int count,
+                const Scanners& s, std::vector<rr_ramp_info_t>& out, Counts& counts) {
   int base = -1;  // the last entry read from a file
   for (int k = 0; k < count; ++k) {
     const int line = k + 1;
     if (static_cast<int>(out.size()) >= RR_MAX_RAMPS) {
-      u_log_fn("Ramp config warning: too many ramp config entries, ignoring entries %d to %d\n", line, count);
+      u_log_fn("Ramp config warning: too many ramp config entries, ignoring entries %d to %d\n",
+               line, count);
       break;
     }
     const rr_ramp_line_t& cfg = cfgs[k];
@@ -315,7 +325,8 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_line_t* c
     const std::string name = cfg.fileName;
     if (name.find("extprofile") != std::string::npos) {
       if (!felbrin::ramps::external_profiles(&info)) {
-        u_log_fn("Ramp config error: ramp %d \"%s\" is invalid for this instrument\n", line, name.c_str());
+        u_log_fn("Ramp config error: ramp %d \"%s\" is invalid for this instrument\n", line,
+                 name.c_str());
         continue;
       }
       std::string why;
@@ -326,13 +337,14 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_line_t* c
       e.name = name;
     } else if (name == "+") {
       if (base < 0) {
-        u_log_fn("Ramp config error: no loaded ramp data from which to derive config ramp %d\n", line);
+        u_log_fn("Ramp config error: no loaded ramp data from which to derive config ramp %d\n",
+                 line);
         continue;
       }
       const rr_ramp_info_t& from = out[static_cast<std::size_t>(base)];
       if (rr_derive_ramp(&from, &e, &cfg) != 0) {
-        u_log_fn("Ramp config error: cannot derive config ramp %d from ramp data file \"%s\"\n", line,
-                 from.name.c_str());
+        u_log_fn("Ramp config error: cannot derive config ramp %d from ramp data file \"%s\"\n",
+                 line, from.name.c_str());
         continue;
       }
       e.name = "+" + from.name;
@@ -341,12 +353,15 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_line_t* c
       const std::string file = with_serial(name, cfg.type, s);
       const std::string path = u_path_join(dir, file);
       if (const int rc = read_entry(path, e); rc != 0) {
-        u_log_fn("Ramp config error reading ramp data file \"%s\": %s\n", path.c_str(), err_name(rc));
+        u_log_fn("Ramp config error reading ramp data file \"%s\": %s\n", path.c_str(),
+                 err_name(rc));
         continue;
       }
-      if (rr_check_ramp_compat(&e.header, file.c_str(), info.instrBdType, s.pifoc, s.pzt) != 0) continue;
+      if (rr_check_ramp_compat(&e.header, file.c_str(), info.instrBdType, s.pifoc, s.pzt) != 0)
+        continue;
       if (rr_check_ramp_spec(&cfg, &e.header) != 0) {
-        u_log_fn("Ramp config error: values not consistent with ramp data file \"%s\"\n", path.c_str());
+        u_log_fn("Ramp config error: values not consistent with ramp data file \"%s\"\n",
+                 path.c_str());
         continue;
       }
       e.name = file;
@@ -365,12 +380,14 @@ int from_config(sysInfo_t& info, const std::string& dir, const rr_ramp_line_t* c
 // same files in the same order whatever order its directories list in.
 bool listing_order(const std::string& a, const std::string& b) {
   const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-  const auto cmp = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
-    return fold(static_cast<unsigned char>(x)) < fold(static_cast<unsigned char>(y));
-  });
-  const auto rcmp = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), [&](char x, char y) {
-    return fold(static_cast<unsigned char>(x)) < fold(static_cast<unsigned char>(y));
-  });
+  const auto cmp =
+      std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+        return fold(static_cast<unsigned char>(x)) < fold(static_cast<unsigned char>(y));
+      });
+  const auto rcmp =
+      std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), [&](char x, char y) {
+        return fold(static_cast<unsigned char>(x)) < fold(static_cast<unsigned char>(y));
+      });
   if (cmp || rcmp) return cmp;
   return a < b;
 }
@@ -390,8 +407,8 @@ int64_t extension_serial(const std::string& name) {
   return v;
 }
 
-int from_directory(sysInfo_t& info, const std::string& dir, const Scanners& s, std::vector<rr_ramp_info_t>& out,
-                   Counts& counts) {
+int from_directory(sysInfo_t& info, const std::string& dir, const Scanners& s,
+                   std::vector<rr_ramp_info_t>& out, Counts& counts) {
   u_log_fn("Checking all files in ramp directory\n");
   std::vector<std::string> names;
   if (u_dir_t* list = u_dir_open(dir.c_str())) {
@@ -417,7 +434,8 @@ int from_directory(sysInfo_t& info, const std::string& dir, const Scanners& s, s
       u_log_fn("Error reading ramp data file \"%s\": %s\n", path.c_str(), err_name(rc));
       continue;
     }
-    if (rr_check_ramp_compat(&e.header, name.c_str(), info.instrBdType, s.pifoc, s.pzt) != 0) continue;
+    if (rr_check_ramp_compat(&e.header, name.c_str(), info.instrBdType, s.pifoc, s.pzt) != 0)
+      continue;
     e.name = name;
     u_log_fn("Loaded ramp file \"%s\"\n", path.c_str());
     ++counts.loaded;
@@ -442,7 +460,8 @@ int settle(const sysInfo_t& info, rr_ramp_info_t& e) {
   } else {
     e.sortKey = h.nBuckets / 100.0;
   }
-  if (is_pmi(h.rampType)) e.gain = 1 <= h.rampGainDflt && h.rampGainDflt <= 4095 ? h.rampGainDflt : 2048;
+  if (is_pmi(h.rampType))
+    e.gain = 1 <= h.rampGainDflt && h.rampGainDflt <= 4095 ? h.rampGainDflt : 2048;
   int d = sb_system_type_in(&info, SB_FORWARD_RAMP_TYPES) ? 1 : -1;
   if (info.pifocPolarity == -1) d = -d;
   if (h.dirFlag == 0) d = -d;
@@ -456,7 +475,8 @@ int settle(const sysInfo_t& info, rr_ramp_info_t& e) {
     e.timeTilOffset = t;
     return 0;
   }
-  const double clock = ur_is_serial_board(&info) ? 4000.0 / (65536.0 - h.updateRate) : h.sampleClkFreq;
+  const double clock =
+      ur_is_serial_board(&info) ? 4000.0 / (65536.0 - h.updateRate) : h.sampleClkFreq;
   return rr_calc_time_til_offset_crossing(&e, clock);
 }
 
@@ -512,7 +532,8 @@ int reconcile_slots(sysInfo_t& info, bool keep) {
   for (rr_ramp_info_t& e : r.table) {
     e.slot = RR_NO_SLOT;
     for (int s = 0; s < slots && s < 12; ++s) {
-      if (r.slotTable[s] != RR_NO_SLOT && r.slotTable[s] == static_cast<uint8_t>(e.header.rampID & 0xFF)) {
+      if (r.slotTable[s] != RR_NO_SLOT &&
+          r.slotTable[s] == static_cast<uint8_t>(e.header.rampID & 0xFF)) {
         e.slot = static_cast<uint8_t>(s);
         u_log_fn("Ramp ID %d already loaded in instr\n", e.header.rampID);
         break;
@@ -579,8 +600,9 @@ int build_table(sysInfo_t* info) {
     }
   }
   if (from_dir) {
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const rr_ramp_info_t& a, const rr_ramp_info_t& b) { return a.sortKey < b.sortKey; });
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [](const rr_ramp_info_t& a, const rr_ramp_info_t& b) { return a.sortKey < b.sortKey; });
   }
   if (!r.table.allocate(static_cast<int>(entries.size()))) return ERR_NO_MEM;
   for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -42,7 +42,8 @@ struct rr_board_backend_t {
   bool (*external_profiles)(const sysInfo_t* info) = nullptr;
   /// The offset-crossing time of an instrument whose scanner sets it itself;
   /// false to compute it from the points.
-  bool (*crossing_time)(const sysInfo_t* info, const rr_ramp_info_t* entry, double* seconds) = nullptr;
+  bool (*crossing_time)(const sysInfo_t* info, const rr_ramp_info_t* entry,
+                        double* seconds) = nullptr;
 };
 /// Registers the back end of BD_DUNE or BD_CAN; null removes it. The table
 /// is kept, not copied. Returns false for another type.
@@ -98,12 +99,13 @@ int rr_scan_type_fringes(int scan_type, double* fringes_per_frame);
 /// rate (within 0.1) and grab skip when the request gives it (above 0, or 0
 /// or more for rampMux and grab skip), and the board. Otherwise false with
 /// the reason in `reason` (null: none; `capacity` bytes). Never logs.
-bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, double scan_len, int ramp_mux,
-                     double camera_rate, int grab_skip, char* reason, std::size_t capacity);
+bool rr_ramp_matches(const sysInfo_t* info, int index, int type, int n_buckets, double scan_len,
+                     int ramp_mux, double camera_rate, int grab_skip, char* reason,
+                     std::size_t capacity);
 /// The index of the first entry for which rr_ramp_matches holds; -1 for none,
 /// or without an active record and table.
-int rr_find_ramp(const sysInfo_t* info, int type, int n_buckets, double scan_len, int ramp_mux, double camera_rate,
-                 int grab_skip);
+int rr_find_ramp(const sysInfo_t* info, int type, int n_buckets, double scan_len, int ramp_mux,
+                 double camera_rate, int grab_skip);
 /// Puts entry `index` into a board slot unless it has one: the lowest free
 /// slot, else the slot of the entry used longest ago. ERR_INVALID_PARAM
 /// without slots, the download's codes; failures are logged.

@@ -22,11 +22,11 @@ inline constexpr double LUMEN_NOT_GIVEN = std::numeric_limits<double>::infinity(
 /// One line of the materials file: a material, or a kept comment line.
 struct lumen_material_t {
   int16_t number;  ///< 0, 1, 2 ... in file order; LUMEN_COMMENT_ENTRY for a comment line
-  char name[LUMEN_NAME_MAX + 1];  ///< the quoted name, terminated
-  double n,     ///< refractive index N
-      k,        ///< extinction K
-      pcor;     ///< phase change on reflection (PCOR)
-  double disper[LUMEN_LENSES];  ///< radians, one per lens column
+  char name[LUMEN_NAME_MAX + 1];        ///< the quoted name, terminated
+  double n,                             ///< refractive index N
+      k,                                ///< extinction K
+      pcor;                             ///< phase change on reflection (PCOR)
+  double disper[LUMEN_LENSES];          ///< radians, one per lens column
   char comment[LUMEN_COMMENT_MAX + 1];  ///< the '#' comment, terminated
 };
 
@@ -37,7 +37,7 @@ struct lumen_material_t {
 struct lumen_materials_t {
   lumen_material_t* entries = nullptr;  ///< the block, owned by the list; null: no list
   int32_t count = 0;                    ///< entries in the list
-  int32_t capacity = 0;  ///< entries in the block, the closing one included
+  int32_t capacity = 0;                 ///< entries in the block, the closing one included
 
   lumen_materials_t() = default;
   /// Takes over other's block; other is left without one.

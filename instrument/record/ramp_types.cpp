@@ -70,4 +70,6 @@ void rr_ramp_table_t::clear() {
   size_ = 0;
 }
 
-sb_ramp_state_t::sb_ramp_state_t() { std::fill(std::begin(slotTable), std::end(slotTable), RR_NO_SLOT); }
+sb_ramp_state_t::sb_ramp_state_t() {
+  std::fill(std::begin(slotTable), std::end(slotTable), RR_NO_SLOT);
+}

@@ -7,10 +7,10 @@
 #include <cstdint>
 
 #include "common/errors.h"
-#include "common/util.h"
 #include "common/hooks.h"
-#include "instrument/record/sys_info.h"
+#include "common/util.h"
 #include "instrument/record/ramp_types.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/board_tables.h"
 #include "instrument/serial/device_table.h"
 
@@ -65,8 +65,7 @@ Verdict judge(const Board& board, int resp_type, uint8_t b) {
     case UR_RESP_DATA:
       if (b == kNak) return Verdict::nak;
       return unsolicited(board, b) ? Verdict::skip : Verdict::accept;
-    default:
-      return wanted_report(board, b) ? Verdict::accept : Verdict::skip;
+    default: return wanted_report(board, b) ? Verdict::accept : Verdict::skip;
   }
 }
 
@@ -85,7 +84,9 @@ bool read_first_byte(sio_handle_t handle, uint8_t& byte) {
 
 }  // namespace
 
-bool ur_is_serial_board(const sysInfo_t* info) { return info != nullptr && board_of(info->instrBdType) != nullptr; }
+bool ur_is_serial_board(const sysInfo_t* info) {
+  return info != nullptr && board_of(info->instrBdType) != nullptr;
+}
 
 int ur_initUZ(sysInfo_t* info) {
   if (info == nullptr) return ERR_INVALID_PARAM;
@@ -157,13 +158,9 @@ int ur_readUZ(sio_port_t* port, uint8_t* buffer, int resp_type, int* length) {
       return UR_CHECKSUM_RETRY;
     }
     switch (judge(*board, resp_type, buffer[0])) {
-      case Verdict::accept:
-        *length = len;
-        return 0;
-      case Verdict::nak:
-        return UR_NAK_RETRY;
-      case Verdict::fail:
-        return ERR_UZ_RECV_FAILED;
+      case Verdict::accept: *length = len; return 0;
+      case Verdict::nak: return UR_NAK_RETRY;
+      case Verdict::fail: return ERR_UZ_RECV_FAILED;
       case Verdict::skip:
         if (n < kPacketsPerRead) continue;
         if (resp_type != UR_RESP_REPORT) u_log_fn("ur_readUZ: received unsolicited info\n");
@@ -173,7 +170,8 @@ int ur_readUZ(sio_port_t* port, uint8_t* buffer, int resp_type, int* length) {
 }
 
 int ur_writeUZ(sio_port_t* port, int len, uint8_t* buffer, int want_data, int checksum_present) {
-  if (port == nullptr || buffer == nullptr || len < 2 || (checksum_present == 0 && len > UR_MAX_REPLY)) {
+  if (port == nullptr || buffer == nullptr || len < 2 ||
+      (checksum_present == 0 && len > UR_MAX_REPLY)) {
     return ERR_INVALID_PARAM;
   }
   const uint8_t code = buffer[1];
@@ -267,10 +265,12 @@ int ur_board_error(int status, int board_type, int verbose) {
 // The board takes these as 16-bit values: a ramp that does not fit would
 // arrive truncated, as a corrupt ramp, so it is refused before anything goes
 // out.
-int ur_ramp_download(sysInfo_t* info, int slot, const rr_ramp_hdr_t* header, const uint16_t* points) {
+int ur_ramp_download(sysInfo_t* info, int slot, const rr_ramp_hdr_t* header,
+                     const uint16_t* points) {
   if (info == nullptr || header == nullptr) return ERR_INVALID_PARAM;
   if (!ur_is_serial_board(info)) return ERR_WRONG_INSTR_BOARD;
-  for (int32_t v : {header->nPoints, header->offset, header->trigStartAddr, header->trigEndAddr, header->updateRate}) {
+  for (int32_t v : {header->nPoints, header->offset, header->trigStartAddr, header->trigEndAddr,
+                    header->updateRate}) {
     if (!(0 <= v && v <= 65535)) return ERR_PARAM_OUT_OF_RANGE;
   }
   if (!(0 <= slot && slot <= 255)) return ERR_PARAM_OUT_OF_RANGE;
@@ -304,11 +304,13 @@ int ur_ramp_start(sysInfo_t* info, int slot) {
 }
 
 int ur_read_report(sysInfo_t* info, int raw, int* kind, int* value) {
-  if (info == nullptr || value == nullptr || (raw == 0 && kind == nullptr)) return ERR_INVALID_PARAM;
+  if (info == nullptr || value == nullptr || (raw == 0 && kind == nullptr))
+    return ERR_INVALID_PARAM;
   if (!ur_is_serial_board(info)) return ERR_WRONG_INSTR_BOARD;
   std::array<uint8_t, UR_MAX_REPLY + 1> packet{};
   int n = 0;
-  if (const int rc = ur_readUZ(&info->boardLink.port, packet.data(), UR_RESP_REPORT, &n); rc != 0) return rc;
+  if (const int rc = ur_readUZ(&info->boardLink.port, packet.data(), UR_RESP_REPORT, &n); rc != 0)
+    return rc;
   if (n < 3) return ERR_UZ_RECV_FAILED;  // no data byte came
   const uint8_t report = packet[0];
   const int data = packet[1];
@@ -329,7 +331,8 @@ int ur_read_report(sysInfo_t* info, int raw, int* kind, int* value) {
       if (report == 156) return give(UR_REPORT_TURRET, data - 1, true);
       break;
     case BD_IRIS:
-      if (report == 129) return give(UR_REPORT_IRIS_FKEY, data, is_one_of(packet[1], {102, 108, 109, 112}));
+      if (report == 129)
+        return give(UR_REPORT_IRIS_FKEY, data, is_one_of(packet[1], {102, 108, 109, 112}));
       if (report == 139) return give(UR_REPORT_IRIS_ALIGN, data, flag);
       break;
     default:

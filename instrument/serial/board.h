@@ -84,7 +84,8 @@ int ur_board_error(int status, int board_type, int verbose);
 
 /// Loads a ramp into a slot of the board: RAMP_LOAD, the points in packets of
 /// up to 512, RAMP_COMPLETE; a failed download deletes the slot again.
-int ur_ramp_download(sysInfo_t* info, int slot, const rr_ramp_hdr_t* header, const uint16_t* points);
+int ur_ramp_download(sysInfo_t* info, int slot, const rr_ramp_hdr_t* header,
+                     const uint16_t* points);
 /// Starts the ramp in `slot` when the ramp engine is idle (else ERR_RAMP_BUSY).
 int ur_ramp_start(sysInfo_t* info, int slot);
 

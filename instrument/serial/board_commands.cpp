@@ -7,8 +7,8 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/record/ramp_types.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/board.h"
 #include "instrument/serial/board_tables.h"
 
@@ -44,7 +44,8 @@ std::size_t data_size(const CmdRow& row) { return row.reply_len > 2 ? row.reply_
 
 // Sends the command with its parameters and gives the reply data (as many
 // bytes as the table's reply carries, at most data.size()).
-int exchange(sysInfo_t* info, const Target& t, std::span<const uint8_t> params, std::span<uint8_t> data) {
+int exchange(sysInfo_t* info, const Target& t, std::span<const uint8_t> params,
+             std::span<uint8_t> data) {
   if (params.size() + 2 != t.row->cmd_len) return ERR_INVALID_PARAM;
   std::array<uint8_t, kPacket> packet{};
   packet[0] = t.row->cmd_len;
@@ -60,7 +61,8 @@ int exchange(sysInfo_t* info, const Target& t, std::span<const uint8_t> params, 
 
 void put_be(std::span<uint8_t> out, uint32_t v) {
   const std::size_t n = std::min<std::size_t>(out.size(), 4);
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((v >> (8 * (n - 1 - i))) & 0xFF);
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = static_cast<uint8_t>((v >> (8 * (n - 1 - i))) & 0xFF);
 }
 
 uint32_t get_be(std::span<const uint8_t> in) {
@@ -93,12 +95,14 @@ int read_value(sysInfo_t* info, Cmd cmd, uint32_t* value) {
   return rc;
 }
 
-int send_bytes(sysInfo_t* info, Cmd cmd, const uint8_t* params, int count, uint8_t* data, int capacity) {
+int send_bytes(sysInfo_t* info, Cmd cmd, const uint8_t* params, int count, uint8_t* data,
+               int capacity) {
   Target t;
   if (const int rc = target(info, cmd, t); rc != 0) return rc == kSkipped ? 0 : rc;
   if (count < 0 || (count > 0 && params == nullptr)) return ERR_INVALID_PARAM;
   const std::size_t wanted = data_size(*t.row);
-  if (wanted > 0 && (data == nullptr || capacity < static_cast<int>(wanted))) return ERR_INVALID_PARAM;
+  if (wanted > 0 && (data == nullptr || capacity < static_cast<int>(wanted)))
+    return ERR_INVALID_PARAM;
   return exchange(info, t, {params, static_cast<std::size_t>(count)}, {data, wanted});
 }
 
@@ -108,7 +112,7 @@ int no_parameter(sysInfo_t* info, Cmd cmd) { return send_bytes(info, cmd, nullpt
 // their top value.
 struct LightLevel {
   int board;
-  int limit;     // levels below this
+  int limit;      // levels below this
   bool inverted;  // sent as limit - 1 - level
 };
 constexpr LightLevel kLightLevels[] = {
@@ -122,7 +126,8 @@ const LightLevel* light_level(const sysInfo_t* info) {
 }
 
 // Moves that report through a moving flag: set the target, then poll.
-int change_and_wait(sysInfo_t* info, Cmd change, Cmd moving, int value, int wait, int timeout_error) {
+int change_and_wait(sysInfo_t* info, Cmd change, Cmd moving, int value, int wait,
+                    int timeout_error) {
   if (info == nullptr) return ERR_INVALID_PARAM;
   if (info->instrBdType != BD_KITE) return 0;
   if (value != 0 && value != 1) return ERR_INVALID_PARAM;
@@ -140,7 +145,9 @@ int change_and_wait(sysInfo_t* info, Cmd change, Cmd moving, int value, int wait
   return timeout_error;
 }
 
-bool custom_camera(const sysInfo_t* info) { return info != nullptr && info->cameraType == CAM_CUSTOM; }
+bool custom_camera(const sysInfo_t* info) {
+  return info != nullptr && info->cameraType == CAM_CUSTOM;
+}
 
 }  // namespace
 
@@ -161,37 +168,67 @@ int uz_ee_camera_set(sysInfo_t* info, uint32_t v) {
 }
 int uz_ee_light_set(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::EE_LIGHT_SET, v); }
 int uz_ee_system_set(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::EE_SYSTEM_SET, v); }
-int uz_ee_sysdate_set(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::EE_SYSDATE_SET, v); }
-int uz_ee_instrbd_set(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::EE_INSTRBD_SET, v); }
+int uz_ee_sysdate_set(sysInfo_t* info, uint32_t v) {
+  return set_value(info, Cmd::EE_SYSDATE_SET, v);
+}
+int uz_ee_instrbd_set(sysInfo_t* info, uint32_t v) {
+  return set_value(info, Cmd::EE_INSTRBD_SET, v);
+}
 int uz_ramp_dac(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::RAMP_DAC, v); }
-int uz_ramp_delete(sysInfo_t* info, uint32_t slot) { return set_value(info, Cmd::RAMP_DELETE, slot); }
+int uz_ramp_delete(sysInfo_t* info, uint32_t slot) {
+  return set_value(info, Cmd::RAMP_DELETE, slot);
+}
 int uz_ramp_start(sysInfo_t* info, uint32_t slot) { return set_value(info, Cmd::RAMP_START, slot); }
-int uz_pzt3_disconnect(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::PZT3_DISCONNECT, v); }
+int uz_pzt3_disconnect(sysInfo_t* info, uint32_t v) {
+  return set_value(info, Cmd::PZT3_DISCONNECT, v);
+}
 int uz_pifoc_level(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::PIFOC_LEVEL, v); }
 int uz_camera_res(sysInfo_t* info, uint32_t v) {
   return custom_camera(info) ? ERR_INVALID_PARAM : set_value(info, Cmd::CAMERA_RES, v);
 }
 int uz_pzt_type(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::PZT_TYPE, v); }
 int uz_lczdrive(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::LCZDRIVE, v); }
-int uz_zoompos_report(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::ZOOMPOS_REPORT, v); }
-int uz_turretpos_report(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::TURRETPOS_REPORT, v); }
+int uz_zoompos_report(sysInfo_t* info, uint32_t v) {
+  return set_value(info, Cmd::ZOOMPOS_REPORT, v);
+}
+int uz_turretpos_report(sysInfo_t* info, uint32_t v) {
+  return set_value(info, Cmd::TURRETPOS_REPORT, v);
+}
 int uz_wand(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::WAND, v); }
 int uz_lock_pos(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::LOCK_POS, v); }
 int uz_shutter_state(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::SHUTTER_STATE, v); }
-int uz_shutter_output(sysInfo_t* info, uint32_t v) { return set_value(info, Cmd::SHUTTER_OUTPUT, v); }
+int uz_shutter_output(sysInfo_t* info, uint32_t v) {
+  return set_value(info, Cmd::SHUTTER_OUTPUT, v);
+}
 
 // ---- one value read
-int uz_llc_mode_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::LLC_MODE_READ, v); }
-int uz_ee_serial_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::EE_SERIAL_READ, v); }
-int uz_ee_camera_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::EE_CAMERA_READ, v); }
-int uz_ee_light_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::EE_LIGHT_READ, v); }
-int uz_ee_system_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::EE_SYSTEM_READ, v); }
-int uz_ee_sysdate_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::EE_SYSDATE_READ, v); }
-int uz_ee_instrbd_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::EE_INSTRBD_READ, v); }
+int uz_llc_mode_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::LLC_MODE_READ, v);
+}
+int uz_ee_serial_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::EE_SERIAL_READ, v);
+}
+int uz_ee_camera_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::EE_CAMERA_READ, v);
+}
+int uz_ee_light_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::EE_LIGHT_READ, v);
+}
+int uz_ee_system_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::EE_SYSTEM_READ, v);
+}
+int uz_ee_sysdate_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::EE_SYSDATE_READ, v);
+}
+int uz_ee_instrbd_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::EE_INSTRBD_READ, v);
+}
 int uz_adc_p12_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::ADC_P12_READ, v); }
 int uz_adc_n15_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::ADC_N15_READ, v); }
 int uz_adc_p15_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::ADC_P15_READ, v); }
-int uz_adc_p200_read(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::ADC_P200_READ, v); }
+int uz_adc_p200_read(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::ADC_P200_READ, v);
+}
 int uz_syserr(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::SYSERR, v); }
 int uz_pzt_chk(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::PZT_CHK, v); }
 int uz_sw_version(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::SW_VERSION, v); }
@@ -208,20 +245,32 @@ int uz_quartz(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::QUART
 int uz_dd_voltchk(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::DD_VOLTCHK, v); }
 int uz_av_moving(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::AV_MOVING, v); }
 int uz_rs_moving(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::RS_MOVING, v); }
-int uz_read_tmi_lockedp(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::READ_TMI_LOCKEDP, v); }
-int uz_read_tmi_measerr(sysInfo_t* info, uint32_t* v) { return read_value(info, Cmd::READ_TMI_MEASERR, v); }
+int uz_read_tmi_lockedp(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::READ_TMI_LOCKEDP, v);
+}
+int uz_read_tmi_measerr(sysInfo_t* info, uint32_t* v) {
+  return read_value(info, Cmd::READ_TMI_MEASERR, v);
+}
 
 // ---- parameter bytes in wire order
-int uz_motor_move(sysInfo_t* info, const uint8_t* p, int n) { return send_bytes(info, Cmd::MOTOR_MOVE, p, n, nullptr, 0); }
+int uz_motor_move(sysInfo_t* info, const uint8_t* p, int n) {
+  return send_bytes(info, Cmd::MOTOR_MOVE, p, n, nullptr, 0);
+}
 int uz_motor_read(sysInfo_t* info, const uint8_t* p, int n, uint8_t* data, int capacity) {
   return send_bytes(info, Cmd::MOTOR_READ, p, n, data, capacity);
 }
-int uz_llc_mode_set(sysInfo_t* info, const uint8_t* p, int n) { return send_bytes(info, Cmd::LLC_MODE_SET, p, n, nullptr, 0); }
-int uz_pifoc_reset(sysInfo_t* info, const uint8_t* p, int n) { return send_bytes(info, Cmd::PIFOC_RESET, p, n, nullptr, 0); }
+int uz_llc_mode_set(sysInfo_t* info, const uint8_t* p, int n) {
+  return send_bytes(info, Cmd::LLC_MODE_SET, p, n, nullptr, 0);
+}
+int uz_pifoc_reset(sysInfo_t* info, const uint8_t* p, int n) {
+  return send_bytes(info, Cmd::PIFOC_RESET, p, n, nullptr, 0);
+}
 int uz_pc_read(sysInfo_t* info, uint8_t* data, int capacity) {
   return send_bytes(info, Cmd::PC_READ, nullptr, 0, data, capacity);
 }
-int uz_pc_adc_set(sysInfo_t* info, const uint8_t* p, int n) { return send_bytes(info, Cmd::PC_ADC_SET, p, n, nullptr, 0); }
+int uz_pc_adc_set(sysInfo_t* info, const uint8_t* p, int n) {
+  return send_bytes(info, Cmd::PC_ADC_SET, p, n, nullptr, 0);
+}
 int uz_pc_adc_read(sysInfo_t* info, const uint8_t* p, int n, uint8_t* data, int capacity) {
   return send_bytes(info, Cmd::PC_ADC_READ, p, n, data, capacity);
 }
@@ -231,7 +280,9 @@ int uz_ramp_comp_load(sysInfo_t* info, const uint8_t* p, int n) {
 int uz_quartz_pos(sysInfo_t* info, uint8_t* data, int capacity) {
   return send_bytes(info, Cmd::QUARTZ_POS, nullptr, 0, data, capacity);
 }
-int uz_pzt3_ramp(sysInfo_t* info, const uint8_t* p, int n) { return send_bytes(info, Cmd::PZT3_RAMP, p, n, nullptr, 0); }
+int uz_pzt3_ramp(sysInfo_t* info, const uint8_t* p, int n) {
+  return send_bytes(info, Cmd::PZT3_RAMP, p, n, nullptr, 0);
+}
 
 // ---- rules of their own
 int uz_llc_set(sysInfo_t* info, int level) {
@@ -262,7 +313,8 @@ int uz_pzt_set(sysInfo_t* info, uint16_t first, uint16_t second, uint16_t third)
   put_be(std::span(p).subspan(2, 2), second);
   put_be(std::span(p).subspan(4, 2), third);
   // The Iris board's single value is the third.
-  const auto params = t.row->cmd_len == 4 ? std::span<const uint8_t>(p).subspan(4, 2) : std::span<const uint8_t>(p);
+  const auto params =
+      t.row->cmd_len == 4 ? std::span<const uint8_t>(p).subspan(4, 2) : std::span<const uint8_t>(p);
   return exchange(info, t, params, {});
 }
 
@@ -315,7 +367,9 @@ int uz_ramp_updaterate(sysInfo_t* info, int slot, int rate) {
   uint8_t reply = 0;
   const int rc = exchange(info, t, p, {&reply, 1});
   if (rc != 0) return rc;
-  return t.board->invalid_ramp_index != 0 && reply == t.board->invalid_ramp_index ? ERR_INVALID_RAMP_INDEX : 0;
+  return t.board->invalid_ramp_index != 0 && reply == t.board->invalid_ramp_index
+             ? ERR_INVALID_RAMP_INDEX
+             : 0;
 }
 
 int uz_quartz_init(sysInfo_t* info) {
@@ -342,7 +396,8 @@ int uz_custom_camera(sysInfo_t* info) {
   if (!custom_camera(info)) return ERR_INVALID_PARAM;
   const uint8_t* c = info->cameraConfig;
   if (t.row->cmd_len == 4) return exchange(info, t, std::array<uint8_t, 2>{c[0], c[1]}, {});
-  return exchange(info, t, std::array<uint8_t, 8>{c[2], c[3], c[4], c[5], c[6], c[8], c[7], c[9]}, {});
+  return exchange(info, t, std::array<uint8_t, 8>{c[2], c[3], c[4], c[5], c[6], c[8], c[7], c[9]},
+                  {});
 }
 
 int uz_ramp_load(sysInfo_t* info, int slot, const rr_ramp_hdr_t* h) {
@@ -368,7 +423,8 @@ int uz_ramp_load(sysInfo_t* info, int slot, const rr_ramp_hdr_t* h) {
 int uz_ramp_data(sysInfo_t* info, const uint16_t* points, int count, uint8_t* reply) {
   Target t;
   if (const int rc = target(info, Cmd::RAMP_DATA, t); rc != 0) return rc == kSkipped ? 0 : rc;
-  if (!(0 <= count && count <= UR_MAX_CHUNK_POINTS) || (count > 0 && points == nullptr)) return ERR_INVALID_PARAM;
+  if (!(0 <= count && count <= UR_MAX_CHUNK_POINTS) || (count > 0 && points == nullptr))
+    return ERR_INVALID_PARAM;
   // LEN, code, count, header checksum, the points, data checksum; the reply
   // comes back into the same buffer.
   std::array<uint8_t, 6 + 2 * UR_MAX_CHUNK_POINTS> packet{};
@@ -376,7 +432,8 @@ int uz_ramp_data(sysInfo_t* info, const uint16_t* points, int count, uint8_t* re
   packet[1] = t.code;
   put_be(std::span(packet).subspan(2, 2), static_cast<uint32_t>(count));
   packet[4] = ur_checksum(packet.data() + 1, 3);
-  for (int i = 0; i < count; ++i) put_be(std::span(packet).subspan(5 + 2 * static_cast<std::size_t>(i), 2), points[i]);
+  for (int i = 0; i < count; ++i)
+    put_be(std::span(packet).subspan(5 + 2 * static_cast<std::size_t>(i), 2), points[i]);
   const int n = 2 * count;
   packet[5 + static_cast<std::size_t>(n)] = ur_checksum(packet.data() + 5, n);
   const int rc = ur_writeUZ(&info->boardLink.port, 6 + n, packet.data(), 1, 1);

@@ -115,10 +115,10 @@ struct FaultRow {
 };
 
 struct Board {
-  int type;                         // instrBdType
+  int type;                          // instrBdType
   std::span<const CmdRow> commands;  // indexed by code
   std::span<const FaultRow> faults;
-  uint8_t invalid_ramp_index;       // the fault byte RAMP_UPDATERATE answers for an empty slot; 0: none
+  uint8_t invalid_ramp_index;  // the fault byte RAMP_UPDATERATE answers for an empty slot; 0: none
 };
 
 // The board of a serial board type; null for any other type.

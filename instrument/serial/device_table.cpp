@@ -35,10 +35,10 @@ std::atomic<bool> g_initialised{false};
 bool g_ever_initialised = false;
 std::atomic<bool> g_quit{false};
 
-Event g_start;   // requester: start a polling pass
-Event g_stop;    // requester: stop polling; also the worker's pause
-Event g_done1;   // worker: a device has input, or a single pass found nothing
-Event g_done2;   // worker: stopped and idle again
+Event g_start;  // requester: start a polling pass
+Event g_stop;   // requester: stop polling; also the worker's pause
+Event g_done1;  // worker: a device has input, or a single pass found nothing
+Event g_done2;  // worker: stopped and idle again
 
 // The handshake assumes a single requester; concurrent callers queue here.
 std::mutex g_requester_mutex;
@@ -229,11 +229,8 @@ bool dev_type_valid(int dev_type) {
     case DEV_TYPE_SERIAL_2:
     case DEV_TYPE_SERIAL_3:
     case DEV_TYPE_CONSOLE:
-    case DEV_TYPE_CAN:
-      return true;
-    default:
-      u_log_fn("%s: dev_type=%d is invalid\n", "dev_type_valid", dev_type);
-      return false;
+    case DEV_TYPE_CAN: return true;
+    default: u_log_fn("%s: dev_type=%d is invalid\n", "dev_type_valid", dev_type); return false;
   }
 }
 
@@ -261,14 +258,9 @@ int dev_add_device(int dev_type, dev_handle_t handle, void* owner) {
       }
       break;
     }
-    case DEV_TYPE_CONSOLE:
-      break;
-    case DEV_TYPE_CAN:
-      poll = poll_can;
-      break;
-    default:
-      poll = poll_serial;
-      break;
+    case DEV_TYPE_CONSOLE: break;
+    case DEV_TYPE_CAN: poll = poll_can; break;
+    default: poll = poll_serial; break;
   }
 
   std::lock_guard lock(g_table_mutex);

@@ -43,9 +43,9 @@ inline constexpr int DEV_NO_INPUT = 0x10000;
 /// One entry of the table, and the result record of dev_data_read.
 struct dev_info_t {
   dev_handle_t handle = DEV_INVALID_HANDLE;  ///< the device; DEV_INVALID_HANDLE when free
-  int32_t in_use = -1;       ///< 1 used, -1 free
-  int32_t dev_type = 0;      ///< one type bit; 0 when free
-  int32_t event_state = 0;   ///< 1 polled, 0 skipped
+  int32_t in_use = -1;                       ///< 1 used, -1 free
+  int32_t dev_type = 0;                      ///< one type bit; 0 when free
+  int32_t event_state = 0;                   ///< 1 polled, 0 skipped
   dev_poll_fn poll = nullptr;  ///< the poll for the device's type; null for the console
   void* owner = nullptr;       ///< the registering layer's record, given to the poll; not owned
 };

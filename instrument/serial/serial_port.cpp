@@ -137,8 +137,7 @@ int sio_open_with(plat::SerialBackend& backend, const char* device, sio_port_t* 
 
 int sio_open(const char* device, sio_port_t* port) {
   plat::SerialBackend* backend = g_backend.load();
-  return sio_open_with(backend != nullptr ? *backend : plat::native_serial_backend(), device,
-                       port);
+  return sio_open_with(backend != nullptr ? *backend : plat::native_serial_backend(), device, port);
 }
 
 int sio_open_configured(const char* device, const sio_line_settings_t& row, sio_port_t* port) {
@@ -307,8 +306,8 @@ int sio_send_data(sio_handle_t handle, const void* buffer, uint32_t count, uint3
   sio_dcb_t state{};
   state.DCBlength = sizeof state;
   const uint32_t baud = line->get_state(state) ? state.BaudRate : 9600;
-  int64_t allowance = static_cast<int64_t>(t.WriteTotalTimeoutMultiplier) * count +
-                      t.WriteTotalTimeoutConstant;
+  int64_t allowance =
+      static_cast<int64_t>(t.WriteTotalTimeoutMultiplier) * count + t.WriteTotalTimeoutConstant;
   if (allowance == 0) allowance = 1000;
   const int64_t deadline = u_ticks_ms() + allowance + line_time_ms(count, baud);
   bool drained = false;

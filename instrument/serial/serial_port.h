@@ -14,7 +14,6 @@
 #include "instrument/record/serial_types.h"
 #include "platform/serial_backend.h"
 
-
 /// Queue sizes asked of the driver at open.
 inline constexpr uint32_t SIO_QUEUE_SIZE = 4096;
 

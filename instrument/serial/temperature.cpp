@@ -172,7 +172,8 @@ int temp_comm_read(sio_handle_t handle, std::string* reply, int type) {
         return ERR_TEMP_SENSOR_COMM;
       }
       if (first != kStx) {
-        u_log_fn("temp_comm_read: received unknown response character 0x%x\n", static_cast<unsigned>(first));
+        u_log_fn("temp_comm_read: received unknown response character 0x%x\n",
+                 static_cast<unsigned>(first));
         return ERR_TEMP_SENSOR_COMM;
       }
       return read_block(handle, *reply);
@@ -184,7 +185,8 @@ int temp_comm_read(sio_handle_t handle, std::string* reply, int type) {
 
 int temp_comm_write(sio_handle_t handle, char* text, std::size_t capacity, int length, int type) {
   if (no_line(handle)) return 0;
-  if (length < 0 || static_cast<std::size_t>(length) > capacity || (text == nullptr && length > 0)) {
+  if (length < 0 || static_cast<std::size_t>(length) > capacity ||
+      (text == nullptr && length > 0)) {
     return ERR_INVALID_PARAM;
   }
   if (type != TEMP_MSG_WRITE && type != TEMP_MSG_READ) return ERR_TEMP_SENSOR_COMM;
@@ -219,7 +221,9 @@ int temp_lumen_startup(sio_handle_t handle) {
     std::array<char, 8> text{};
     std::copy(setting.begin(), setting.end(), text.begin());
     const int length = static_cast<int>(setting.size());
-    if (const int rc = temp_comm_write(handle, text.data(), text.size(), length, TEMP_MSG_WRITE); rc != 0) return rc;
+    if (const int rc = temp_comm_write(handle, text.data(), text.size(), length, TEMP_MSG_WRITE);
+        rc != 0)
+      return rc;
   }
   u_sleep_ms(kStartupSettleMs);
   return 0;

@@ -15,8 +15,8 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
-#include "common/util.h"
 #include "common/number_format.h"
+#include "common/util.h"
 #include "instrument/record/sys_info.h"
 
 namespace {
@@ -70,7 +70,9 @@ uint32_t le32(std::span<const uint8_t> b, std::size_t at) {
   return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
          static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
-int32_t le_int(std::span<const uint8_t> b, std::size_t at) { return static_cast<int32_t>(le32(b, at)); }
+int32_t le_int(std::span<const uint8_t> b, std::size_t at) {
+  return static_cast<int32_t>(le32(b, at));
+}
 float le_float(std::span<const uint8_t> b, std::size_t at) {
   const uint32_t bits = le32(b, at);
   float f = 0;
@@ -84,7 +86,8 @@ uint16_t le16(std::span<const uint8_t> b, std::size_t at) {
 // printf's "%f", identical on every platform (the Windows C runtime's is not).
 std::string fixed(double v) {
   std::array<char, 400> text{};  // the largest double has 309 digits
-  const auto res = std::to_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed, 6);
+  const auto res =
+      std::to_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed, 6);
   return {text.data(), res.ptr};
 }
 
@@ -101,7 +104,8 @@ int read_first_byte(sio_handle_t handle, int timeout_s, uint8_t& byte) {
   uint32_t saved = 0;
   if (const int rc = sio_get_read_timeout_ms(handle, &saved); rc != 0) return rc;
   const int64_t seconds = timeout_s >= 1 ? timeout_s : kFirstByteSeconds;
-  const auto wanted = static_cast<uint32_t>(std::min<int64_t>(seconds * 1000, std::numeric_limits<uint32_t>::max()));
+  const auto wanted = static_cast<uint32_t>(
+      std::min<int64_t>(seconds * 1000, std::numeric_limits<uint32_t>::max()));
   if (wanted != saved) {
     if (const int rc = sio_set_read_timeout_ms(handle, wanted); rc != 0) return rc;
   }
@@ -135,8 +139,8 @@ int judge(uint8_t byte, const char* prefix, Detail& detail) {
 }
 
 // Reads bytes `from` to `to` - 1 of the reply, one at a time.
-int read_bytes(sio_handle_t handle, wm_reply_t& reply, int from, int to, const char* what, int total,
-               Detail& detail) {
+int read_bytes(sio_handle_t handle, wm_reply_t& reply, int from, int to, const char* what,
+               int total, Detail& detail) {
   for (int i = from; i < to; ++i) {
     if (!read_byte(handle, reply.data[i])) {
       return detail.set(ERR_WM_READ, "%s %d of %d", what, i + 1, total);
@@ -145,8 +149,8 @@ int read_bytes(sio_handle_t handle, wm_reply_t& reply, int from, int to, const c
   return 0;
 }
 
-int read_reply(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size, int type, int timeout_s,
-               Detail& detail) {
+int read_reply(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size, int type,
+               int timeout_s, Detail& detail) {
   if (port == nullptr || reply == nullptr) return ERR_INVALID_PARAM;
   const sio_handle_t h = port->handle;
   uint8_t first = 0;
@@ -155,23 +159,26 @@ int read_reply(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size,
   reply->data[0] = first;
 
   switch (type) {
-    case WM_RESP_ACK:
-      return judge(first, "WM_RESP_ACK: ", detail);
+    case WM_RESP_ACK: return judge(first, "WM_RESP_ACK: ", detail);
     case WM_RESP_READ: {
-      if (resp_len <= 0) return detail.set(ERR_WM_READ, "WM_RESP_READ: invalid respLen = %d", resp_len);
+      if (resp_len <= 0)
+        return detail.set(ERR_WM_READ, "WM_RESP_READ: invalid respLen = %d", resp_len);
       if (const int rc = mx_list_resize(reply, int64_t{resp_len} + 1, true); rc != 0) return rc;
       reply->data[0] = first;
       reply->count = resp_len;
-      return read_bytes(h, *reply, 1, resp_len, "WM_RESP_READ: sio_read_data failed reading response byte",
-                        resp_len, detail);
+      return read_bytes(h, *reply, 1, resp_len,
+                        "WM_RESP_READ: sio_read_data failed reading response byte", resp_len,
+                        detail);
     }
     case WM_RESP_READ_ACK: {
-      if (resp_len <= 0) return detail.set(ERR_WM_READ, "WM_RESP_READ_ACK: invalid respLen = %d", resp_len);
+      if (resp_len <= 0)
+        return detail.set(ERR_WM_READ, "WM_RESP_READ_ACK: invalid respLen = %d", resp_len);
       if (resp_len == std::numeric_limits<int>::max()) return ERR_PARAM_OUT_OF_RANGE;
       const int total = resp_len + 1;
       if (const int rc = mx_list_resize(reply, total, true); rc != 0) return rc;
       reply->data[0] = first;
-      if (const int rc = read_bytes(h, *reply, 1, total, "WM_RESP_READ_ACK: sio_read_data failed reading response char",
+      if (const int rc = read_bytes(h, *reply, 1, total,
+                                    "WM_RESP_READ_ACK: sio_read_data failed reading response char",
                                     total, detail);
           rc != 0) {
         return rc;
@@ -182,8 +189,9 @@ int read_reply(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size,
       std::array<uint8_t, 4> count_bytes{first, 0, 0, 0};
       for (int i = 1; i < 4; ++i) {
         if (!read_byte(h, count_bytes[static_cast<std::size_t>(i)])) {
-          return detail.set(ERR_WM_READ, "WM_RESP_SIZE_READ_ACK: sio_read_data failed reading byte %d of %d", i + 1,
-                            4);
+          return detail.set(ERR_WM_READ,
+                            "WM_RESP_SIZE_READ_ACK: sio_read_data failed reading byte %d of %d",
+                            i + 1, 4);
         }
       }
       // The count comes from the wire: work the size out where nothing
@@ -197,14 +205,14 @@ int read_reply(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size,
       std::copy(count_bytes.begin(), count_bytes.end(), reply->data);
       const int t = static_cast<int>(total);
       if (const int rc =
-              read_bytes(h, *reply, 4, t, "WM_RESP_SIZE_READ_ACK: sio_read_data failed reading byte", t, detail);
+              read_bytes(h, *reply, 4, t,
+                         "WM_RESP_SIZE_READ_ACK: sio_read_data failed reading byte", t, detail);
           rc != 0) {
         return rc;
       }
       return judge(reply->data[t - 1], "WM_RESP_SIZE_READ_ACK: ", detail);
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -216,7 +224,8 @@ int exchange(sio_port_t* port, Cmd cmd, const std::string& argument, std::span<u
   wm_reply_t reply{};
   const int rc = wm_comm_write_rd(port, text.c_str(), &reply, r.resp_len, -1, r.type, 0);
   if (rc == 0 && reply.data != nullptr) {
-    const auto n = std::min({data.size(), static_cast<std::size_t>(r.resp_len), static_cast<std::size_t>(reply.size)});
+    const auto n = std::min(
+        {data.size(), static_cast<std::size_t>(r.resp_len), static_cast<std::size_t>(reply.size)});
     std::copy_n(reply.data, n, data.begin());
   }
   mx_list_release(&reply);
@@ -232,11 +241,13 @@ const sb_wave_monitor_t& monitor(const sysInfo_t& info) { return info.waveMonito
 bool wm_is_wm_system(const sysInfo_t* info) {
   if (info == nullptr || info->instrBdType == BD_NONE) return false;
   const int32_t t = info->systemType;
-  return t == SYS_HERON || t == SYS_KITE2 || t == SYS_HERON_CAN || t == SYS_KITE2CAN || t == SYS_IRIS_CAN;
+  return t == SYS_HERON || t == SYS_KITE2 || t == SYS_HERON_CAN || t == SYS_KITE2CAN ||
+         t == SYS_IRIS_CAN;
 }
 
 bool wm_is_tuned_system(const sysInfo_t* info) {
-  return wm_is_wm_system(info) && (info->systemType == SYS_HERON || info->systemType == SYS_HERON_CAN);
+  return wm_is_wm_system(info) &&
+         (info->systemType == SYS_HERON || info->systemType == SYS_HERON_CAN);
 }
 
 double wm_convert_units(double value, int from, int to) {
@@ -282,8 +293,8 @@ int wm_comm_write(sio_port_t* port, const char* command) {
   const auto n = static_cast<uint32_t>(std::strlen(command));
   uint32_t written = 0;
   if (sio_send_data(port->handle, command, n, &written) != 0) {
-    u_log_fn("%s: sio_send_data failed, sendPacket = \"%s\", nbytes = %d\n", "wm_comm_write", command,
-             static_cast<int>(n));
+    u_log_fn("%s: sio_send_data failed, sendPacket = \"%s\", nbytes = %d\n", "wm_comm_write",
+             command, static_cast<int>(n));
     return ERR_WM_COMM;
   }
   if (sio_send_data(port->handle, &WM_CR, 1, &written) != 0) {
@@ -293,7 +304,8 @@ int wm_comm_write(sio_port_t* port, const char* command) {
   return 0;
 }
 
-int wm_comm_read(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size, int type, int timeout_s) {
+int wm_comm_read(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size, int type,
+                 int timeout_s) {
   Detail detail;
   const int rc = read_reply(port, reply, resp_len, item_size, type, timeout_s, detail);
   if (rc == 0) return 0;
@@ -307,12 +319,13 @@ int wm_comm_read(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_siz
   return rc;
 }
 
-int wm_comm_write_rd(sio_port_t* port, const char* command, wm_reply_t* reply, int resp_len, int item_size,
-                     int type, int timeout_s) {
+int wm_comm_write_rd(sio_port_t* port, const char* command, wm_reply_t* reply, int resp_len,
+                     int item_size, int type, int timeout_s) {
   if (const int rc = wm_comm_write(port, command); rc != 0) return rc;
   const int rc = wm_comm_read(port, reply, resp_len, item_size, type, timeout_s);
   if (rc != 0) {
-    u_log_timed("%s: error reading response to command \"%s\": %s\n", "wm_comm_write_rd", command, err_name(rc));
+    u_log_timed("%s: error reading response to command \"%s\": %s\n", "wm_comm_write_rd", command,
+                err_name(rc));
   }
   return rc;
 }
@@ -327,7 +340,9 @@ int wm_get_laser(sio_port_t* port, int32_t* state) {
   return rc;
 }
 
-int wm_set_laser(sio_port_t* port, int on) { return exchange(port, Cmd::laser_set, on == 1 ? "1" : "0"); }
+int wm_set_laser(sio_port_t* port, int on) {
+  return exchange(port, Cmd::laser_set, on == 1 ? "1" : "0");
+}
 
 // Its own order of pause, idle hook, poll and abort hook: the laser is
 // looked at once more after the user asked to stop.
@@ -342,7 +357,8 @@ int wm_set_laser_with_wait(sio_port_t* port, int on) {
     if (((static_cast<uint32_t>(state) & kLaserOnBit) != 0) == wanted) return 0;
     if (u_abort_fn(nullptr) != 0) return ERR_FELBRIN_ABORTED;
   }
-  u_log_fn("%s: timeout waiting for laser to switch %s\n", "wm_set_laser_with_wait", wanted ? "ON" : "OFF");
+  u_log_fn("%s: timeout waiting for laser to switch %s\n", "wm_set_laser_with_wait",
+           wanted ? "ON" : "OFF");
   return ERR_WM_LASER_CONTROL_TIMEOUT;
 }
 
@@ -379,10 +395,12 @@ int wm_set_cl(sio_port_t* port, double value) {
 
 int wm_set_ss(sio_port_t* port, float value) { return exchange(port, Cmd::ss, fixed(value)); }
 
-int wm_set_ramp_range(sio_port_t* port, int32_t first, int32_t second, int32_t* out1, int32_t* out2) {
+int wm_set_ramp_range(sio_port_t* port, int32_t first, int32_t second, int32_t* out1,
+                      int32_t* out2) {
   if (out1 == nullptr || out2 == nullptr) return ERR_INVALID_PARAM;
   std::array<uint8_t, 8> data{};
-  const int rc = exchange(port, Cmd::ramp_range, std::to_string(first) + "," + std::to_string(second), data);
+  const int rc =
+      exchange(port, Cmd::ramp_range, std::to_string(first) + "," + std::to_string(second), data);
   if (rc != 0) return rc;
   *out1 = le_int(data, 0);
   *out2 = le_int(data, 4);
@@ -463,10 +481,13 @@ int wm_print_cal(const sysInfo_t* info) {
   u_log_fn("Wave monitor calibrated %s\n", when.data());
   if ((wm.flags & WM_FLAG_FOUR_CHANNEL_CAL) != 0) {
     constexpr char kChannels[] = "ABCD";
-    for (std::size_t k = 0; k < 4; ++k) u_log_fn("ADC Gain %c : %s\n", kChannels[k], fixed(wm.adcGain[k]).c_str());
-    for (std::size_t k = 0; k < 4; ++k) u_log_fn("ADC Offs %c : %u\n", kChannels[k], unsigned{wm.adcOffset[k]});
+    for (std::size_t k = 0; k < 4; ++k)
+      u_log_fn("ADC Gain %c : %s\n", kChannels[k], fixed(wm.adcGain[k]).c_str());
+    for (std::size_t k = 0; k < 4; ++k)
+      u_log_fn("ADC Offs %c : %u\n", kChannels[k], unsigned{wm.adcOffset[k]});
     constexpr const char* kPairs[] = {"01", "12", "23"};
-    for (std::size_t k = 0; k < 3; ++k) u_log_fn("Phs Offs %s: %s\n", kPairs[k], fixed(wm.phaseOffset[k]).c_str());
+    for (std::size_t k = 0; k < 3; ++k)
+      u_log_fn("Phs Offs %s: %s\n", kPairs[k], fixed(wm.phaseOffset[k]).c_str());
   }
   u_log_fn("System Gain: %s\n", fixed(wm.sysGain).c_str());
   return 0;
@@ -506,7 +527,8 @@ int wm_get_tune_limits(const sysInfo_t* info, double* min_rate, double* max_rate
 int wm_verify_ramp_in_limits(const sysInfo_t* info, const wm_ramp_request_t* request) {
   if (info == nullptr || request == nullptr) return ERR_INVALID_PARAM;
   double min_rate = 0, max_rate = 0, max_range = 0;
-  if (const int rc = wm_get_tune_limits(info, &min_rate, &max_rate, nullptr, &max_range); rc != 0) return rc;
+  if (const int rc = wm_get_tune_limits(info, &min_rate, &max_rate, nullptr, &max_range); rc != 0)
+    return rc;
   const double range = request->range;
   if (range - max_range > kLimitSlack) {
     u_log_fn("%s: req_range = %s too large\n", "wm_verify_ramp_in_limits",
@@ -515,7 +537,8 @@ int wm_verify_ramp_in_limits(const sysInfo_t* info, const wm_ramp_request_t* req
   }
   // A rate of NaN would pass every comparison below.
   const double fps = monitor(*info).frameRate;
-  if (!(request->buckets > 0 && fps > 0 && std::isfinite(fps) && std::isfinite(range))) return ERR_INVALID_PARAM;
+  if (!(request->buckets > 0 && fps > 0 && std::isfinite(fps) && std::isfinite(range)))
+    return ERR_INVALID_PARAM;
   const double rate = range / (request->buckets / fps);
   if (rate - max_rate > kLimitSlack) {
     u_log_fn("%s: req_rate = %s too fast\n", "wm_verify_ramp_in_limits",

@@ -19,10 +19,11 @@
 struct sysInfo_t;
 
 // Reply kinds of wm_comm_read.
-inline constexpr int WM_RESP_ACK = 1;            ///< one byte: ACK or NAK
-inline constexpr int WM_RESP_READ = 2;           ///< respLen data bytes, no trailer
-inline constexpr int WM_RESP_READ_ACK = 3;       ///< respLen data bytes, then ACK or NAK
-inline constexpr int WM_RESP_SIZE_READ_ACK = 4;  ///< count N, respLen + N * item size bytes, ACK or NAK
+inline constexpr int WM_RESP_ACK = 1;       ///< one byte: ACK or NAK
+inline constexpr int WM_RESP_READ = 2;      ///< respLen data bytes, no trailer
+inline constexpr int WM_RESP_READ_ACK = 3;  ///< respLen data bytes, then ACK or NAK
+inline constexpr int WM_RESP_SIZE_READ_ACK =
+    4;  ///< count N, respLen + N * item size bytes, ACK or NAK
 
 inline constexpr uint8_t WM_ACK = 0x06;  ///< accepts a command
 inline constexpr uint8_t WM_NAK = 0x15;  ///< refuses a command
@@ -38,23 +39,24 @@ using wm_reply_t = mx_list_t<uint8_t>;
 
 /// The status reply to "MS?": nine 32-bit words.
 struct wm_status_t {
-  int32_t reserved;         ///< unused
-  float value1,             ///< kept in the record as it comes
-      value2;               ///< kept in the record as it comes
+  int32_t reserved;  ///< unused
+  float value1,      ///< kept in the record as it comes
+      value2;        ///< kept in the record as it comes
   // Tuning limits in units of 10^6.
-  float maxTuneRange,       ///< largest tune range, in units of 10^6
-      minTuneRate,          ///< smallest tune rate, in units of 10^6
-      maxTuneRate;          ///< largest tune rate, in units of 10^6
-  uint32_t secondsSinceCal; ///< seconds since the monitor was calibrated
-  int32_t value7;           ///< kept in the record as it comes
-  uint32_t flags;           ///< WM_FLAG_ bits
+  float maxTuneRange,        ///< largest tune range, in units of 10^6
+      minTuneRate,           ///< smallest tune rate, in units of 10^6
+      maxTuneRate;           ///< largest tune rate, in units of 10^6
+  uint32_t secondsSinceCal;  ///< seconds since the monitor was calibrated
+  int32_t value7;            ///< kept in the record as it comes
+  uint32_t flags;            ///< WM_FLAG_ bits
 };
 
 // Bits of the status flag word.
-inline constexpr uint32_t WM_FLAG_CALIBRATED = 1u << 0;         ///< the monitor is calibrated
-inline constexpr uint32_t WM_FLAG_FOUR_CHANNEL_CAL = 1u << 30;  ///< four-channel calibration constants
-inline constexpr uint32_t WM_FLAG_GAIN_ONLY = 1u << 31;         ///< the calibration is the gain only
-inline constexpr uint32_t WM_FLAG_TOP_BITS = 0xF0000000u;       ///< the bits kept as flagsTop
+inline constexpr uint32_t WM_FLAG_CALIBRATED = 1u << 0;  ///< the monitor is calibrated
+inline constexpr uint32_t WM_FLAG_FOUR_CHANNEL_CAL = 1u
+                                                     << 30;  ///< four-channel calibration constants
+inline constexpr uint32_t WM_FLAG_GAIN_ONLY = 1u << 31;      ///< the calibration is the gain only
+inline constexpr uint32_t WM_FLAG_TOP_BITS = 0xF0000000u;    ///< the bits kept as flagsTop
 
 /// A ramp the caller wants the monitor to tune through.
 struct wm_ramp_request_t {
@@ -98,10 +100,11 @@ int wm_comm_write(sio_port_t* port, const char* command);
 /// `timeout_s` seconds (10 when below 1); the port's own read timeout comes
 /// back afterwards. `item_size` matters to WM_RESP_SIZE_READ_ACK only. Every
 /// failure is logged with a timestamp and releases the reply record.
-int wm_comm_read(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size, int type, int timeout_s);
+int wm_comm_read(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size, int type,
+                 int timeout_s);
 /// wm_comm_write, then wm_comm_read.
-int wm_comm_write_rd(sio_port_t* port, const char* command, wm_reply_t* reply, int resp_len, int item_size,
-                     int type, int timeout_s);
+int wm_comm_write_rd(sio_port_t* port, const char* command, wm_reply_t* reply, int resp_len,
+                     int item_size, int type, int timeout_s);
 
 // ---- commands
 
@@ -123,7 +126,8 @@ int wm_set_cl(sio_port_t* port, double value);
 int wm_set_ss(sio_port_t* port, float value);
 /// Sends "RR=first,second"; the two words of the answer go to `out1` and
 /// `out2`. ERR_INVALID_PARAM without them.
-int wm_set_ramp_range(sio_port_t* port, int32_t first, int32_t second, int32_t* out1, int32_t* out2);
+int wm_set_ramp_range(sio_port_t* port, int32_t first, int32_t second, int32_t* out1,
+                      int32_t* out2);
 
 // ---- calibration and limits
 

@@ -16,13 +16,13 @@
 #include "common/hooks.h"
 #include "instrument/acquisition/cam_bad.h"
 #include "instrument/calibration/enc_zoom.h"
-#include "instrument/record/sys_info.h"
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
 #include "instrument/control/agc.h"
 #include "instrument/control/sleep_mode.h"
 #include "instrument/ramps/ramp_table.h"
+#include "instrument/record/sys_info.h"
 #include "instrument/serial/wave_monitor.h"
 #include "platform/host_platform.h"
 
@@ -182,9 +182,10 @@ int bridge_setup(sysInfo_t* s) {
     if (const int err = u_poll_pause(2000)) return err;
     if (const int err = connect(s)) return err;
   }
-  u_log_fn("%s: Unable to reset bridge with no errors after 10 tries: "
-           "CAN_GetLastBridgeError = %d\n",
-           "can_inst_on", static_cast<int>(error));
+  u_log_fn(
+      "%s: Unable to reset bridge with no errors after 10 tries: "
+      "CAN_GetLastBridgeError = %d\n",
+      "can_inst_on", static_cast<int>(error));
   return ERR_CAN_BRIDGE_ERROR;
 }
 
@@ -222,8 +223,8 @@ int wait_for_node_operational(uint8_t node, const char* name) {
     }
     if (state == CAN_NODE_OPERATIONAL) return 0;
   }
-  u_log_fn("%s: Timeout waiting for node %s operational: CAN_GetNodeState status = %d\n", fn,
-           name, static_cast<int>(state));
+  u_log_fn("%s: Timeout waiting for node %s operational: CAN_GetNodeState status = %d\n", fn, name,
+           static_cast<int>(state));
   return kNotUp;
 }
 
@@ -355,8 +356,9 @@ int fjord_on(sysInfo_t* s, bool plus) {
 
   // Also gives the PDO decoder its first zoom position. A brush motor of
   // this product without a zoom changer has nothing to read.
-  if (!plus && static_cast<uint32_t>(s->canInfo->brushProductId) ==
-                   CAN_BRUSH_PRODUCT_ENCODED_ZOOM && s->zoom != 0) {
+  if (!plus &&
+      static_cast<uint32_t>(s->canInfo->brushProductId) == CAN_BRUSH_PRODUCT_ENCODED_ZOOM &&
+      s->zoom != 0) {
     int32_t position = 0;
     if (const int err = can_read_zoom(s, &position)) return err;
   }
@@ -441,11 +443,11 @@ int kite_nodes_up(sysInfo_t* s) {
     return err;
   if (s->can.lapsPresent != 0) s->largeApSelected = 1;
   // A wand that does not come up costs only its flag.
-  if (const int err = kite_node_up(s, CAN_NODE_ID_WAND, "CAN_NODE_ID_WAND",
-                                   &sb_can_state_t::wandPresent, 0))
+  if (const int err =
+          kite_node_up(s, CAN_NODE_ID_WAND, "CAN_NODE_ID_WAND", &sb_can_state_t::wandPresent, 0))
     return err;
-  if (const int err = kite_node_up(s, CAN_NODE_ID_WAND2, "CAN_NODE_ID_WAND2",
-                                   &sb_can_state_t::wand2Present, 0))
+  if (const int err =
+          kite_node_up(s, CAN_NODE_ID_WAND2, "CAN_NODE_ID_WAND2", &sb_can_state_t::wand2Present, 0))
     return err;
 
   if (const int err = kite_node_up(s, CAN_NODE_ID_DD_ZOOM, "CAN_NODE_ID_DD_ZOOM",
@@ -531,8 +533,10 @@ int kite_steps(sysInfo_t* s) {
   }
 
   int output = -1;
-  if (s->systemType == SYS_GLENCAN) output = 4;
-  else if (s->cameraType == kCameraE2v7899) output = 1;
+  if (s->systemType == SYS_GLENCAN)
+    output = 4;
+  else if (s->cameraType == kCameraE2v7899)
+    output = 1;
   if (output >= 0) {
     if (const int err = can_bridge_write_digitalout(s, static_cast<uint8_t>(output))) return err;
     if (const int err = u_poll_pause(100)) return err;
@@ -585,8 +589,10 @@ int turret_and_zoom(sysInfo_t* s) {
       if (const int err = can_read_turret(s, &position)) return err;
     }
     u_log_fn("Num objective turret positions = %d\n", static_cast<int>(s->can.turretPositions));
-    if (position == 0) u_log_fn("Current objective turret position = UNKNOWN\n");
-    else u_log_fn("Current objective turret position = %d\n", static_cast<int>(position));
+    if (position == 0)
+      u_log_fn("Current objective turret position = UNKNOWN\n");
+    else
+      u_log_fn("Current objective turret position = %d\n", static_cast<int>(position));
   } else {
     u_log_fn("Num objective turret positions = %d\n", static_cast<int>(s->can.turretPositions));
   }

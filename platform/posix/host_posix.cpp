@@ -141,7 +141,8 @@ bool file_size_mtime(const char* path, std::int64_t& size, std::int64_t& mtime) 
 
 bool file_stamp(const char* path, FileStamp& out) {
   struct stat st {};
-  if (path == nullptr || ::stat(native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (path == nullptr || ::stat(native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
   constexpr std::int64_t kNs = 1000000000;
   out.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
   out.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
@@ -176,22 +177,18 @@ int check_volume_root(const char* root) {
   if (root != nullptr && ::statvfs(native(root).c_str(), &st) == 0) return 0;
   switch (errno) {
     case EMFILE:
-    case ENFILE:
-      return 23;
+    case ENFILE: return 23;
     case EACCES:
-    case EPERM:
-      return 13;
+    case EPERM: return 13;
     case ENODEV:
-    case ENXIO:
-      return 19;
+    case ENXIO: return 19;
     case EIO:
     case EAGAIN:
 #ifdef ENOMEDIUM
     case ENOMEDIUM:
 #endif
       return 1112;
-    default:
-      return 2;
+    default: return 2;
   }
 }
 
@@ -440,9 +437,11 @@ std::string_view trim(std::string_view s) {
 }
 
 bool same_name(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // The value as the Win32 call gives it: quotes around the whole of it go.
@@ -482,7 +481,8 @@ std::optional<std::string> find_ini_value(std::FILE* in, std::string_view sectio
       continue;
     }
     const std::size_t eq = text.find('=');
-    if (where == Where::Inside && eq != std::string_view::npos && same_name(trim(text.substr(0, eq)), key))
+    if (where == Where::Inside && eq != std::string_view::npos &&
+        same_name(trim(text.substr(0, eq)), key))
       return unquoted(trim(text.substr(eq + 1)));
   }
   return std::nullopt;

@@ -5,8 +5,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <vector>
 
@@ -159,7 +159,8 @@ int copy_file(const char* source, const char* destination, NewFileMode new_mode)
     return EACCES;
   }
   std::string tmp;
-  const int out = open_sibling(dst, new_mode == NewFileMode::like_source ? src_st.st_mode & 0777 : 0666, tmp);
+  const int out =
+      open_sibling(dst, new_mode == NewFileMode::like_source ? src_st.st_mode & 0777 : 0666, tmp);
   if (out < 0) {
     const int e = errno;
     ::close(in);
@@ -187,7 +188,8 @@ int copy_file(const char* source, const char* destination, NewFileMode new_mode)
   // them (the owner only as root), then its permission bits (a change of
   // owner clears the set-user bits).
   if (replacing && error == 0) {
-    if (::fchown(out, dst_st.st_uid, dst_st.st_gid) != 0) (void)::fchown(out, static_cast<uid_t>(-1), dst_st.st_gid);
+    if (::fchown(out, dst_st.st_uid, dst_st.st_gid) != 0)
+      (void)::fchown(out, static_cast<uid_t>(-1), dst_st.st_gid);
     if (::fchmod(out, dst_st.st_mode & 07777) != 0) error = errno;
   }
   // On disk before it replaces the old file, so a power loss cannot leave an

@@ -22,11 +22,10 @@ struct BaudSpeed {
   speed_t speed;
 };
 constexpr BaudSpeed kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 bool speed_of(uint32_t baud, speed_t& speed) {
@@ -143,8 +142,9 @@ class PosixLine final : public SerialLine {
     if (::tcgetattr(fd_, &now) != 0) return false;
     constexpr auto framing = static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
     constexpr auto check = static_cast<tcflag_t>(INPCK);
-    return (now.c_cflag & ~framing) == (asked.c_cflag & ~framing) && (now.c_iflag & ~check) == (asked.c_iflag & ~check) &&
-           now.c_oflag == asked.c_oflag && now.c_lflag == asked.c_lflag && ::cfgetospeed(&now) == ::cfgetospeed(&asked);
+    return (now.c_cflag & ~framing) == (asked.c_cflag & ~framing) &&
+           (now.c_iflag & ~check) == (asked.c_iflag & ~check) && now.c_oflag == asked.c_oflag &&
+           now.c_lflag == asked.c_lflag && ::cfgetospeed(&now) == ::cfgetospeed(&asked);
   }
   bool get_timeouts(sio_timeouts_t& timeouts) override {
     timeouts = timeouts_;

@@ -66,12 +66,9 @@ std::vector<char> version_resource(const char* path) {
 
 WORD show_command(int show_mode) {
   switch (show_mode) {
-    case 0:
-      return SW_SHOWMINIMIZED;
-    case 2:
-      return SW_HIDE;
-    default:
-      return SW_SHOWNORMAL;
+    case 0: return SW_SHOWMINIMIZED;
+    case 2: return SW_HIDE;
+    default: return SW_SHOWNORMAL;
   }
 }
 
@@ -79,7 +76,8 @@ WORD show_command(int show_mode) {
 // trailing dot ("C:\\.", "C:.", ".") has that dot replaced.
 std::u16string search_pattern(std::u16string dir) {
   const std::size_t n = dir.size();
-  if (dir == u"." || (n >= 2 && dir[n - 1] == u'.' && (dir[n - 2] == u'\\' || dir[n - 2] == u':'))) {
+  if (dir == u"." ||
+      (n >= 2 && dir[n - 1] == u'.' && (dir[n - 2] == u'\\' || dir[n - 2] == u':'))) {
     dir.pop_back();
   } else if (n > 0 && dir[n - 1] != u'\\' && dir[n - 1] != u'/') {
     dir += u'\\';
@@ -126,8 +124,8 @@ bool current_dir(std::string& out) {
 bool file_size_mtime(const char* path, std::int64_t& size, std::int64_t& mtime) {
   if (path == nullptr) return false;
   struct _stat64 st {};
-  const int r = is_wide_marked(path) ? _wstat64(wide(wide_units(path)).c_str(), &st)
-                                     : _stat64(path, &st);
+  const int r =
+      is_wide_marked(path) ? _wstat64(wide(wide_units(path)).c_str(), &st) : _stat64(path, &st);
   if (r != 0) return false;
   size = st.st_size;
   mtime = st.st_mtime;
@@ -199,18 +197,12 @@ int check_volume_root(const char* root) {
   const DWORD err = ok ? 0 : GetLastError();
   SetErrorMode(saved);
   switch (err) {
-    case 0:
-      return 0;
-    case ERROR_TOO_MANY_OPEN_FILES:
-      return 23;
-    case ERROR_ACCESS_DENIED:
-      return 13;
-    case ERROR_INVALID_DRIVE:
-      return 19;
-    case ERROR_NOT_READY:
-      return 1112;
-    default:
-      return 2;
+    case 0: return 0;
+    case ERROR_TOO_MANY_OPEN_FILES: return 23;
+    case ERROR_ACCESS_DENIED: return 13;
+    case ERROR_INVALID_DRIVE: return 19;
+    case ERROR_NOT_READY: return 1112;
+    default: return 2;
   }
 }
 
@@ -224,8 +216,8 @@ int spawn(const std::string& cmdline, const SpawnOptions& options, int& exit_cod
   si.lpTitle = title.data();
   PROCESS_INFORMATION pi{};
   const DWORD flags = NORMAL_PRIORITY_CLASS | (options.new_console ? CREATE_NEW_CONSOLE : 0);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, options.inherit ? TRUE : FALSE,
-                      flags, nullptr, nullptr, &si, &pi))
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, options.inherit ? TRUE : FALSE, flags,
+                      nullptr, nullptr, &si, &pi))
     return static_cast<int>(GetLastError());
   const Handle process(pi.hProcess);
   const Handle thread(pi.hThread);
@@ -247,18 +239,10 @@ bool read_registry_string(RegRoot root, const char* subkey, const char* value, c
   buf[0] = '\0';
   HKEY base = HKEY_LOCAL_MACHINE;
   switch (root) {
-    case RegRoot::ClassesRoot:
-      base = HKEY_CLASSES_ROOT;
-      break;
-    case RegRoot::CurrentUser:
-      base = HKEY_CURRENT_USER;
-      break;
-    case RegRoot::LocalMachine:
-      base = HKEY_LOCAL_MACHINE;
-      break;
-    case RegRoot::Users:
-      base = HKEY_USERS;
-      break;
+    case RegRoot::ClassesRoot: base = HKEY_CLASSES_ROOT; break;
+    case RegRoot::CurrentUser: base = HKEY_CURRENT_USER; break;
+    case RegRoot::LocalMachine: base = HKEY_LOCAL_MACHINE; break;
+    case RegRoot::Users: base = HKEY_USERS; break;
   }
   HKEY opened = nullptr;
   if (RegOpenKeyExA(base, subkey, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
@@ -370,8 +354,10 @@ namespace {
 std::vector<std::wstring> library_folders() {
   std::vector<std::wstring> folders;
   wchar_t buf[MAX_PATH + 1];
-  if (const UINT n = GetSystemDirectoryW(buf, MAX_PATH + 1); n > 0 && n <= MAX_PATH) folders.emplace_back(buf, n);
-  if (const UINT n = GetWindowsDirectoryW(buf, MAX_PATH + 1); n > 0 && n <= MAX_PATH) folders.emplace_back(buf, n);
+  if (const UINT n = GetSystemDirectoryW(buf, MAX_PATH + 1); n > 0 && n <= MAX_PATH)
+    folders.emplace_back(buf, n);
+  if (const UINT n = GetWindowsDirectoryW(buf, MAX_PATH + 1); n > 0 && n <= MAX_PATH)
+    folders.emplace_back(buf, n);
   const DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
   std::wstring path(size, L'\0');
   if (size == 0 || GetEnvironmentVariableW(L"PATH", path.data(), size) != size - 1) return folders;
@@ -381,7 +367,8 @@ std::vector<std::wstring> library_folders() {
     if (end == std::wstring::npos) end = path.size();
     std::wstring folder = path.substr(start, end - start);
     std::erase(folder, L'"');
-    const bool drive = folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
+    const bool drive =
+        folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
     const bool unc = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\';
     if (drive || unc) folders.push_back(std::move(folder));
     start = end + 1;
@@ -396,7 +383,8 @@ HMODULE load_bare(const std::wstring& name) {
     const DWORD attrs = GetFileAttributesW(full.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     // Its own dependencies from its own folder first, as for a full path.
-    if (HMODULE module = LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) return module;
+    if (HMODULE module = LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+      return module;
   }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
@@ -417,9 +405,8 @@ void* load_library(const char* path) {
     return nullptr;
   }
   const std::wstring name = wide(units);
-  HMODULE module = name.find_first_of(L"\\/:") == std::wstring::npos
-                       ? load_bare(name)
-                       : LoadLibraryW(name.c_str());
+  HMODULE module = name.find_first_of(L"\\/:") == std::wstring::npos ? load_bare(name)
+                                                                     : LoadLibraryW(name.c_str());
   if (module == nullptr) t_library_error = static_cast<int>(GetLastError());
   return module;
 }
@@ -459,7 +446,8 @@ ModuleScan loaded_modules(std::vector<Module>& out, int max) {
   if (!psapi) return ModuleScan::NoLibrary;
   const auto enum_modules = find_function<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
   if (enum_modules == nullptr) return ModuleScan::NoEnumFunction;
-  const auto module_name = find_function<GetModuleFileNameExAFn>(psapi.get(), "GetModuleFileNameExA");
+  const auto module_name =
+      find_function<GetModuleFileNameExAFn>(psapi.get(), "GetModuleFileNameExA");
   if (module_name == nullptr) return ModuleScan::NoNameFunction;
 
   std::vector<HMODULE> modules(static_cast<std::size_t>(max));
@@ -659,7 +647,8 @@ bool NamedLock::acquire(std::string_view name, int timeout_ms) {
   HANDLE h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, text.c_str());
   if (h == nullptr) h = CreateMutexA(nullptr, FALSE, text.c_str());
   if (h == nullptr) return false;
-  const DWORD wait = WaitForSingleObject(h, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  const DWORD wait =
+      WaitForSingleObject(h, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
   // A mutex its holder left by dying comes as WAIT_ABANDONED: owned all the
   // same. Only a timeout means someone else has it.
   if (wait == WAIT_TIMEOUT) {

@@ -2,9 +2,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cwchar>
 
@@ -66,8 +66,10 @@ bool remove_regular_file(const char* path) {
   if (path == nullptr) return false;
   const std::wstring p = host_path(path);
   const DWORD attrs = GetFileAttributesW(p.c_str());
-  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & kNotAFile) == 0 && DeleteFileW(p.c_str()) != 0;
+  constexpr DWORD kNotAFile =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & kNotAFile) == 0 &&
+         DeleteFileW(p.c_str()) != 0;
 }
 
 bool is_directory(const char* path) {
@@ -91,8 +93,8 @@ bool module_path(std::string& out) {
   std::wstring buf(32768, L'\0');
   const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
   if (n == 0 || n >= buf.size()) return false;
-  const int len = WideCharToMultiByte(CP_ACP, 0, buf.data(), static_cast<int>(n), nullptr, 0,
-                                      nullptr, nullptr);
+  const int len =
+      WideCharToMultiByte(CP_ACP, 0, buf.data(), static_cast<int>(n), nullptr, 0, nullptr, nullptr);
   if (len <= 0) return false;
   out.assign(static_cast<std::size_t>(len), '\0');
   WideCharToMultiByte(CP_ACP, 0, buf.data(), static_cast<int>(n), out.data(), len, nullptr,
@@ -124,11 +126,12 @@ namespace {
 DWORD follow_link(std::wstring& path) {
   const DWORD attrs = GetFileAttributesW(path.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return 0;
-  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return GetLastError();
   std::wstring target(32768, L'\0');
-  const DWORD n = GetFinalPathNameByHandleW(h, target.data(), static_cast<DWORD>(target.size()), FILE_NAME_NORMALIZED);
+  const DWORD n = GetFinalPathNameByHandleW(h, target.data(), static_cast<DWORD>(target.size()),
+                                            FILE_NAME_NORMALIZED);
   const DWORD error = n == 0 || n >= target.size() ? GetLastError() : 0;
   CloseHandle(h);
   if (error != 0) return error;
@@ -153,25 +156,30 @@ int copy_file(const char* source, const char* destination, NewFileMode) {
   // moved over the destination in one step: a copy that fails midway (a
   // full disk) leaves the old file whole.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring tmp = dst + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(attempt);
+    const std::wstring tmp =
+        dst + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(attempt);
     if (!CopyFileW(src.c_str(), tmp.c_str(), TRUE)) {
       const DWORD e = GetLastError();
       if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) continue;
       return static_cast<int>(e);
     }
     DWORD error = 0;
-    HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) error = GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     // The replaced file keeps its attributes (hidden, system, archive...),
     // not those of the source.
     constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                            FILE_ATTRIBUTE_TEMPORARY;
     if (error == 0 && attrs != INVALID_FILE_ATTRIBUTES) {
       const DWORD kept = attrs & kKept;
-      if (!SetFileAttributesW(tmp.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) error = GetLastError();
+      if (!SetFileAttributesW(tmp.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL))
+        error = GetLastError();
     }
-    if (error == 0 && !MoveFileExW(tmp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (error == 0 && !MoveFileExW(tmp.c_str(), dst.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       error = GetLastError();
     }
     if (error != 0) {
@@ -226,7 +234,8 @@ std::FILE* create_temp_file(std::string_view prefix, std::string& path, int* os_
     std::wstring name = dir;
     for (char c : prefix) name += static_cast<wchar_t>(c);
     name += suffix;
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD e = GetLastError();
       if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) continue;
@@ -303,10 +312,10 @@ std::FILE* open_memory(const void* data, std::size_t size) {
 }
 
 bool system_error_text(int os_error, char* buf, std::size_t size) {
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(os_error),
-                                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buf,
-                                 static_cast<DWORD>(size), nullptr);
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(os_error), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buf,
+                     static_cast<DWORD>(size), nullptr);
   return n != 0;
 }
 

@@ -92,8 +92,7 @@ class Win32Line final : public SerialLine {
   }
   bool write(std::span<const uint8_t> buffer, std::size_t& count) override {
     DWORD put = 0;
-    const BOOL ok =
-        WriteFile(h_, buffer.data(), static_cast<DWORD>(buffer.size()), &put, nullptr);
+    const BOOL ok = WriteFile(h_, buffer.data(), static_cast<DWORD>(buffer.size()), &put, nullptr);
     count = put;
     return ok != 0;
   }

@@ -21,7 +21,8 @@ bool read_whole_file(const std::string& path, std::string& text) {
                                                            &std::fclose);
   if (!in) return false;
   char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) text.append(chunk, n);
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;)
+    text.append(chunk, n);
   return std::ferror(in.get()) == 0;
 }
 
@@ -36,7 +37,8 @@ bool CameraSystem::init(const char* ini_name) {
   std::string path = ini_name;
   // Only a bare name means the initialisation file folder, as for the
   // binding's own look-ups in the same file.
-  if (path.find_first_of("/\\") == std::string::npos) path = plat::host::ini_dir() + plat::kSep + path;
+  if (path.find_first_of("/\\") == std::string::npos)
+    path = plat::host::ini_dir() + plat::kSep + path;
   std::string text;
   if (!read_whole_file(path, text)) {
     why_ = "cannot read " + path;
@@ -130,7 +132,8 @@ bool CameraSystem::select(Level level, int32_t id) {
       if (open_ && level != Level::Mode) return fail(kErrDeviceBusy);
       current_[index_of(level)] = static_cast<int>(i);
       // A new parent has its own lists: what was chosen below it goes.
-      for (int below = index_of(level) + 1; below < 3; ++below) current_[below] = cursor_[below] = -1;
+      for (int below = index_of(level) + 1; below < 3; ++below)
+        current_[below] = cursor_[below] = -1;
     }
     return true;
   }
@@ -196,7 +199,8 @@ bool CameraSystem::acquire_start(int32_t frames) {
   format.height = static_cast<int32_t>(value("MAX USER HEIGHT", 0) / (y_scale != 0 ? y_scale : 1));
   const double bits = value("DATA RESOLUTION", 8);
   format.bits = bits > 0 ? static_cast<int32_t>(bits) : 8;
-  if (format.width <= 0 || format.height <= 0 || format.bits > 16) return fail(kErrMissingParameter);
+  if (format.width <= 0 || format.height <= 0 || format.bits > 16)
+    return fail(kErrMissingParameter);
   script_.start(format, frames);
   acquiring_ = true;
   return true;

@@ -104,7 +104,8 @@ int set(const char* name, Level level, const char* key, const void* value) {
   return c.done(r, [&] {
     if (value == nullptr) return quoted(key) + ", null";
     return quoted(key) + ", " +
-           (text ? quoted(static_cast<const char*>(value)) : number(*static_cast<const double*>(value)));
+           (text ? quoted(static_cast<const char*>(value))
+                 : number(*static_cast<const double*>(value)));
   });
 }
 
@@ -295,13 +296,35 @@ int32_t fxsim_cfg_file_path(char* out, int32_t size) {
 
 // The table filled in its order: a signature or an order slip here fails
 // the build rather than a host at run time.
-[[maybe_unused]] constexpr fx_acq_table_t kTable = {
-    InitDeviceMgr,         FreeDeviceResources,     GetNumAcqDevices,       GetFirstAcqDeviceName,
-    GetNextAcqDeviceName,  GetAcqDeviceId,          SetCurrentAcqDevice,    OpenDevice,
-    CloseDevice,           ReadDevice,              AcquireStart,           AcquireStop,
-    AcqDeviceQuery,        AcqDeviceSet,            GetLastAcqError,        GetNumInputDevices,
-    GetFirstInputDeviceName, GetNextInputDeviceName, GetInputDeviceId,      SetCurrentInputDevice,
-    GetCurrentInputDevice, AcqInputDeviceQuery,     AcqInputDeviceSet,      GetNumInputModes,
-    GetFirstInputModeName, GetNextInputModeName,    GetInputModeId,         SetCurrentInputMode,
-    GetCurrentInputMode,   AcqInputModeQuery,       AcqInputModeSet};
+[[maybe_unused]] constexpr fx_acq_table_t kTable = {InitDeviceMgr,
+                                                    FreeDeviceResources,
+                                                    GetNumAcqDevices,
+                                                    GetFirstAcqDeviceName,
+                                                    GetNextAcqDeviceName,
+                                                    GetAcqDeviceId,
+                                                    SetCurrentAcqDevice,
+                                                    OpenDevice,
+                                                    CloseDevice,
+                                                    ReadDevice,
+                                                    AcquireStart,
+                                                    AcquireStop,
+                                                    AcqDeviceQuery,
+                                                    AcqDeviceSet,
+                                                    GetLastAcqError,
+                                                    GetNumInputDevices,
+                                                    GetFirstInputDeviceName,
+                                                    GetNextInputDeviceName,
+                                                    GetInputDeviceId,
+                                                    SetCurrentInputDevice,
+                                                    GetCurrentInputDevice,
+                                                    AcqInputDeviceQuery,
+                                                    AcqInputDeviceSet,
+                                                    GetNumInputModes,
+                                                    GetFirstInputModeName,
+                                                    GetNextInputModeName,
+                                                    GetInputModeId,
+                                                    SetCurrentInputMode,
+                                                    GetCurrentInputMode,
+                                                    AcqInputModeQuery,
+                                                    AcqInputModeSet};
 static_assert(sizeof kTable / sizeof(void*) == FX_ACQ_ENTRY_COUNT);

@@ -24,8 +24,8 @@ std::string_view trim(std::string_view s) {
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return upper(x) == upper(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return upper(x) == upper(y); });
 }
 
 bool starts_with_name(std::string_view s, std::string_view prefix) {
@@ -266,7 +266,8 @@ bool parse_frame_step(std::string_view text, FrameStep& out, std::string& messag
     out.pixels = numbers[0];
     out.level = numbers[1];
     out.background = numbers[2];
-  } else if (!words.empty() && same_name(words[0], "ERROR") && numbers.size() == 1 && numbers[0] > 0) {
+  } else if (!words.empty() && same_name(words[0], "ERROR") && numbers.size() == 1 &&
+             numbers[0] > 0) {
     out.kind = FrameKind::Error;
     out.error = numbers[0];
   } else {

@@ -87,9 +87,7 @@ struct Node {
   std::optional<int32_t> count;  // answered instead of children.size()
   std::vector<Node> children;
 
-  int32_t reported_count() const {
-    return count.value_or(static_cast<int32_t>(children.size()));
-  }
+  int32_t reported_count() const { return count.value_or(static_cast<int32_t>(children.size())); }
 };
 
 enum class FrameKind { Fill, Pixels, Error };

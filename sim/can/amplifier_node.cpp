@@ -61,9 +61,12 @@ class PositionNode final : public Node {
   using Node::Node;
 
   bool set_option(std::string_view name, int32_t value) override {
-    if (name == "busy_reads") busy_reads_ = value;
-    else if (name == "stuck") stuck_ = value != 0;
-    else return false;
+    if (name == "busy_reads")
+      busy_reads_ = value;
+    else if (name == "stuck")
+      stuck_ = value != 0;
+    else
+      return false;
     return true;
   }
 

@@ -243,7 +243,8 @@ int32_t Bridge::sdo_read(uint8_t node, uint16_t index, uint8_t sub, std::span<ui
   if (!send(sdo_request(node, 0x40, index, sub))) return CAN_ERR_GENERAL;
   Frame r;
   for (;;) {
-    if (!wait_reply(node, r, pause)) return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
+    if (!wait_reply(node, r, pause))
+      return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
     if (same_object(r, index, sub)) break;  // not ours: keep waiting
   }
   if (scs(r) == kScsAbort) {
@@ -252,25 +253,30 @@ int32_t Bridge::sdo_read(uint8_t node, uint16_t index, uint8_t sub, std::span<ui
   }
   if (scs(r) != 2) return give_up(node, index, sub, kAbortCommand, result, CAN_OK);
   if (r.data[0] & 0x02) {  // expedited
-    const uint32_t size = (r.data[0] & 0x01) ? kExpeditedMax - ((r.data[0] >> 2) & 3) : kExpeditedMax;
-    if (size > out.size()) return give_up(node, index, sub, kAbortOutOfMemory, result, CAN_ERR_BUFFER_TOO_SMALL);
+    const uint32_t size =
+        (r.data[0] & 0x01) ? kExpeditedMax - ((r.data[0] >> 2) & 3) : kExpeditedMax;
+    if (size > out.size())
+      return give_up(node, index, sub, kAbortOutOfMemory, result, CAN_ERR_BUFFER_TOO_SMALL);
     std::copy_n(r.data.begin() + 4, size, out.begin());
     fill(result, static_cast<int32_t>(size), CAN_OK, 0);
     return CAN_OK;
   }
   const auto size = static_cast<std::size_t>(le_value(std::span(r.data).subspan(4, 4)));
-  if (size > out.size()) return give_up(node, index, sub, kAbortOutOfMemory, result, CAN_ERR_BUFFER_TOO_SMALL);
+  if (size > out.size())
+    return give_up(node, index, sub, kAbortOutOfMemory, result, CAN_ERR_BUFFER_TOO_SMALL);
   std::size_t got = 0;
   for (uint8_t toggle = 0;; toggle ^= 1) {
     Frame seg = sdo_request(node, static_cast<uint8_t>(0x60 | (toggle << 4)), 0, 0);
     if (!send(seg)) return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_GENERAL);
-    if (!wait_reply(node, r, pause)) return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
+    if (!wait_reply(node, r, pause))
+      return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
     if (scs(r) == kScsAbort) {
       fill(result, static_cast<int32_t>(got), CAN_ERR_GENERAL, abort_code_of(r));
       return CAN_OK;
     }
     if (scs(r) != 0) return give_up(node, index, sub, kAbortCommand, result, CAN_OK);
-    if (((r.data[0] >> 4) & 1) != toggle) return give_up(node, index, sub, kAbortToggle, result, CAN_OK);
+    if (((r.data[0] >> 4) & 1) != toggle)
+      return give_up(node, index, sub, kAbortToggle, result, CAN_OK);
     const std::size_t chunk = kSegmentBytes - ((r.data[0] >> 1) & 7);
     if (got + chunk > size) return give_up(node, index, sub, kAbortLength, result, CAN_OK);
     std::copy_n(r.data.begin() + 1, chunk, out.begin() + static_cast<std::ptrdiff_t>(got));
@@ -290,7 +296,8 @@ int32_t Bridge::sdo_write(uint8_t node, uint16_t index, uint8_t sub, std::span<c
   const bool expedited = in.size() <= kExpeditedMax;
   Frame req;
   if (expedited) {
-    req = sdo_request(node, static_cast<uint8_t>(0x23 | ((kExpeditedMax - in.size()) << 2)), index, sub);
+    req = sdo_request(node, static_cast<uint8_t>(0x23 | ((kExpeditedMax - in.size()) << 2)), index,
+                      sub);
     std::copy(in.begin(), in.end(), req.data.begin() + 4);
   } else {
     req = sdo_request(node, 0x21, index, sub);
@@ -300,7 +307,8 @@ int32_t Bridge::sdo_write(uint8_t node, uint16_t index, uint8_t sub, std::span<c
   if (!send(req)) return CAN_ERR_GENERAL;
   Frame r;
   for (;;) {
-    if (!wait_reply(node, r, pause)) return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
+    if (!wait_reply(node, r, pause))
+      return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
     if (same_object(r, index, sub)) break;
   }
   if (scs(r) == kScsAbort) {
@@ -315,16 +323,19 @@ int32_t Bridge::sdo_write(uint8_t node, uint16_t index, uint8_t sub, std::span<c
     Frame seg;
     seg.cob_id = static_cast<uint16_t>(kSdoRx + node);
     seg.len = 8;
-    seg.data[0] = static_cast<uint8_t>((toggle << 4) | ((kSegmentBytes - chunk) << 1) | (last ? 1 : 0));
+    seg.data[0] =
+        static_cast<uint8_t>((toggle << 4) | ((kSegmentBytes - chunk) << 1) | (last ? 1 : 0));
     std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(sent), chunk, seg.data.begin() + 1);
     if (!send(seg)) return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_GENERAL);
-    if (!wait_reply(node, r, pause)) return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
+    if (!wait_reply(node, r, pause))
+      return give_up(node, index, sub, kAbortTimeout, result, CAN_ERR_TIMEOUT);
     if (scs(r) == kScsAbort) {
       fill(result, static_cast<int32_t>(sent), CAN_ERR_GENERAL, abort_code_of(r));
       return CAN_OK;
     }
     if (scs(r) != 1) return give_up(node, index, sub, kAbortCommand, result, CAN_OK);
-    if (((r.data[0] >> 4) & 1) != toggle) return give_up(node, index, sub, kAbortToggle, result, CAN_OK);
+    if (((r.data[0] >> 4) & 1) != toggle)
+      return give_up(node, index, sub, kAbortToggle, result, CAN_OK);
     sent += chunk;
     result.byte_count = static_cast<int32_t>(sent);
   }

@@ -109,8 +109,8 @@ class Bridge {
   bool inject(const Frame& frame);
   void inject_emcy(const EmcyIn& emcy);
 
-  std::deque<PdoIn> pdos;     // received, not yet taken
-  bool overrun = false;       // a PDO was lost to a full queue since the last announcement
+  std::deque<PdoIn> pdos;  // received, not yet taken
+  bool overrun = false;    // a PDO was lost to a full queue since the last announcement
   uint64_t pdos_accepted = 0;
   uint64_t pdos_announced = 0;  // kept by the callback thread
   std::deque<EmcyIn> emcys;

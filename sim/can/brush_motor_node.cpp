@@ -19,7 +19,7 @@ constexpr ObjectRow kRows[] = {
     {0x2002, 0, 1, Access::ro, 1, false},               // turret position
     {0x2012, 0, 1, Access::ro, 1, false},               // zoom, raw
     {0x2015, 0, 6, Access::ro, 0x0F0504030201, false},  // every zoom position, raw (15 unknown)
-    {0x2020, 1, 2, Access::ro, 0x0506, false},          // positions: zoom 6 (byte 0), turret 5 (byte 1)
+    {0x2020, 1, 2, Access::ro, 0x0506, false},  // positions: zoom 6 (byte 0), turret 5 (byte 1)
 };
 
 class BrushMotorNode final : public Node {

@@ -65,10 +65,10 @@ constexpr FamilyNode kFjordP[] = {{127, "ramp", kRampProduct},
                                   {61, "led", kLedProduct},
                                   {63, "brush", kBrushProduct},
                                   {62, "pzt", kPztProduct}};
-constexpr FamilyNode kKite[] = {
-    {127, "ramp", kRampProduct}, {62, "pzt", kPztProduct},  {52, "pzt", kLargeApProduct},
-    {72, "wand", kWandProduct},  {70, "dmd", kDmdProduct},  {68, "dmd", kDmdProduct},
-    {64, "dmd", kDmdProduct},    {66, "dmd", kDmdProduct}};
+constexpr FamilyNode kKite[] = {{127, "ramp", kRampProduct},  {62, "pzt", kPztProduct},
+                                {52, "pzt", kLargeApProduct}, {72, "wand", kWandProduct},
+                                {70, "dmd", kDmdProduct},     {68, "dmd", kDmdProduct},
+                                {64, "dmd", kDmdProduct},     {66, "dmd", kDmdProduct}};
 struct Family {
   std::string_view name;
   std::span<const FamilyNode> nodes;
@@ -214,8 +214,9 @@ void Sim::run() {
     if (next == kNever) {
       cv.wait_for(lock, kIdleWait);
     } else if (g_clock.load() == &steady_ms) {
-      cv.wait_for(lock, std::min<std::chrono::milliseconds>(
-                            kIdleWait, std::chrono::milliseconds(std::max<int64_t>(1, next - sim_now()))));
+      cv.wait_for(
+          lock, std::min<std::chrono::milliseconds>(
+                    kIdleWait, std::chrono::milliseconds(std::max<int64_t>(1, next - sim_now()))));
     } else {
       // Another clock moves only when someone pauses: look again shortly.
       cv.wait_for(lock, std::chrono::milliseconds(2));
@@ -333,7 +334,8 @@ int32_t get_bridge_configuration(uint8_t* a, uint32_t* b) {
 
 int32_t set_bridge_configuration(uint8_t a, uint32_t b) {
   Locked s;
-  Call call(s, "CAN_SetBridgeConfiguration", std::to_string(a).append(" ").append(std::to_string(b)));
+  Call call(s, "CAN_SetBridgeConfiguration",
+            std::to_string(a).append(" ").append(std::to_string(b)));
   if (auto st = call.injected()) return call.done(*st);
   if (!s->connected) return call.done(CAN_ERR_NOT_CONNECTED);
   s->connected->set_configuration(a, b);
@@ -374,7 +376,8 @@ int32_t enumerate_nodes(uint8_t* nodes) {
   if (const int32_t st = bus_check(s); st != CAN_OK) return call.done(st);
   s->connected->step();
   for (int id = 0; id < CAN_MAX_NODES; ++id)
-    nodes[id] = s->connected->present(static_cast<uint8_t>(id)) ? CAN_NODE_PRESENT : CAN_NODE_ABSENT;
+    nodes[id] =
+        s->connected->present(static_cast<uint8_t>(id)) ? CAN_NODE_PRESENT : CAN_NODE_ABSENT;
   return call.done(CAN_OK);
 }
 
@@ -417,7 +420,8 @@ int32_t sdo_read(uint8_t node, uint16_t index, uint8_t sub, uint8_t* data, uint3
                  can_transfer_result_t* result) {
   std::lock_guard transfer(sim().transfer);
   Locked s;
-  Call call(s, "CAN_SDORead", object_text(node, index, sub).append(" ").append(std::to_string(byte_count)));
+  Call call(s, "CAN_SDORead",
+            object_text(node, index, sub).append(" ").append(std::to_string(byte_count)));
   if (auto st = call.injected()) return call.done(*st);
   if (result == nullptr || (data == nullptr && byte_count > 0) || node == 0 || node > 127)
     return call.done(CAN_ERR_GENERAL);
@@ -429,7 +433,8 @@ int32_t sdo_read(uint8_t node, uint16_t index, uint8_t sub, uint8_t* data, uint3
     pass_time(ms);
     lock.lock();
   };
-  const int32_t st = bridge->sdo_read(node, index, sub, std::span(data, byte_count), *result, pause);
+  const int32_t st =
+      bridge->sdo_read(node, index, sub, std::span(data, byte_count), *result, pause);
   return call.done(st, transfer_outcome(st, *result));
 }
 
@@ -455,7 +460,8 @@ int32_t sdo_write(uint8_t node, uint16_t index, uint8_t sub, const uint8_t* data
     pass_time(ms);
     lock.lock();
   };
-  const int32_t st = bridge->sdo_write(node, index, sub, std::span(data, byte_count), *result, pause);
+  const int32_t st =
+      bridge->sdo_write(node, index, sub, std::span(data, byte_count), *result, pause);
   return call.done(st, transfer_outcome(st, *result));
 }
 
@@ -518,11 +524,23 @@ int32_t unregister_pdos() {
 }
 
 constexpr can_api_t kApi = {
-    enumerate_bridges, connect,         disconnect,     get_firmware_version,
-    get_bridge_configuration,           set_bridge_configuration,
-    get_last_bridge_error,              reset_bridge,   enumerate_nodes,
-    find_node,         get_node_state,  sdo_read,       sdo_write,
-    register_pdo,      register_events, get_pdo,        unregister_pdos,
+    enumerate_bridges,
+    connect,
+    disconnect,
+    get_firmware_version,
+    get_bridge_configuration,
+    set_bridge_configuration,
+    get_last_bridge_error,
+    reset_bridge,
+    enumerate_nodes,
+    find_node,
+    get_node_state,
+    sdo_read,
+    sdo_write,
+    register_pdo,
+    register_events,
+    get_pdo,
+    unregister_pdos,
 };
 
 int hex_digit(char c) {
@@ -704,9 +722,9 @@ void fail_get_pdo(int k) {
 
 void inject_pdo(uint32_t cob_id, const std::vector<uint8_t>& data) {
   Locked s;
-  const std::shared_ptr<Bridge> b = s->connected ? s->connected
-                                   : s->bridges.empty() ? nullptr
-                                                        : s->bridges.back();
+  const std::shared_ptr<Bridge> b = s->connected         ? s->connected
+                                    : s->bridges.empty() ? nullptr
+                                                         : s->bridges.back();
   if (!b) return;
   Frame f;
   f.cob_id = static_cast<uint16_t>(cob_id & 0x7FF);

@@ -60,8 +60,8 @@ int32_t CAN_SDORead(uint8_t node, uint16_t index, uint8_t sub, uint8_t* data, ui
                     can_transfer_result_t* result) {
   return first_use().sdo_read(node, index, sub, data, count, result);
 }
-int32_t CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t sub, const uint8_t* data,
-                     uint32_t count, can_transfer_result_t* result) {
+int32_t CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t sub, const uint8_t* data, uint32_t count,
+                     can_transfer_result_t* result) {
   return first_use().sdo_write(node, index, sub, data, count, result);
 }
 int32_t CAN_RegisterPDO(const can_pdo_descriptor_t* descriptor) {
@@ -113,7 +113,8 @@ void cansim_set_operational_after(uint8_t node, int polls) {
   control();
   cansim::set_operational_after(node, polls);
 }
-int cansim_set_value(uint8_t node, uint16_t index, uint8_t sub, const uint8_t* bytes, size_t count) {
+int cansim_set_value(uint8_t node, uint16_t index, uint8_t sub, const uint8_t* bytes,
+                     size_t count) {
   control();
   if (bytes == nullptr && count > 0) return 0;
   return cansim::set_value(node, index, sub, std::vector<uint8_t>(bytes, bytes + count)) ? 1 : 0;
@@ -213,7 +214,8 @@ int cansim_registered_cob_ids(uint32_t* out, int capacity) {
   control();
   const std::vector<uint32_t> ids = cansim::registered_cob_ids();
   if (out != nullptr && capacity > 0)
-    std::copy_n(ids.begin(), std::min<std::size_t>(static_cast<std::size_t>(capacity), ids.size()), out);
+    std::copy_n(ids.begin(), std::min<std::size_t>(static_cast<std::size_t>(capacity), ids.size()),
+                out);
   return static_cast<int>(ids.size());
 }
 int64_t cansim_now_ms(void) {

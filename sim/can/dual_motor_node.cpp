@@ -53,11 +53,16 @@ class DualMotorNode final : public Node {
       : Node(setup, rows, bus, std::move(clock)) {}
 
   bool set_option(std::string_view name, int32_t value) override {
-    if (id() == 64 && name == "home_ms") home_ms_ = value;
-    else if (id() == 64 && name == "move_ms") move_ms_ = value;
-    else if (id() == 64 && name == "home_fails") home_fails_ = value != 0;
-    else if (id() == 68 && name == "rs_move_ms") rs_move_ms_ = value;
-    else return false;
+    if (id() == 64 && name == "home_ms")
+      home_ms_ = value;
+    else if (id() == 64 && name == "move_ms")
+      move_ms_ = value;
+    else if (id() == 64 && name == "home_fails")
+      home_fails_ = value != 0;
+    else if (id() == 68 && name == "rs_move_ms")
+      rs_move_ms_ = value;
+    else
+      return false;
     return true;
   }
   bool move(std::string_view what, int position) override {
@@ -152,7 +157,8 @@ class DualMotorNode final : public Node {
 std::unique_ptr<Node> make_dual_motor_node(const NodeSetup& setup, Transport& bus,
                                            std::function<int64_t()> clock) {
   std::vector<ObjectRow> rows(std::begin(kRows), std::end(kRows));
-  if (setup.id == 64) rows.insert(rows.end(), std::begin(kEncodedZoomRows), std::end(kEncodedZoomRows));
+  if (setup.id == 64)
+    rows.insert(rows.end(), std::begin(kEncodedZoomRows), std::end(kEncodedZoomRows));
   return std::make_unique<DualMotorNode>(setup, rows, bus, std::move(clock));
 }
 

@@ -34,8 +34,7 @@ Frame sdo_frame(uint16_t cob_id, uint8_t command, uint16_t index, uint8_t sub) {
 
 std::vector<uint8_t> le_bytes(uint64_t value, std::size_t width) {
   std::vector<uint8_t> out(width, 0);
-  for (std::size_t i = 0; i < width && i < 8; ++i)
-    out[i] = static_cast<uint8_t>(value >> (8 * i));
+  for (std::size_t i = 0; i < width && i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
   return out;
 }
 
@@ -46,7 +45,8 @@ uint64_t le_value(std::span<const uint8_t> bytes) {
 }
 
 uint32_t Object::u32() const {
-  return static_cast<uint32_t>(le_value(std::span(value).first(std::min<std::size_t>(4, value.size()))));
+  return static_cast<uint32_t>(
+      le_value(std::span(value).first(std::min<std::size_t>(4, value.size()))));
 }
 
 void Object::set_u32(uint32_t v) {
@@ -237,8 +237,10 @@ void Node::handle_sdo(const Frame& f) {
     if (upload) {
       const std::size_t chunk = std::min(kSegmentBytes, t.data.size() - t.offset);
       const bool last = t.offset + chunk == t.data.size();
-      r.data[0] = static_cast<uint8_t>((toggle << 4) | ((kSegmentBytes - chunk) << 1) | (last ? 1 : 0));
-      std::copy_n(t.data.begin() + static_cast<std::ptrdiff_t>(t.offset), chunk, r.data.begin() + 1);
+      r.data[0] =
+          static_cast<uint8_t>((toggle << 4) | ((kSegmentBytes - chunk) << 1) | (last ? 1 : 0));
+      std::copy_n(t.data.begin() + static_cast<std::ptrdiff_t>(t.offset), chunk,
+                  r.data.begin() + 1);
       t.offset += chunk;
       if (last) t = Transfer{};
       return reply(r, delay);
@@ -246,7 +248,8 @@ void Node::handle_sdo(const Frame& f) {
     const std::size_t chunk = kSegmentBytes - ((f.data[0] >> 1) & 7);
     const bool last = (f.data[0] & 1) != 0;
     if (t.data.size() + chunk > t.object->row->width) return abort(ti, ts, kAbortLength, delay);
-    t.data.insert(t.data.end(), f.data.begin() + 1, f.data.begin() + 1 + static_cast<std::ptrdiff_t>(chunk));
+    t.data.insert(t.data.end(), f.data.begin() + 1,
+                  f.data.begin() + 1 + static_cast<std::ptrdiff_t>(chunk));
     if (last) {
       if (t.data.size() != t.object->row->width) return abort(ti, ts, kAbortLength, delay);
       Object& o = *t.object;
@@ -262,7 +265,8 @@ void Node::handle_sdo(const Frame& f) {
     r.data[0] = static_cast<uint8_t>(0x20 | (toggle << 4));
     return reply(r, delay);
   }
-  if (cs != kCcsInitiateDownload && cs != kCcsInitiateUpload) return abort(index, sub, kAbortCommand, 0);
+  if (cs != kCcsInitiateDownload && cs != kCcsInitiateUpload)
+    return abort(index, sub, kAbortCommand, 0);
 
   // A new request ends any transfer in progress.
   transfer_ = Transfer{};
@@ -282,7 +286,8 @@ void Node::handle_sdo(const Frame& f) {
       if (const uint32_t code = on_read(*o, now())) return abort(index, sub, code, delay);
     }
     if (width <= kExpeditedMax) {
-      Frame r = sdo_frame(static_cast<uint16_t>(kSdoTx + id_), static_cast<uint8_t>(0x43 | ((kExpeditedMax - width) << 2)), index, sub);
+      Frame r = sdo_frame(static_cast<uint16_t>(kSdoTx + id_),
+                          static_cast<uint8_t>(0x43 | ((kExpeditedMax - width) << 2)), index, sub);
       std::copy(o->value.begin(), o->value.end(), r.data.begin() + 4);
       return reply(r, delay);
     }
@@ -345,9 +350,9 @@ std::unique_ptr<Node> make_node(std::string_view kind, const NodeSetup& setup, T
     Factory make;
   };
   static constexpr Kind kKinds[] = {
-      {"ramp", make_ramp_node},          {"led", make_led_node},
-      {"brush", make_brush_motor_node},  {"pzt", make_pzt_node},
-      {"dmd", make_dual_motor_node},     {"wand", make_wand_node},
+      {"ramp", make_ramp_node},           {"led", make_led_node},
+      {"brush", make_brush_motor_node},   {"pzt", make_pzt_node},
+      {"dmd", make_dual_motor_node},      {"wand", make_wand_node},
       {"amplifier", make_amplifier_node}, {"position", make_position_node},
   };
   for (const Kind& k : kKinds)

@@ -36,7 +36,7 @@ enum class Access : uint8_t { ro, wo, rw };
 struct ObjectRow {
   uint16_t index;
   uint8_t sub;
-  uint32_t width;    // bytes on the wire; a transfer of any other length is refused
+  uint32_t width;  // bytes on the wire; a transfer of any other length is refused
   Access access;
   uint64_t initial;  // little-endian value after boot (entries above 8 bytes start zeroed)
   bool hooked;       // the node kind reacts to its reads and writes
@@ -52,13 +52,18 @@ struct Object {
 };
 
 // NMT states as heartbeats carry them.
-enum class NmtState : uint8_t { boot = 0x00, stopped = 0x04, operational = 0x05, pre_operational = 0x7F };
+enum class NmtState : uint8_t {
+  boot = 0x00,
+  stopped = 0x04,
+  operational = 0x05,
+  pre_operational = 0x7F
+};
 
 // SDO framing, shared by the nodes' servers and the bridges' client:
 // requests go to 0x600 + node, replies come from 0x580 + node.
 inline constexpr uint16_t kSdoTx = 0x580;
 inline constexpr uint16_t kSdoRx = 0x600;
-inline constexpr uint32_t kExpeditedMax = 4;   // largest value an expedited transfer carries
+inline constexpr uint32_t kExpeditedMax = 4;  // largest value an expedited transfer carries
 inline constexpr std::size_t kSegmentBytes = 7;
 // An 8-byte SDO frame with its command byte and multiplexer.
 Frame sdo_frame(uint16_t cob_id, uint8_t command, uint16_t index, uint8_t sub);

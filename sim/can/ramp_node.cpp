@@ -23,23 +23,31 @@ constexpr ObjectRow ramp_row(int r, uint8_t sub, uint32_t width, Access access, 
 }
 
 constexpr ObjectRow kRows[] = {
-    {0x2000, 0, 1, Access::rw, 0, true},  // write 1: start; read: 0 idle, 1 busy
+    {0x2000, 0, 1, Access::rw, 0, true},   // write 1: start; read: 0 idle, 1 busy
     {0x2001, 0, 1, Access::wo, 0, false},  // ramp select
-    ramp_row(0, 1, 1, Access::ro, false), ramp_row(0, 2, 2, Access::wo, false),
-    ramp_row(0, 4, 4, Access::wo, false), ramp_row(0, 5, kRampBytes, Access::rw, true),
-    ramp_row(1, 1, 1, Access::ro, false), ramp_row(1, 2, 2, Access::wo, false),
-    ramp_row(1, 4, 4, Access::wo, false), ramp_row(1, 5, kRampBytes, Access::rw, true),
-    ramp_row(2, 1, 1, Access::ro, false), ramp_row(2, 2, 2, Access::wo, false),
-    ramp_row(2, 4, 4, Access::wo, false), ramp_row(2, 5, kRampBytes, Access::rw, true),
-    ramp_row(3, 1, 1, Access::ro, false), ramp_row(3, 2, 2, Access::wo, false),
-    ramp_row(3, 4, 4, Access::wo, false), ramp_row(3, 5, kRampBytes, Access::rw, true),
+    ramp_row(0, 1, 1, Access::ro, false),
+    ramp_row(0, 2, 2, Access::wo, false),
+    ramp_row(0, 4, 4, Access::wo, false),
+    ramp_row(0, 5, kRampBytes, Access::rw, true),
+    ramp_row(1, 1, 1, Access::ro, false),
+    ramp_row(1, 2, 2, Access::wo, false),
+    ramp_row(1, 4, 4, Access::wo, false),
+    ramp_row(1, 5, kRampBytes, Access::rw, true),
+    ramp_row(2, 1, 1, Access::ro, false),
+    ramp_row(2, 2, 2, Access::wo, false),
+    ramp_row(2, 4, 4, Access::wo, false),
+    ramp_row(2, 5, kRampBytes, Access::rw, true),
+    ramp_row(3, 1, 1, Access::ro, false),
+    ramp_row(3, 2, 2, Access::wo, false),
+    ramp_row(3, 4, 4, Access::wo, false),
+    ramp_row(3, 5, kRampBytes, Access::rw, true),
     {0x2009, 1, 2, Access::wo, 0, false},                  // PIFOC offset
     {0x2010, 1, 1, Access::ro, kBridgeStatusGood, false},  // bridge status
     {0x2010, 2, 2, Access::rw, 0, false},                  // configuration word
-    {0x2010, 5, 2, Access::wo, 0, false},                  // frame-grabber trigger (width by firmware)
-    {0x2030, 0, 4, Access::wo, 0, false},                  // sync generator, float
-    {0x2040, 0, 2, Access::ro, 0, true},                   // PI ramp status word
-    {0x2041, 1, 1, Access::wo, 0, false},                  // PI ramp select
+    {0x2010, 5, 2, Access::wo, 0, false},  // frame-grabber trigger (width by firmware)
+    {0x2030, 0, 4, Access::wo, 0, false},  // sync generator, float
+    {0x2040, 0, 2, Access::ro, 0, true},   // PI ramp status word
+    {0x2041, 1, 1, Access::wo, 0, false},  // PI ramp select
     {0x2041, 2, 4, Access::ro, kPiAmplitude, false},
     {0x2041, 3, 4, Access::ro, kPiVelocity, false},
     {0x2041, 6, 1, Access::wo, 0, true},    // PI ramp start

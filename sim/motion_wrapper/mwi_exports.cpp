@@ -26,14 +26,18 @@ int CloseMotionWrapperInterface_MWI(void) { return axes().close_interface(); }
 int DisableAxisJoystick_MWI(mwi_handle_t h, int32_t axis) {
   return axes().axis_joystick("DisableAxisJoystick_MWI", h, axis, false);
 }
-int DisableJoystick_MWI(mwi_handle_t h) { return axes().all_joysticks("DisableJoystick_MWI", h, false); }
+int DisableJoystick_MWI(mwi_handle_t h) {
+  return axes().all_joysticks("DisableJoystick_MWI", h, false);
+}
 int DisablePositionReports_MWI(mwi_handle_t h) {
   return axes().position_reports("DisablePositionReports_MWI", h, false);
 }
 int EnableAxisJoystick_MWI(mwi_handle_t h, int32_t axis) {
   return axes().axis_joystick("EnableAxisJoystick_MWI", h, axis, true);
 }
-int EnableJoystick_MWI(mwi_handle_t h) { return axes().all_joysticks("EnableJoystick_MWI", h, true); }
+int EnableJoystick_MWI(mwi_handle_t h) {
+  return axes().all_joysticks("EnableJoystick_MWI", h, true);
+}
 int EnablePositionReports_MWI(mwi_handle_t h) {
   return axes().position_reports("EnablePositionReports_MWI", h, true);
 }
@@ -88,8 +92,8 @@ int InitMotionWrapperInterface_MWI(void) { return axes().init(); }
 int Move_MWI(mwi_handle_t h, int32_t axis, int32_t counts) { return axes().move(h, axis, counts); }
 // One definition serves all three forms: callers of the older ones pass
 // fewer arguments, and the options read as 0 there.
-int OpenComm_MWI(const char* config_path, const uint8_t* mac, mwi_handle_t* handle,
-                 uint8_t option8, int32_t option32) {
+int OpenComm_MWI(const char* config_path, const uint8_t* mac, mwi_handle_t* handle, uint8_t option8,
+                 int32_t option32) {
   return axes().open(config_path, mac, handle, option8, option32);
 }
 int SetAcceleration_MWI(mwi_handle_t h, int32_t axis, int32_t accel) {
@@ -202,8 +206,9 @@ int32_t mwisim_call_log_line(int32_t i, char* out, int32_t size) {
   if (i < 0 || static_cast<std::size_t>(i) >= log.size()) return -1;
   const std::string& line = log[static_cast<std::size_t>(i)];
   if (out != nullptr && size > 0) {
-    const std::size_t n = line.size() < static_cast<std::size_t>(size - 1) ? line.size()
-                                                                           : static_cast<std::size_t>(size - 1);
+    const std::size_t n = line.size() < static_cast<std::size_t>(size - 1)
+                              ? line.size()
+                              : static_cast<std::size_t>(size - 1);
     line.copy(out, n);
     out[n] = '\0';
   }

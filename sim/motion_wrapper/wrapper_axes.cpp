@@ -237,7 +237,8 @@ void WrapperAxes::start_move_locked(Axis& a, int32_t to) {
   a.to = to;
   a.start_ms = now_locked();
   const double distance = std::fabs(static_cast<double>(to) - a.from);
-  a.end_ms = a.start_ms + static_cast<int64_t>(std::ceil(distance * 1000.0 / std::max(a.velocity, 1)));
+  a.end_ms =
+      a.start_ms + static_cast<int64_t>(std::ceil(distance * 1000.0 / std::max(a.velocity, 1)));
   a.moving = true;
   a.at_limit = false;
 }
@@ -255,7 +256,8 @@ void WrapperAxes::update_locked() {
       }
       continue;
     }
-    const double done = static_cast<double>(now - a.start_ms) / static_cast<double>(a.end_ms - a.start_ms);
+    const double done =
+        static_cast<double>(now - a.start_ms) / static_cast<double>(a.end_ms - a.start_ms);
     a.position = static_cast<int32_t>(std::lround(a.from + (a.to - a.from) * done));
   }
 }
@@ -311,7 +313,8 @@ int WrapperAxes::open(const char* path, const uint8_t* mac, mwi_handle_t* handle
   last_open_.option8 = option8;
   last_open_.option32 = option32;
   if (const int rc = enter_locked("OpenComm_MWI", -1, -1, false)) return rc;
-  if (!initialised_) return failed_locked("OpenComm_MWI", kConfirmInit, "interface not initialised");
+  if (!initialised_)
+    return failed_locked("OpenComm_MWI", kConfirmInit, "interface not initialised");
   if (estop_) return failed_locked("OpenComm_MWI", kKillSwitch, "kill switch");
   open_ = true;
   handle_ = next_handle_++;
@@ -456,8 +459,8 @@ int WrapperAxes::axis_status(mwi_handle_t h, int axis, int32_t* value) {
   std::lock_guard lock(mutex_);
   if (const int rc = enter_locked("GetAxisStatus_MWI", h, axis)) return rc;
   const Axis& a = axes_[axis];
-  *value = estop_ ? kKilled
-           : a.moving ? kMoving
+  *value = estop_       ? kKilled
+           : a.moving   ? kMoving
            : a.at_limit ? kStoppedError
            : a.joystick ? kJoystick
                         : kStopped;
@@ -477,11 +480,16 @@ int WrapperAxes::set_value(const char* name, mwi_handle_t h, int axis, int32_t v
   if (const int rc = enter_locked(name, h, axis)) return rc;
   Axis& a = axes_[axis];
   const std::string n = name;
-  if (n == "SetAcceleration_MWI") a.accel = value;
-  else if (n == "SetVelocity_MWI") a.velocity = value;
-  else if (n == "SetMoveMode_MWI") a.mode = value;
-  else if (n == "SetExternalClosedLoopEnabled_MWI") a.ecl = value;
-  else if (n == "SetDmiCaptureTrigger_MWI") a.dmi_trigger = value;
+  if (n == "SetAcceleration_MWI")
+    a.accel = value;
+  else if (n == "SetVelocity_MWI")
+    a.velocity = value;
+  else if (n == "SetMoveMode_MWI")
+    a.mode = value;
+  else if (n == "SetExternalClosedLoopEnabled_MWI")
+    a.ecl = value;
+  else if (n == "SetDmiCaptureTrigger_MWI")
+    a.dmi_trigger = value;
   return 0;
 }
 
@@ -491,15 +499,22 @@ int WrapperAxes::get_value(const char* name, mwi_handle_t h, int axis, int32_t* 
   const Axis& a = axes_[axis];
   const std::string n = name;
   *value = 0;
-  if (n == "GetAcceleration_MWI") *value = a.accel;
-  else if (n == "GetVelocity_MWI") *value = a.velocity;
-  else if (n == "GetHomeState_MWI") *value = a.homed ? 1 : 0;
-  else if (n == "GetHomeType_MWI") *value = a.home_type;
-  else if (n == "GetNodeId_MWI") *value = a.node;
-  else if (n == "GetCommandedPosition_MWI") *value = a.position;
+  if (n == "GetAcceleration_MWI")
+    *value = a.accel;
+  else if (n == "GetVelocity_MWI")
+    *value = a.velocity;
+  else if (n == "GetHomeState_MWI")
+    *value = a.homed ? 1 : 0;
+  else if (n == "GetHomeType_MWI")
+    *value = a.home_type;
+  else if (n == "GetNodeId_MWI")
+    *value = a.node;
+  else if (n == "GetCommandedPosition_MWI")
+    *value = a.position;
   else if (n == "GetPosition_MWI" || n == "GetActualPosition_MWI")
     *value = a.position - (a.moving ? a.following_error : 0);
-  else if (n == "GetExternalClosedLoopEnabled_MWI") *value = a.ecl;
+  else if (n == "GetExternalClosedLoopEnabled_MWI")
+    *value = a.ecl;
   return 0;
 }
 
@@ -509,11 +524,16 @@ int WrapperAxes::get_real(const char* name, mwi_handle_t h, int axis, double* va
   const Axis& a = axes_[axis];
   const std::string n = name;
   *value = 0;
-  if (n == "GetPitch_MWI") *value = a.pitch;
-  else if (n == "GetTravelMin_MWI") *value = a.travel_min;
-  else if (n == "GetTravelMax_MWI") *value = a.travel_max;
-  else if (n == "GetTravelZero_MWI") *value = a.travel_zero;
-  else if (n == "GetDmiPreset_MWI") *value = a.dmi_preset;
+  if (n == "GetPitch_MWI")
+    *value = a.pitch;
+  else if (n == "GetTravelMin_MWI")
+    *value = a.travel_min;
+  else if (n == "GetTravelMax_MWI")
+    *value = a.travel_max;
+  else if (n == "GetTravelZero_MWI")
+    *value = a.travel_zero;
+  else if (n == "GetDmiPreset_MWI")
+    *value = a.dmi_preset;
   return 0;
 }
 

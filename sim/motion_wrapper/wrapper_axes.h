@@ -31,8 +31,8 @@ class WrapperAxes {
  public:
   static constexpr int kAxes = 8;
   // Result codes the simulation answers.
-  static constexpr int kBusy = 12, kNoHome = 17, kAtLimit = 18, kKillSwitch = 21,
-                       kJoystickOn = 22, kComm = 256, kAxisAbsent = 267, kConfirmInit = 277;
+  static constexpr int kBusy = 12, kNoHome = 17, kAtLimit = 18, kKillSwitch = 21, kJoystickOn = 22,
+                       kComm = 256, kAxisAbsent = 267, kConfirmInit = 277;
   // Axis statuses.
   static constexpr int32_t kMoving = 1, kStopped = 2, kStoppedError = 3, kUnavailable = 4,
                            kJoystick = 6, kKilled = 7;
