@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need (only what is missing) and runs every test leg:
-#   linux       the layering holds (tools/layers.py), the mutant table still
+#   linux       the layering holds (tools/layers.py), the product code is
+#               formatted (tools/format.sh --check), the mutant table still
 #               applies (tools/mutate.sh --check), the API
 #               reference builds without a warning (tools/docs.sh), then the
 #               native optimised build, whole suite
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev python3 doxygen)
+          g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev python3 doxygen clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -127,9 +128,11 @@ fuzz_smoke() {
 # longer occurs exactly once fails the leg instead of silently dropping out.
 # So is the API reference: a public name without its documentation comment
 # fails the leg. And the layering: a new circle between product folders, a
-# product file on sim/ or tests/, or an oversized source fails the leg.
+# product file on sim/ or tests/, or an oversized source fails the leg; so
+# does product code not in the house format.
 linux_leg() {
-  python3 tools/layers.py --quiet && tools/mutate.sh --check && tools/docs.sh && build_and_test linux
+  python3 tools/layers.py --quiet && tools/format.sh --check && tools/mutate.sh --check &&
+    tools/docs.sh && build_and_test linux
 }
 
 leg linux linux_leg

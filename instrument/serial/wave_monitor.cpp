@@ -161,7 +161,7 @@ int read_reply(sio_port_t* port, wm_reply_t* reply, int resp_len, int item_size,
   switch (type) {
     case WM_RESP_ACK: return judge(first, "WM_RESP_ACK: ", detail);
     case WM_RESP_READ: {
-      if (resp_len <= 0)
+      if (resp_len <= 0)  // a read of no bytes is refused
         return detail.set(ERR_WM_READ, "WM_RESP_READ: invalid respLen = %d", resp_len);
       if (const int rc = mx_list_resize(reply, int64_t{resp_len} + 1, true); rc != 0) return rc;
       reply->data[0] = first;
