@@ -67,6 +67,16 @@ std::size_t utf8_length(std::string_view s) {
   return cp < min || cp > 0x10FFFF || surrogate ? 0 : n;
 }
 
+namespace {
+
+// U+0080 to U+009F: valid UTF-8, but control codes some terminals act on.
+bool c1_control(std::string_view s) {
+  return s.size() >= 2 && static_cast<unsigned char>(s[0]) == 0xC2 &&
+         static_cast<unsigned char>(s[1]) < 0xA0;
+}
+
+}  // namespace
+
 void print_message(std::FILE* err, std::string_view file, int line, std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out(file);
@@ -82,7 +92,8 @@ void print_message(std::FILE* err, std::string_view file, int line, std::string_
       out += ' ';
     } else if (c >= 0x20 && c < 0x7F) {
       out += static_cast<char>(c);
-    } else if (const std::size_t n = c >= 0x80 ? utf8_length(text) : 0; n > 0) {
+    } else if (const std::size_t n = c >= 0x80 ? utf8_length(text) : 0;
+               n > 0 && !c1_control(text)) {
       out.append(text.substr(0, n));
       used = n;
     } else {

@@ -178,8 +178,9 @@ bool file_product_version(const char* path, std::int32_t v[4]);
 // Loads a shared library: a path with a folder as it stands; a bare name
 // from the platform's library folders, never from the current folder
 // (Win32: the system folder, the Windows folder, then the absolute folders
-// of PATH in their order; POSIX: the dynamic loader's own search, which
-// does not look there).
+// of PATH in their order, the library's own dependencies from its folder and
+// the system's; POSIX: the dynamic loader's own search, which does not look
+// there unless LD_LIBRARY_PATH names it or holds an empty entry).
 void* load_library(const char* path);
 void free_library(void* module);
 // The address of a function or object exported by a loaded module; null

@@ -49,13 +49,15 @@ int main(int argc, char** argv) {
   int width = 64, height = 48, x = 0, y = 0, buckets = 0, invalid = 10;
   uint32_t seed = 1;
   bool long_header = false, odd = false, ascii = false;
-  long magic = -1, truncate = -1;
+  long long magic = -1, truncate = -1;
   const char* out = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
     // The magic number and the cut may be given in hexadecimal.
-    const auto number = [&] { return std::strtol(argv[++i], nullptr, a == "-m" || a == "-t" ? 0 : 10); };
+    // 64 bits wide on every platform (a long is 32 on Windows, and the
+    // magic numbers are above its range).
+    const auto number = [&] { return std::strtoll(argv[++i], nullptr, a == "-m" || a == "-t" ? 0 : 10); };
     if (a == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -65,7 +67,7 @@ int main(int argc, char** argv) {
     else if (a == "-A") ascii = true;
     else if (a.size() == 2 && a[0] == '-' && std::string_view("whxybismt").find(a[1]) != std::string_view::npos) {
       if (!has_value) return usage_error("option " + a + " needs a value");
-      const long v = number();
+      const long long v = number();
       switch (a[1]) {
         case 'w': width = static_cast<int>(v); break;
         case 'h': height = static_cast<int>(v); break;

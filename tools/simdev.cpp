@@ -194,6 +194,8 @@ int parse(int argc, char** argv, Options& o) {
     } else if (a == "--lifetime" && has_value) {
       o.lifetime_s = std::atol(argv[++i]);
       if (o.lifetime_s <= 0) return usage_error("--lifetime takes a number of seconds above 0");
+    } else if (!has_value && (a == "--wine-prefix" || a == "--first-com" || a == "--ready" || a == "--lifetime")) {
+      return usage_error("option " + std::string(a) + " needs a value");
     } else if (a.starts_with("-")) {
       return usage_error("unknown option \"" + std::string(a) + "\"");
     } else {

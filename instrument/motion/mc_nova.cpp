@@ -1031,7 +1031,7 @@ int mc_open_comm_nova(mc_ctrl_t& c, const char* device) {
   if (device == nullptr) return failed(op, ERR_INVALID_PARAM);
   if (c.port.handle != SIO_INVALID_HANDLE) sio_close(&c.port);
   // 9600 8N1 without XON/XOFF: ACK and NAK are plain bytes here.
-  constexpr sio_line_settings_t kLine{};
+  constexpr sio_line_settings_t kLine{.hardware_handshake = true};
   if (const int err = sio_open_configured(device, kLine, &c.port)) {
     u_log_fn("mc_open_comm_nova() error opening %s err=%d\n", device, err);
     return ERR_MC_COMM;

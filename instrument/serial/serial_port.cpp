@@ -143,11 +143,11 @@ int sio_open(const char* device, sio_port_t* port) {
 int sio_open_configured(const char* device, const sio_line_settings_t& row, sio_port_t* port) {
   if (port == nullptr) return ERR_INVALID_PARAM;
   int err = sio_open(device, port);
-  if (err == 0) err = sio_init_xonxoff(port->handle, nullptr);
+  if (err == 0) err = sio_init(port->handle, nullptr, row.hardware_handshake ? 0 : 1);
   if (err == 0 && row.baud != 0) err = sio_set_baud_rate(port->handle, row.baud);
   if (err == 0 && row.parity >= 0) err = sio_set_parity(port->handle, row.parity);
   if (err == 0 && row.data_bits != 0) err = sio_set_data_bits(port->handle, row.data_bits);
-  if (err == 0) err = sio_disable_xonxoff(port->handle);
+  if (err == 0 && !row.hardware_handshake) err = sio_disable_xonxoff(port->handle);
   if (err != 0 && err != ERR_CANT_OPEN_SERIAL) (void)sio_close(port);
   return err;
 }

@@ -43,6 +43,10 @@ struct sio_line_settings_t {
   int baud = 0;           ///< 0: the default
   int parity = -1;        ///< -1: the default (none); else as sio_set_parity
   uint8_t data_bits = 0;  ///< 0: the default
+  /// Set up without XON/XOFF from the start: CTS output flow and
+  /// abort-on-error on (sio_init's handshake without software flow), as the
+  /// serial motion controller wants.
+  bool hardware_handshake = false;
 };
 /// Opens `device` into `port` and sets the line up as `row` says; a line that
 /// opened but could not be set up is closed again. The error code of the

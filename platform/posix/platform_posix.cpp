@@ -151,12 +151,19 @@ int copy_file(const char* source, const char* destination, NewFileMode new_mode)
     ::close(in);
     return e;
   }
-  // Like copying onto a read-only file on Windows: refused.
+  // Like copying onto a read-only file on Windows: refused, as is a file
+  // this process may not write (the rename would replace it all the same)
+  // and anything that is not a file (a device, a pipe).
   struct stat dst_st {};
   const bool replacing = ::stat(dst.c_str(), &dst_st) == 0;
-  if (replacing && (dst_st.st_mode & S_IWUSR) == 0) {
+  const int refusal = !replacing                         ? 0
+                      : !S_ISREG(dst_st.st_mode)         ? EINVAL
+                      : (dst_st.st_mode & S_IWUSR) == 0  ? EACCES
+                      : ::access(dst.c_str(), W_OK) != 0 ? EACCES
+                                                         : 0;
+  if (refusal != 0) {
     ::close(in);
-    return EACCES;
+    return refusal;
   }
   std::string tmp;
   const int out =

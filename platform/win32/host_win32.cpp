@@ -367,6 +367,7 @@ std::vector<std::wstring> library_folders() {
     if (end == std::wstring::npos) end = path.size();
     std::wstring folder = path.substr(start, end - start);
     std::erase(folder, L'"');
+    std::replace(folder.begin(), folder.end(), L'/', L'\\');
     const bool drive =
         folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
     const bool unc = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\';
@@ -377,16 +378,25 @@ std::vector<std::wstring> library_folders() {
 }
 
 HMODULE load_bare(const std::wstring& name) {
+  DWORD error = ERROR_MOD_NOT_FOUND;
   for (std::wstring folder : library_folders()) {
-    if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+    if (folder.back() != L'\\') folder += L'\\';
     const std::wstring full = folder + name;
     const DWORD attrs = GetFileAttributesW(full.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    // Its own dependencies from its own folder first, as for a full path.
-    if (HMODULE module = LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
-      return module;
+    // Its own dependencies from its own folder, then the system's folders:
+    // the current folder is not searched for them either. A system without
+    // these search flags refuses them; it gets the library's folder first.
+    HMODULE module = LoadLibraryExW(
+        full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
+      module = LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module != nullptr) return module;
+    // Found but not loadable (another architecture, a dependency missing):
+    // that is the reason to report, not that nothing was found.
+    error = GetLastError();
   }
-  SetLastError(ERROR_MOD_NOT_FOUND);
+  SetLastError(error);
   return nullptr;
 }
 

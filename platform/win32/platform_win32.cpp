@@ -49,9 +49,35 @@ bool is_regular_file(const char* path) {
          (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
+namespace {
+
+// The file a path names, through a symbolic link or junction: a rewrite
+// replaces what the link points at and leaves the link in place. A link
+// that cannot be resolved (dangling) is refused rather than replaced.
+DWORD follow_link(std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return 0;
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  std::wstring target(32768, L'\0');
+  const DWORD n = GetFinalPathNameByHandleW(h, target.data(), static_cast<DWORD>(target.size()),
+                                            FILE_NAME_NORMALIZED);
+  const DWORD error = n == 0 || n >= target.size() ? GetLastError() : 0;
+  CloseHandle(h);
+  if (error != 0) return error;
+  target.resize(n);
+  path = std::move(target);
+  return 0;
+}
+
+}  // namespace
+
 bool is_read_only_file(const char* path) {
   if (path == nullptr) return false;
-  const DWORD attrs = GetFileAttributesW(host_path(path).c_str());
+  std::wstring p = host_path(path);
+  if (follow_link(p) != 0) return false;
+  const DWORD attrs = GetFileAttributesW(p.c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
          (attrs & FILE_ATTRIBUTE_READONLY) != 0;
 }
@@ -118,30 +144,6 @@ bool user_name(std::string& out) {
   return !out.empty();
 }
 
-namespace {
-
-// The file a path names, through a symbolic link or junction: a rewrite
-// replaces what the link points at and leaves the link in place. A link
-// that cannot be resolved (dangling) is refused rather than replaced.
-DWORD follow_link(std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return 0;
-  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError();
-  std::wstring target(32768, L'\0');
-  const DWORD n = GetFinalPathNameByHandleW(h, target.data(), static_cast<DWORD>(target.size()),
-                                            FILE_NAME_NORMALIZED);
-  const DWORD error = n == 0 || n >= target.size() ? GetLastError() : 0;
-  CloseHandle(h);
-  if (error != 0) return error;
-  target.resize(n);
-  path = std::move(target);
-  return 0;
-}
-
-}  // namespace
-
 int copy_file(const char* source, const char* destination, NewFileMode) {
   if (source == nullptr || destination == nullptr) return ERROR_INVALID_PARAMETER;
   const std::wstring src = host_path(source);
@@ -163,6 +165,9 @@ int copy_file(const char* source, const char* destination, NewFileMode) {
       if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) continue;
       return static_cast<int>(e);
     }
+    // The copy takes the source's attributes: a read-only source would make
+    // a copy that can be neither flushed nor deleted.
+    SetFileAttributesW(tmp.c_str(), FILE_ATTRIBUTE_NORMAL);
     DWORD error = 0;
     HANDLE h = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -177,12 +182,18 @@ int copy_file(const char* source, const char* destination, NewFileMode) {
       const DWORD kept = attrs & kKept;
       if (!SetFileAttributesW(tmp.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL))
         error = GetLastError();
+    } else if (error == 0) {
+      // A new file: the source's attributes, as a copy gives them.
+      const DWORD from = GetFileAttributesW(src.c_str());
+      if (from != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(tmp.c_str(), from & (kKept | FILE_ATTRIBUTE_READONLY));
     }
     if (error == 0 && !MoveFileExW(tmp.c_str(), dst.c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       error = GetLastError();
     }
     if (error != 0) {
+      SetFileAttributesW(tmp.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW(tmp.c_str());
       return static_cast<int>(error);
     }

@@ -172,8 +172,11 @@ TEST_F(Tools, CalcheckSaysWhichFileItRead) {
 
   // A byte that is not text is shown as such.
   const std::string latin1 = file("latin1.cal", std::string(kBirch4) + "Caf\xE9 1\n");
-  const Outcome bad = run(calcheck::run, {latin1});
+  const std::string c1 = file("c1.cal", std::string(kBirch4) + "Na\xC2\x85me 2\n");
+  const Outcome bad = run(calcheck::run, {latin1, c1});
   EXPECT_NE(bad.err.find(latin1 + ":3: Unrecognized token \"Caf\\xE9\"\n"), std::string::npos) << bad.err;
+  EXPECT_NE(bad.err.find(c1 + ":3: Unrecognized token \"Na\\xC2\\x85me\"\n"), std::string::npos)
+      << "a C1 control, though valid UTF-8: " << bad.err;
 }
 
 TEST_F(Tools, CalcheckReportsEachProblemWithFileAndLine) {

@@ -112,6 +112,21 @@ TEST(CopyFile, ReplacesOnlyWithACompleteCopy) {
   EXPECT_EQ(read_file(dst), "keep");
   std::filesystem::permissions(dst, std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::add);
+  // A read-only source copies like any other, to a new file and over an
+  // old one; the copy is made and flushed before anything is replaced.
+  const std::string locked = dir.file("locked.cal"), fresh = dir.file("fresh.cal");
+  write_file(locked, "from a read-only file\n");
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  EXPECT_EQ(u_copy_file(locked.c_str(), fresh.c_str()), 0) << log.str();
+  EXPECT_EQ(u_copy_file(locked.c_str(), dst.c_str()), 0) << log.str();
+  EXPECT_EQ(read_file(dst), "from a read-only file\n");
+  for (const std::string& p : {locked, fresh}) {
+    std::filesystem::permissions(p, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+  }
+  std::filesystem::remove(locked);
+  std::filesystem::remove(fresh);
   // No temporary files are left behind.
   int files = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();

@@ -149,6 +149,50 @@ TEST_F(SerialMemory, InitWithoutSoftwareFlowUsesCtsAndAbortOnError) {
   EXPECT_EQ(s.XonLim, 100);
 }
 
+// Each device's row gives the line its protocol needs, whatever the steps.
+TEST(SerialSettingsRow, EachDeviceGetsItsLine) {
+  const struct {
+    const char* device;
+    sio_line_settings_t row;
+    uint32_t baud;
+    uint8_t byte_size, parity, cts_flow;
+  } cases[] = {
+      {"board", {.baud = 38400}, 38400, 8, 0, 0},
+      {"wave monitor", {.baud = 115200, .parity = 0}, 115200, 8, 0, 0},
+      {"temperature controller", {.baud = 9600, .parity = 2, .data_bits = 7}, 9600, 7, 2, 0},
+      {"motion controller", {.hardware_handshake = true}, 9600, 8, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.device);
+    sim::MemorySerial backend;
+    sim::MemorySerialPort& peer = backend.add_port("COM4");
+    plat::SerialBackend* const saved = sio_set_backend(&backend);
+    sio_port_t port;
+    ASSERT_EQ(sio_open_configured("COM4", c.row, &port), 0);
+    const sio_dcb_t s = peer.state();
+    EXPECT_EQ(s.BaudRate, c.baud);
+    EXPECT_EQ(s.ByteSize, c.byte_size);
+    EXPECT_EQ(s.Parity, c.parity);
+    EXPECT_EQ(s.fOutX, 0u) << "XON and XOFF are plain bytes";
+    EXPECT_EQ(s.fInX, 0u);
+    EXPECT_EQ(s.fOutxCtsFlow, c.cts_flow);
+    EXPECT_EQ(s.fAbortOnError, c.cts_flow);
+    sio_close(&port);
+    sio_set_backend(saved);
+  }
+  // A line that opened but could not be set up is closed again.
+  sim::MemorySerial backend;
+  sim::MemorySerialPort& peer = backend.add_port("COM5");
+  plat::SerialBackend* const saved = sio_set_backend(&backend);
+  peer.fail(SerialOp::set_state, 1);
+  sio_port_t port;
+  felbrin::test::LogCapture quiet;
+  EXPECT_EQ(sio_open_configured("COM5", {.baud = 38400}, &port), ERR_CANT_SET_SERIAL);
+  EXPECT_FALSE(peer.is_open());
+  EXPECT_EQ(sio_open_configured("COM6", {}, &port), ERR_CANT_OPEN_SERIAL);
+  sio_set_backend(saved);
+}
+
 TEST_F(SerialMemory, SettingsTextIsApplied) {
   ASSERT_EQ(sio_init(h, "19200,7,2,2", 1), 0);
   const sio_dcb_t s = peer.state();
