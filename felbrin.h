@@ -33,7 +33,6 @@
 #include "instrument/can/can_api.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
-#include "instrument/can/can_state.h"
 #include "instrument/control/agc.h"
 #include "instrument/control/sleep_mode.h"
 #include "instrument/motion/mc_axis.h"

@@ -3,10 +3,12 @@
 /// run on the caller's thread when events are drained, but a host may drain
 /// from its own thread while another polls a wait, so every value is atomic.
 ///
-/// Also the seams through which node operations reach parts built elsewhere:
-/// the sleep-mode activity signal, whether the light-control thread runs, the
-/// event drain and the ND wheel's stopped event. Each defaults to doing
-/// nothing until its owner installs it.
+/// Also the wiring through which node operations reach the subsystems above
+/// them: the sleep-mode activity signal, whether the light-control thread
+/// runs, the event drain and the ND wheel's stopped event. Each defaults to
+/// doing nothing until its owner installs it. This is the library's own
+/// wiring, not installed: a host replaces power-on steps through
+/// CanInstServices, the one table for that.
 #pragma once
 
 #include <atomic>

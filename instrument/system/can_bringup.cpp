@@ -51,6 +51,14 @@ CanInstServices make_defaults() {
   d.wave_monitor_calibrate = wm_read_cal;
   d.enc_zoom_backlash = kite_enc_zoom_set_backlash;
   d.bad_pixel_table = gen_cam_ped_filename;
+  d.sleep_mode_start = [](sysInfo_t* s) {
+    if (sleep_mode_applies(s)) sleep_mode_start(s);
+    return 0;
+  };
+  d.sleep_mode_stop = [](sysInfo_t*) {
+    sleep_mode_stop();
+    return 0;
+  };
   return d;
 }
 
@@ -662,7 +670,7 @@ int power_on(sysInfo_t* s, bool* held) {
   if (const int err = can_register_events(s, true)) return err;
   if (const int err = config_word(s)) return err;
 
-  if (sleep_mode_applies(s)) sleep_mode_start(s);
+  if (const int err = service(&CanInstServices::sleep_mode_start, s)) return err;
   if (*held) {
     *held = false;
     if (const int err = service(&CanInstServices::agc_release, s)) return err;
@@ -716,7 +724,7 @@ int can_inst_off(sysInfo_t* s) {
     can_write_led_setup(s, 0);
   }
   if (sb_system_type_in(s, SB_KITE_CAN_TYPES)) {
-    sleep_mode_stop();
+    service(&CanInstServices::sleep_mode_stop, s);
     service(&CanInstServices::agc_stop, s);
     g_ndw_stopped.reset();
     service(&CanInstServices::diffuser_disks_stop, s);

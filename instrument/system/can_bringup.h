@@ -5,11 +5,12 @@
 /// power-on (ramps, wave monitor, scanner, power check, turret and zoom,
 /// event registration, sleep mode).
 ///
-/// The steps that belong to other subsystems (automatic gain control, light
-/// control, diffuser disks, the camera bad-pixel table, the failure
-/// clean-up…) go through CanInstServices, a table a host or test may
-/// replace; each default does nothing and returns 0 unless the subsystem is
-/// built, in which case it calls it.
+/// Every step that belongs to another subsystem (ramps, the wave monitor,
+/// automatic gain control, sleep mode, light control, diffuser disks, the
+/// camera bad-pixel table, the failure clean-up…) goes through
+/// CanInstServices, the one table a host or test replaces: the power-on calls
+/// no other subsystem directly. Each default calls the library's own step,
+/// or does nothing and returns 0 where the library has none.
 ///
 /// Every pause goes through u_poll_pause, so the abort hook can end a
 /// power-on (ERR_FELBRIN_ABORTED) and tests run on the virtual clock; every
@@ -62,6 +63,11 @@ struct CanInstServices {
   int (*failure_cleanup)(sysInfo_t* s);
   /// Sets the encoded zoom's backlash.
   int (*enc_zoom_backlash)(sysInfo_t* s);
+  /// Starts sleep mode at the end of the power-on; by default sleep_mode_start on
+  /// instruments that sleep.
+  int (*sleep_mode_start)(sysInfo_t* s);
+  /// Stops sleep mode at power-off; by default sleep_mode_stop.
+  int (*sleep_mode_stop)(sysInfo_t* s);
 };
 
 /// The table in use, copied. A null entry stands for "nothing to do".

@@ -77,6 +77,8 @@ CanInstServices recording_services() {
   s.aux_motor_off = [](sysInfo_t*) { return rec.step("aux_motor_off"); };
   s.failure_cleanup = [](sysInfo_t*) { return rec.step("failure_cleanup"); };
   s.enc_zoom_backlash = [](sysInfo_t*) { return rec.step("enc_zoom_backlash"); };
+  s.sleep_mode_start = [](sysInfo_t*) { return rec.step("sleep_mode_start"); };
+  s.sleep_mode_stop = [](sysInfo_t*) { return rec.step("sleep_mode_stop"); };
   return s;
 }
 
@@ -162,12 +164,12 @@ TEST_F(CanBringup, EachFamilyComesUpOnItsPreset) {
        block({"Instrument CAN node status:\n", "  Ramper           : Yes  \n",
               "  LED              : Yes  \n", "  Dual Brush Motor : Yes\n",
               "  Triple PZT       : No\n"}),
-       {"load_ramps", "bad_pixel_table", "other_scanner"},
+       {"load_ramps", "bad_pixel_table", "other_scanner", "sleep_mode_start"},
        {}},
       {"fjordp", &CanBringup::fjordp, fjordp_nodes,
-       {"load_ramps", "bad_pixel_table", "other_scanner"}, {}},
+       {"load_ramps", "bad_pixel_table", "other_scanner", "sleep_mode_start"}, {}},
       {"fjord6", &CanBringup::fjord6, fjordp_nodes,
-       {"load_ramps", "bad_pixel_table", "other_scanner"}, {}},
+       {"load_ramps", "bad_pixel_table", "other_scanner", "sleep_mode_start"}, {}},
       {"kite", &CanBringup::kite,
        block({"Instrument CAN node status:\n", "  Triple PZT          : Yes\n",
               "  Large Aperture      : Yes\n", "  Primary Wand        : Yes\n",
@@ -175,7 +177,7 @@ TEST_F(CanBringup, EachFamilyComesUpOnItsPreset) {
               "  RoF & Diffuser Disk : Yes\n", "  Focus & ND Wheel    : Yes\n",
               "  Auxiliary Motor     : Yes\n"}),
        {"agc_init", "agc_hold", "light_control_mode", "zoom_dd_velocity", "load_ramps",
-        "bad_pixel_table", "other_scanner", "agc_release"},
+        "bad_pixel_table", "other_scanner", "sleep_mode_start", "agc_release"},
        {0x1C0, 0x1C8, 0x1C9, 0x2C0, 0x2C4}},
   };
   for (const FamilyCase& c : cases) {
@@ -516,7 +518,7 @@ TEST_F(CanBringup, PowerOffTwiceAndNodeAccessAfterItAreHarmless) {
   EXPECT_FALSE(s.canInfo);
   EXPECT_FALSE(dev_is_registered(CAN_DEVICE_HANDLE));
   EXPECT_TRUE(cansim::registered_cob_ids().empty());
-  EXPECT_EQ(rec.calls, (Strings{"agc_stop", "diffuser_disks_stop"}));
+  EXPECT_EQ(rec.calls, (Strings{"sleep_mode_stop", "agc_stop", "diffuser_disks_stop"}));
   EXPECT_TRUE(log_.str().ends_with("Instrument OFF\n"));
   EXPECT_EQ(can_inst_off(&s), 0);
   // The bridge is disconnected: node access reaches the library and fails.
