@@ -3,8 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "common/errors.h"
 #include "common/util.h"
@@ -287,19 +291,53 @@ int read_intensity(std::FILE* f, const Geometry& g, mx_bkt16_t* intensity) {
   return 0;
 }
 
-int read_phase(std::FILE* f, const Geometry& g, mx_i32_t* phase) {
+// Reads `count` values like read_values, the second half on a helper thread
+// through a handle of its own on `path`: copying a large map out of the
+// file cache, faulting in its fresh pages and converting it is work two
+// processors share. Empty when that cannot be set up (no path, a map too
+// small to be worth it, an offset beyond `long`, no handle, no thread);
+// the caller then reads it all through `f`. Either way the same values are
+// read and a file that ends early fails the same.
+constexpr std::size_t kSplitValues = std::size_t{1} << 20;
+
+std::optional<bool> read_values_in_halves(std::FILE* f, const char* path, int32_t* dst,
+                                          std::size_t count) {
+  if (path == nullptr || count < kSplitValues) return std::nullopt;
+  const std::size_t half = count / 2;
+  const long start = std::ftell(f);
+  if (start < 0 || half * sizeof *dst > static_cast<std::size_t>(LONG_MAX - start))
+    return std::nullopt;
+  const std::unique_ptr<std::FILE, FileCloser> second(plat::open_file(path, "rb"));
+  if (!second ||
+      std::fseek(second.get(), start + static_cast<long>(half * sizeof *dst), SEEK_SET) != 0)
+    return std::nullopt;
+  bool second_ok = false;
+  std::thread helper;
+  try {
+    helper = std::thread([&] { second_ok = read_values(second.get(), dst + half, count - half); });
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  const bool first_ok = read_values(f, dst, half);
+  helper.join();
+  return first_ok && second_ok;
+}
+
+int read_phase(std::FILE* f, const Geometry& g, mx_i32_t* phase, const char* path) {
   if (phase == nullptr) {
     skip(f, g.bytes);
     return 0;
   }
   if (const int rc = mx_i32_alloc(phase); rc != 0) return rc;
-  if (!read_values(f, phase->matrix, static_cast<std::size_t>(phase->size)))
-    return ERR_CORRUPT_DATA_FILE;
-  return 0;
+  const auto count = static_cast<std::size_t>(phase->size);
+  std::optional<bool> ok = read_values_in_halves(f, path, phase->matrix, count);
+  if (!ok) ok = read_values(f, phase->matrix, count);
+  return *ok ? 0 : ERR_CORRUPT_DATA_FILE;
 }
 
+// `path`: the file `f` reads, when there is one, for a second handle.
 int read_stream(std::FILE* f, df_source_info_t* source, df_header_t* header, mx_bkt16_t* intensity,
-                mx_i32_t* phase) {
+                mx_i32_t* phase, const char* path) {
   std::array<unsigned char, DF_HEADER_BUFFER_SIZE> buffer{};
   if (std::fread(buffer.data(), 1, 4, f) != 4) return ERR_PREMATURE_EOF;
   const uint32_t magic = load_big_endian<uint32_t>(buffer.data());
@@ -348,7 +386,7 @@ int read_stream(std::FILE* f, df_source_info_t* source, df_header_t* header, mx_
     if (const int rc = read_intensity(f, ig, intensity); rc != 0) return rc;
   }
   if (pg.bytes > 0) {
-    if (const int rc = read_phase(f, pg, phase); rc != 0) return rc;
+    if (const int rc = read_phase(f, pg, phase, path); rc != 0) return rc;
   }
   return 0;
 }
@@ -382,10 +420,12 @@ void df_swap_header(unsigned char* buffer) {
   }
 }
 
-int df_read_binary_stream(std::FILE* stream, df_source_info_t* source, df_header_t* header,
-                          mx_bkt16_t* intensity, mx_i32_t* phase) {
+namespace {
+
+int read_checked(std::FILE* stream, df_source_info_t* source, df_header_t* header,
+                 mx_bkt16_t* intensity, mx_i32_t* phase, const char* path) {
   if (stream == nullptr) return ERR_INVALID_PARAM;
-  const int rc = read_stream(stream, source, header, intensity, phase);
+  const int rc = read_stream(stream, source, header, intensity, phase, path);
   if (rc != 0) {
     mx_bkt16_release(intensity);
     mx_i32_release(phase);
@@ -393,11 +433,18 @@ int df_read_binary_stream(std::FILE* stream, df_source_info_t* source, df_header
   return rc;
 }
 
+}  // namespace
+
+int df_read_binary_stream(std::FILE* stream, df_source_info_t* source, df_header_t* header,
+                          mx_bkt16_t* intensity, mx_i32_t* phase) {
+  return read_checked(stream, source, header, intensity, phase, nullptr);
+}
+
 int df_read_binary_file(const char* path, df_source_info_t* source, df_header_t* header,
                         mx_bkt16_t* intensity, mx_i32_t* phase) {
   const std::unique_ptr<std::FILE, FileCloser> f(plat::open_file(path, "rb"));
   if (!f) return ERR_CANT_OPEN_FILE;
-  return df_read_binary_stream(f.get(), source, header, intensity, phase);
+  return read_checked(f.get(), source, header, intensity, phase, path);
 }
 
 int df_read_file(const char* path, df_source_info_t* source, df_header_t* header,

@@ -1,4 +1,5 @@
-// The dual-motor-drive nodes: the generic operations, ring/spot (68), zoom diffuser disk (70), focus and ND wheel (64).
+// The dual-motor-drive nodes: the generic operations, ring/spot (68), zoom diffuser disk (70),
+// focus and ND wheel (64).
 #include "instrument/can/can_nodes.h"
 
 #include <cinttypes>

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -157,6 +158,32 @@ TEST_F(BinaryReader, AFileCutAtEachBlockBoundary) {
     EXPECT_EQ(read(cut, phase_only, false, true), c.phase_only);
     Records intensity_only;
     EXPECT_EQ(read(cut, intensity_only, true, false), c.size >= intensity_end ? 0 : c.both);
+  }
+}
+
+// A map large enough to be read in two halves, each through a handle of
+// its own: every value lands where it belongs, whether read from a file or
+// a stream, and a file cut in either half, or at the seam, fails.
+TEST_F(BinaryReader, LargeMapsReadTheSameInHalves) {
+  DataFileLayout s;
+  s.phase_width = 1031;  // odd, so the halves meet inside a row
+  s.phase_height = 1023;
+  s.phase = felbrin::tools::make_surface(s.phase_width, s.phase_height, 10, 3);
+  s.intens_width = 3, s.intens_height = 1, s.intens_buckets = 1, s.intensity = {1, 2, 3};
+  const Bytes whole = build_data_file(s);
+  Records r;
+  ASSERT_EQ(read(whole, r), 0);
+  ASSERT_EQ(r.phase.size, static_cast<int64_t>(s.phase.size()));
+  EXPECT_TRUE(std::equal(s.phase.begin(), s.phase.end(), r.phase.matrix));
+
+  const std::size_t values = s.phase.size(), end = whole.size();
+  for (const std::size_t cut : {end - 4 * values + 8, end - 4 * (values - values / 2) - 1,
+                                end - 4 * (values - values / 2), end - 1}) {
+    SCOPED_TRACE(cut);
+    Records q;
+    EXPECT_EQ(read(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)), q),
+              ERR_CORRUPT_DATA_FILE);
+    EXPECT_EQ(q.phase.matrix, nullptr);
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
 #include <climits>
 #include <span>
 #include <string>
@@ -190,6 +192,36 @@ Matrix pattern(int width, int height, int invalid_every, int32_t spread) {
                ? MX_INVALID_I32
                : static_cast<int32_t>(i * 7919 % (static_cast<std::size_t>(spread) + 1)) - spread / 2;
   return Matrix({0, 0, static_cast<int16_t>(width), static_cast<int16_t>(height)}, std::move(v));
+}
+
+// The whole file against the straightforward converter's lines, built here
+// with the exact conversion: rows wide enough for the column numbers to
+// pass every carry up to five digits, and spreads whose quotients need
+// zeros after the point, exact halves and the value 1.
+TEST(PointList, EveryLineAsTheStraightforwardConverterWritesIt) {
+  const auto g = [](double v) {
+    char buf[64];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6).ptr);
+  };
+  for (const int32_t spread : {1000, 2000000, 2147483000}) {
+    SCOPED_TRACE(spread);
+    const Matrix a = pattern(30011, 2, 9, spread);
+    int32_t peak = INT32_MIN, valley = INT32_MAX, count = 0;
+    for (const int32_t v : a.values) {
+      if (v >= MX_INVALID_I32) continue;
+      peak = std::max(peak, v), valley = std::min(valley, v), ++count;
+    }
+    const double span = static_cast<double>(peak) - valley;
+    std::string want = std::to_string(count) + "\n";
+    for (int i = 0; i < static_cast<int>(a.values.size()); ++i) {
+      const int32_t v = a.values[static_cast<std::size_t>(i)];
+      if (v >= MX_INVALID_I32) continue;
+      want += std::to_string(i % 30011) + " " + std::to_string(i / 30011) + " " +
+              g((static_cast<double>(v) - valley) / span) + "\n";
+    }
+    want += g(valley) + "\n" + g(span) + "\n";
+    EXPECT_EQ(convert(a.m), want);
+  }
 }
 
 TEST(PointListThreads, SameBytesAndCodeAsOneThread) {
