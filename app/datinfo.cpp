@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/data_input.h"
 #include "app/messages.h"
 #include "common/errors.h"
 #include "common/number_format.h"
@@ -164,44 +165,23 @@ std::string as_text(const std::vector<Field>& fields) {
   return out;
 }
 
-// The ASCII reader names the line it failed on in its log message.
-int failed_line(const std::vector<app::LibraryMessage>& messages) {
-  int line = 0;
-  for (const app::LibraryMessage& m : messages) {
-    if (std::sscanf(m.text.c_str(), "-***- Error in Line %d -***-", &line) == 1) return line;
-  }
-  return 0;
-}
-
 // Reads the file as binary, or as ASCII when it is not a binary data file;
 // prints its report or its problem. True when it was read.
 bool inspect(const char* path, bool json, std::FILE* out, std::FILE* err) {
   const std::string file = plat::display_path(path);
   felbrin::DataSet d;
-  const char* format = "binary";
-  int line = 0;
-  int rc = df_read_binary_file(path, &d.source, &d.header, &d.intensity, &d.phase);
-  if (rc == ERR_NOT_A_DATA_FILE) {
-    app::MessageCollector collector;
-    const int ascii = df_read_ascii_file(path, &d.source, &d.header, &d.intensity, &d.phase);
-    if (ascii != ERR_UNKNOWN_ASCII_FORMAT_TYPE) {
-      format = "ascii";
-      rc = ascii;
-      line = failed_line(collector.take());
-    }
-  }
-  if (rc != 0) {
-    const std::string what = std::string("cannot be read as ") + format +
-                             " data file: " + err_name(rc) + " (" + std::to_string(rc) + ")";
-    app::print_message(err, file, line,
-                       rc == ERR_NOT_A_DATA_FILE ? "not a binary or ASCII data file" : what);
+  const app::DataFileRead r = app::read_data_file(path, d);
+  if (r.rc != 0) {
+    app::print_read_problem(err, file, r);
     if (json) {
       std::fputs(
-          as_json({{"file", file}, {"error", std::string(err_name(rc))}, {"code", of(rc)}}).c_str(),
+          as_json({{"file", file}, {"error", std::string(err_name(r.rc))}, {"code", of(r.rc)}})
+              .c_str(),
           out);
     }
     return false;
   }
+  const char* const format = r.format;
   const std::vector<Field> fields = describe(file, format, d);
   std::fputs((json ? as_json(fields) : as_text(fields)).c_str(), out);
   return true;

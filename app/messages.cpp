@@ -116,7 +116,7 @@ void print_code(std::FILE* err, std::string_view file, std::string_view what, in
 int parse_command_line(int argc, const char* const* argv,
                        std::initializer_list<std::string_view> known, std::string_view program,
                        const char* usage, int usage_code, std::FILE* out, std::FILE* err,
-                       CommandLine& line) {
+                       CommandLine& line, std::initializer_list<std::string_view> valued) {
   const auto usage_error = [&](const std::string& problem) {
     const std::string name(program);
     std::fprintf(err, "%s: %s (see %s --help)\n", name.c_str(), problem.c_str(), name.c_str());
@@ -134,6 +134,15 @@ int parse_command_line(int argc, const char* const* argv,
       return 0;
     } else if (std::find(known.begin(), known.end(), arg) != known.end()) {
       line.options.push_back(arg);
+    } else if (const std::string_view name = arg.substr(0, arg.find('='));
+               std::find(valued.begin(), valued.end(), name) != valued.end()) {
+      if (name.size() < arg.size()) {
+        line.values.emplace_back(name, arg.substr(name.size() + 1));
+      } else if (i + 1 < argc) {
+        line.values.emplace_back(name, argv[++i]);
+      } else {
+        return usage_error("option \"" + std::string(name) + "\" needs a value");
+      }
     } else {
       return usage_error("unknown option \"" + std::string(arg) + "\"");
     }

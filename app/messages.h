@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/hooks.h"
@@ -57,14 +58,17 @@ void print_code(std::FILE* err, std::string_view file, std::string_view what, in
 struct CommandLine {
   std::vector<std::string_view> options;
   std::vector<const char*> files;
+  // Options that take a value ("--scale 4" or "--scale=4"), in order.
+  std::vector<std::pair<std::string_view, std::string_view>> values;
 };
 
 // Splits the arguments. --help prints `usage` on `out` and gives exit code
-// 0; an option not in `known`, or no file, gives one line on `err` and
-// `usage_code`. -1 when the command is to run.
+// 0; an option not in `known` or `valued`, a valued option without its
+// value, or no file, gives one line on `err` and `usage_code`. -1 when the
+// command is to run.
 int parse_command_line(int argc, const char* const* argv,
                        std::initializer_list<std::string_view> known, std::string_view program,
                        const char* usage, int usage_code, std::FILE* out, std::FILE* err,
-                       CommandLine& line);
+                       CommandLine& line, std::initializer_list<std::string_view> valued = {});
 
 }  // namespace app
