@@ -11,9 +11,9 @@
 namespace app {
 
 struct DataFileRead {
-  int rc = 0;                  // 0, or the reader's error code
+  int rc = 0;                     // 0, or the reader's error code
   const char* format = "binary";  // "binary" or "ascii": the reader that decided
-  int line = 0;                // the ASCII line it failed on, 0 when not known
+  int line = 0;                   // the ASCII line it failed on, 0 when not known
 };
 
 DataFileRead read_data_file(const char* path, felbrin::DataSet& d);

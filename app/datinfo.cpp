@@ -189,6 +189,10 @@ bool inspect(const char* path, bool json, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
+std::string report_text(const std::string& file, const char* format, const felbrin::DataSet& d) {
+  return as_text(describe(file, format, d));
+}
+
 std::string json_string(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";

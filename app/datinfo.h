@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "data/data_set.h"
+
 namespace datinfo {
 
 enum ExitCode : int {
@@ -18,6 +20,9 @@ enum ExitCode : int {
 // Runs `datinfo [--json] FILE...`. argv[0] is the program name; a path may be
 // a marked wide path. Reports and help go to `out`, messages to `err`.
 int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+
+// The text report of a data file that was read, as datinfo prints it.
+std::string report_text(const std::string& file, const char* format, const felbrin::DataSet& d);
 
 // `text` as a JSON string, quotes included. Bytes that are not UTF-8 are
 // taken as Latin-1 (the header texts come from instruments of that era).

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -77,7 +78,8 @@ bool read_options(const app::CommandLine& line, Options& o, std::string& problem
       o.bucket = whole_number(value);
       if (!o.bucket) return problem = "--bucket takes a frame number, not " + quoted, false;
     } else if (name == "--bits") {
-      if (value != "8" && value != "16") return problem = "--bits takes 8 or 16, not " + quoted, false;
+      if (value != "8" && value != "16")
+        return problem = "--bits takes 8 or 16, not " + quoted, false;
       o.bits = value == "16" ? 16 : 8;
     } else if (name == "--scale") {
       const std::optional<int> n = whole_number(value);
@@ -111,9 +113,9 @@ struct Area {
 
 // What the picture shows: the value of a pixel, or none when invalid.
 struct Source {
-  const int32_t* phase = nullptr;    // the phase map, or
-  const uint16_t* frame = nullptr;   // an intensity frame
-  int stride = 0;                    // values per row of the matrix
+  const int32_t* phase = nullptr;   // the phase map, or
+  const uint16_t* frame = nullptr;  // an intensity frame
+  int stride = 0;                   // values per row of the matrix
   bool valid(int x, int y) const { return frame != nullptr || at(x, y) < MX_INVALID_I32; }
   int64_t at(int x, int y) const {
     const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(stride) +
@@ -154,7 +156,9 @@ class Picture {
     format_.colour = s.frame != nullptr ? app::PngFormat::kGrey
                      : o.alpha          ? app::PngFormat::kRgba
                                         : app::PngFormat::kRgb;
-    channels_ = format_.colour == app::PngFormat::kGrey ? 1 : format_.colour == app::PngFormat::kRgb ? 3 : 4;
+    channels_ = format_.colour == app::PngFormat::kGrey  ? 1
+                : format_.colour == app::PngFormat::kRgb ? 3
+                                                         : 4;
     bytes_ = o.bits / 8;
     const int64_t span = r.count > 0 ? r.high - r.low : 0;
     factor_ = span > 0 ? 255.0 / static_cast<double>(span) : 0.0;
@@ -167,25 +171,39 @@ class Picture {
     for (int x = a_.x; x < a_.x + a_.width; ++x) {
       uint8_t pixel[4];
       const int n = s_.valid(x, y) ? colour(s_.at(x, y), pixel) : invalid(pixel);
-      for (int k = 0; k < o_.scale; ++k, p += n) std::copy(pixel, pixel + n, p);
+      p = repeat(p, pixel, n, o_.scale);
     }
     if (!o_.bar) return;
     uint8_t gap[4];
     const int n = invalid(gap);
-    for (int k = 0; k < kBarGap; ++k, p += n) std::copy(gap, gap + n, p);
+    p = repeat(p, gap, n, kBarGap);
     // Top row: the highest value; bottom row: the lowest.
     const double t = format_.height > 1 ? static_cast<double>(format_.height - 1 - out_y) /
                                               static_cast<double>(format_.height - 1)
                                         : 1.0;
     uint8_t pixel[4];
-    const int64_t value = r_.count > 0 ? r_.low + static_cast<int64_t>(
-                                                      t * static_cast<double>(r_.high - r_.low) + 0.5)
-                                       : 0;
+    const int64_t value =
+        r_.count > 0
+            ? r_.low + static_cast<int64_t>(t * static_cast<double>(r_.high - r_.low) + 0.5)
+            : 0;
     colour(value, pixel);
-    for (int k = 0; k < bar_width_; ++k, p += n) std::copy(pixel, pixel + n, p);
+    repeat(p, pixel, n, bar_width_);
   }
 
  private:
+  // `count` copies of an n-byte pixel; a copy of known size per case, not a
+  // call per pixel.
+  static uint8_t* repeat(uint8_t* p, const uint8_t* pixel, int n, int count) {
+    for (int k = 0; k < count; ++k) {
+      switch (n) {
+        case 1: *p++ = pixel[0]; break;
+        case 2: std::memcpy(p, pixel, 2), p += 2; break;
+        case 3: std::memcpy(p, pixel, 3), p += 3; break;
+        default: std::memcpy(p, pixel, 4), p += 4; break;
+      }
+    }
+    return p;
+  }
   int invalid(uint8_t* px) const {
     const int n = channels_ * bytes_;
     if (o_.alpha) {
@@ -257,10 +275,10 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   if (o.bucket) {
     w = d.intensity.window;
     if (d.intensity.matrix == nullptr || *o.bucket >= d.intensity.n_buckets) {
-      app::print_message(err, input, 0,
-                         "has no intensity frame " + std::to_string(*o.bucket) + " (it has " +
-                             std::to_string(d.intensity.matrix != nullptr ? d.intensity.n_buckets : 0) +
-                             ")");
+      app::print_message(
+          err, input, 0,
+          "has no intensity frame " + std::to_string(*o.bucket) + " (it has " +
+              std::to_string(d.intensity.matrix != nullptr ? d.intensity.n_buckets : 0) + ")");
       return kFailed;
     }
     s.frame = d.intensity.matrix + static_cast<std::size_t>(*o.bucket) *
@@ -289,10 +307,11 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
 
   const Range r = range_of(s, a);
   const Picture picture(s, a, r, o);
-  const auto written = felbrin::replace_file(line.files[1], "mapview", [&](felbrin::ByteSink& sink) {
-    return app::write_png(sink, picture.format(),
-                          [&](uint32_t y, std::span<uint8_t> row) { picture.row(y, row); });
-  });
+  const auto written =
+      felbrin::replace_file(line.files[1], "mapview", [&](felbrin::ByteSink& sink) {
+        return app::write_png(sink, picture.format(),
+                              [&](uint32_t y, std::span<uint8_t> row) { picture.row(y, row); });
+      });
   if (written != felbrin::ReplaceStep::done) {
     app::print_message(err, output, 0, "the picture could not be written");
     return kFailed;
@@ -306,10 +325,10 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     const auto n = [](int64_t v) { return std::to_string(v); };
     report = "{\"file\": " + datinfo::json_string(input) + ", \"image\": \"" + image +
              "\", \"bucket\": " + (o.bucket ? n(*o.bucket) : "null") + ", \"x\": " + n(a.x) +
-             ", \"y\": " + n(a.y) + ", \"width\": " + n(a.width) + ", \"height\": " +
-             n(a.height) + ", \"minimum\": " + number_or_null(r, r.low) +
-             ", \"maximum\": " + number_or_null(r, r.high) + ", \"valid_points\": " +
-             n(r.count) + ", \"output\": " + datinfo::json_string(output) +
+             ", \"y\": " + n(a.y) + ", \"width\": " + n(a.width) + ", \"height\": " + n(a.height) +
+             ", \"minimum\": " + number_or_null(r, r.low) +
+             ", \"maximum\": " + number_or_null(r, r.high) + ", \"valid_points\": " + n(r.count) +
+             ", \"output\": " + datinfo::json_string(output) +
              ", \"output_width\": " + n(picture.format().width) +
              ", \"output_height\": " + n(picture.format().height) + "}\n";
   } else {

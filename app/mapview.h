@@ -7,9 +7,9 @@
 namespace mapview {
 
 enum ExitCode : int {
-  kDone = 0,     // the picture was written
-  kFailed = 1,   // the input could not be read, or the picture not written
-  kUsage = 2,    // bad command line
+  kDone = 0,    // the picture was written
+  kFailed = 1,  // the input could not be read, or the picture not written
+  kUsage = 2,   // bad command line
 };
 
 // Runs `mapview [options] INPUT OUTPUT`. argv[0] is the program name; a path

@@ -5,58 +5,20 @@
 // outputs are byte-identical.
 //
 //   bench_mapconv MAPCONV BASELINE [runs [size...]]   (default 7 runs, 2048 4096)
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "bench/timing.h"
-#include "platform/host_platform.h"
+#include "bench/process.h"
 #include "tools/datafile_builder.h"
 
-namespace {
-
-using felbrin::bench::seconds;
-
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
-
-// One run of a command line, waited for; exits the benchmark when it fails.
-double run(const std::string& cmdline) {
-  int exit_code = 0;
-  plat::host::SpawnOptions options;
-  options.wait = true;
-  options.show_mode = 2;
-  const double t = seconds([&] {
-    if (plat::host::spawn(cmdline, options, exit_code) != 0) exit_code = -1;
-  });
-  if (exit_code != 0) {
-    std::fprintf(stderr, "failed (%d): %s\n", exit_code, cmdline.c_str());
-    std::exit(2);
-  }
-  return t;
-}
-
-std::vector<char> slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The floor: the output's bytes written to a new file from memory.
-double write_floor(const std::vector<char>& bytes, const std::string& path) {
-  std::filesystem::remove(path);
-  return seconds([&] {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
-        std::fclose(f) != 0)
-      std::exit(3);
-  });
-}
-
-}  // namespace
+using felbrin::bench::quoted;
+using felbrin::bench::run;
+using felbrin::bench::slurp;
+using felbrin::bench::write_floor;
 
 int main(int argc, char** argv) {
   if (argc < 3) {

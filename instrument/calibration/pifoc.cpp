@@ -499,3 +499,5 @@ int xr_init_pifoc(sysInfo_t* s) {
   }
   return 0;
 }
+
+std::string felbrin::pifoc_info_path(const sysInfo_t& s) { return pifoc_path(s, "pifoc"); }

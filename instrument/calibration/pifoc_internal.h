@@ -47,6 +47,8 @@ struct PifocInfo {
 // The info file's data line from the stream's position (binary mode); `name`
 // is the file name the messages show. 0 or ERR_CANT_READ_FILE, logged.
 int read_pifoc_info_stream(std::FILE* f, const char* name, PifocInfo* out);
+// Where xr_load_pifoc_info looks for the record's info file (s.pifoc set).
+std::string pifoc_info_path(const sysInfo_t& s);
 // The one line the info file holds.
 std::string pifoc_info_line(const PifocInfo& info, std::string_view line_end);
 

@@ -15,6 +15,7 @@
 #include "data/binary_file.h"
 #include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_test_support.h"
+#include "instrument/ramps/ramp_file.h"
 #include "common/dirs.h"
 #include "platform/platform.h"
 #include "support/environment.h"
@@ -244,7 +245,200 @@ TEST_F(Tools, ShowListsTheKeywordsWithTheValuesRead) {
   EXPECT_EQ(r.out, "# " + path +
                        "\nSystem = Birch4  05  23  12345  R\nVersion = GigE  44  None\nCamera Type = XC77CE\n"
                        "SysMag = 1.0000  2.5000\nNomMag = 1.0000  2.0000\nZoom = 1\n"
-                       "DiffDiskRate = 12.5\nTouchScreen\n");
+                       "DiffDiskRate = 12.5\nTouchScreen\n" + path + ": ok (calibration)\n");
+}
+
+// ------------------------------------------------------- calcheck's kinds
+
+// The bundled files of every kind, and those the test makes, each known by
+// its content or its name and read cleanly by its own reader.
+TEST_F(Tools, CalcheckKnowsEveryKindAndReadsItsGoodFiles) {
+  const fs::path examples = fs::path(FELBRIN_SOURCE_DIR) / "examples";
+  rr_ramp_hdr_t h{};
+  h.rampType = RR_TYPE_SWLI, h.pztID = 12345, h.nPoints = 4, h.rampEnd = 3, h.cameraRate = 25;
+  const uint16_t points[] = {1, 2, 3, 4};
+  const std::string ramp = dir.file("d10s81c25.b12345");
+  ASSERT_EQ(rr_write_ramp_file(ramp.c_str(), &h, points), 0);
+  const std::string ascii = dir.file("sample.txt");
+  {
+    felbrin::DataSet d;
+    ASSERT_EQ(df_read_file((examples / "sample.dat").string().c_str(), &d.source, &d.header,
+                           &d.intensity, &d.phase), 0);
+    ASSERT_EQ(df_write_ascii_file(ascii.c_str(), &d.source, &d.header, &d.intensity, &d.phase), 0);
+  }
+  const std::pair<std::string, const char*> files[] = {
+      {(examples / "calibration" / "kite.cal").string(), "calibration"},
+      {(examples / "lumen" / "LumenMaterials.txt").string(), "materials"},
+      {(examples / "Kite" / "ZoomCal.txt").string(), "zoom"},
+      {(examples / "pifoc" / "pifoc.12").string(), "pifoc"},
+      {(examples / "lcdmi.cfg").string(), "lcdmi"},
+      {(examples / "pairs.txt").string(), "pairs"},
+      {ramp, "ramp"},
+      {file("rampcfg.txt", "SWLI d10s81c25.b12345 10.2 25 0 0 0.25 81 0 1 0\n"), "ramp-config"},
+      {(examples / "motion" / "stage.cfg").string(), "motion"},
+      {(examples / "camera" / "bpix_1234.dat").string(), "bad-pixels"},
+      {(examples / "sample.dat").string(), "binary"},
+      {ascii, "ascii"},
+  };
+  std::vector<std::string> args{"-q"};
+  std::string want_out;
+  for (const auto& [path, kind] : files) {
+    args.push_back(path);
+    want_out += path + ": ok (" + kind + ")\n";
+  }
+  const Outcome quiet = run(calcheck::run, args);  // -q: no ok lines, no notes
+  EXPECT_EQ(quiet.code, calcheck::kClean) << quiet.err;
+  EXPECT_EQ(quiet.out + quiet.err, "");
+  args.erase(args.begin());
+  const Outcome r = run(calcheck::run, args);
+  EXPECT_EQ(r.code, calcheck::kClean) << r.err;
+  EXPECT_EQ(r.out, want_out);
+  // The calibration reader's notes; nothing else.
+  EXPECT_EQ(r.err, files[0].first + ":5: note: Setting fieldCtrl to 1\n");
+}
+
+// One bad file of each kind: the reader's own words, with the line where it
+// knows it, then the code it gave.
+TEST_F(Tools, CalcheckTellsEachReadersProblemsWithTheirLines) {
+  const struct {
+    const char* name;
+    std::string text, err;
+  } cases[] = {
+      {"ZoomCal.txt", "title\n0 1\nx 2\n",
+       ":3: Expected two numbers (position and magnification) separated by a comma and/or space. x 2\n"
+       "@: cannot be read: ERR_KITE_ENC_ZOOM_INVALID_CAL_FILE (198)\n"},
+      {"pairs.txt", "1 2\n3\n",
+       ":2: Error in data file @\n@:2: Line 2: 3\n@: cannot be read: ERR_CANT_READ_FILE (123)\n"},
+      {"stage.cfg", "AXIS 0\nNAME Q\n",
+       ":2: -***- ERR_INVALID_PARAM in Line 2 of configuration file -***-\n"
+       "@: cannot be read: ERR_INVALID_PARAM (242)\n"},
+      {"l.cfg", "Version 2\nfoo\n",
+       ":2: Unrecognized token \"foo\" foo\n@: cannot be read: ERR_LCDMI_CONFIG (248)\n"},
+      {"pifoc.3", "# c\nabc\n",
+       ":2: xr_load_pifoc_info: error in file @\n@:2: Line 2: abc\n"
+       "@: cannot be read: ERR_CANT_READ_FILE (123)\n"},
+      {"a.txt", "Trel ASCII Data File - Format 2\n1 2 3\n",
+       ":2: the reader stopped here\n@: cannot be read: ERR_CORRUPT_DATA_FILE (134)\n"},
+      {"m.txt", "## Fathomix Lumen Materials File - Format 1\n\"Gold\" 0.2 x 3\n\"Glass\" 1 0 0 0 0 0 0\n",
+       ":2: Invalid K value \"x\" (field 3)\n@:2: Error in line 2:   \"Gold\" 0.2 x 3\n"
+       "@: note: The K value must be a number  greater than or equal to 0 and  less than or equal to 100\n"
+       "@: note: Accepted 1 of 2 material specs\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = file(c.name, c.text);
+    const Outcome r = run(calcheck::run, {path});
+    std::string want = "@" + c.err;
+    for (std::size_t at; (at = want.find('@')) != std::string::npos;) want.replace(at, 1, path);
+    EXPECT_EQ(r.err, want);
+    EXPECT_EQ(r.code, calcheck::kProblems);
+  }
+}
+
+TEST_F(Tools, CalcheckKindsByOptionAndTheUnknown) {
+  const std::string pairs = file("points.dat", "1 2\n3 4\n");
+  const Outcome unknown = run(calcheck::run, {pairs});
+  EXPECT_EQ(unknown.code, calcheck::kProblems);
+  const std::string kinds =
+      "calibration, materials, zoom, pifoc, lcdmi, pairs, ramp, ramp-config, motion, bad-pixels, "
+      "binary, ascii";
+  EXPECT_EQ(unknown.err,
+            pairs + ": cannot tell what kind of file this is; name it with --kind (" + kinds + ")\n");
+  const Outcome named = run(calcheck::run, {"--kind", "pairs", "--show", pairs});
+  EXPECT_EQ(named.code, calcheck::kClean) << named.err;
+  EXPECT_EQ(named.out, "# " + pairs + "\n2 pairs (x, y)\n1 2\n3 4\n" + pairs + ": ok (pairs)\n");
+  const Outcome bogus = run(calcheck::run, {"--kind=bogus", pairs});
+  EXPECT_EQ(bogus.code, calcheck::kUsage);
+  EXPECT_EQ(bogus.err, "calcheck: unknown kind \"bogus\"; the kinds are " + kinds +
+                           " (see calcheck --help)\n");
+}
+
+// --deep follows the files a calibration file names, found where the library
+// finds them: a broken motion configuration is checked in its own name, a
+// missing materials file is the calibration file's problem.
+TEST_F(Tools, CalcheckDeepChecksTheFilesACalibrationFileNames) {
+  const fs::path examples = fs::path(FELBRIN_SOURCE_DIR) / "examples";
+  const fs::path config = dir.path() / "cfg";
+  fs::create_directories(config);
+  felbrin::test::ScopedEnv env("FB_CONFIG_DIR", config.string().c_str());
+  u_dirs_reset();
+  const std::string motion = (config / "stage.cfg").string();
+  felbrin::test::write_file(motion, std::string("AXIS 0\nNAME Q\n"));
+  // The bundled Lumen file, its motion controller on the broken configuration.
+  std::string text = read_file(examples / "calibration" / "lumen.cal");
+  const std::size_t at = text.find("MotionCtrl");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, text.find('\n', at) - at, "MotionCtrl stage.cfg COM1");
+  const std::string cal = file("lumen.cal", text);
+
+  // Without a ramp folder nothing is made, and the pifoc file is missing.
+  Outcome r = run(calcheck::run, {"--deep", cal});
+  EXPECT_FALSE(fs::exists(config / "ramps"));
+  EXPECT_NE(r.err.find(cal + ": " + (config / "ramps" / "pifoc.12").string() + " not found\n"),
+            std::string::npos) << r.err;
+
+  fs::create_directories(config / "ramps");
+  fs::copy_file(examples / "pifoc" / "pifoc.12", config / "ramps" / "pifoc.12");
+  r = run(calcheck::run, {"--deep", cal});
+  u_dirs_reset();
+  EXPECT_EQ(r.code, calcheck::kProblems);
+  const std::string here = "." + std::string(1, plat::kSep);
+  EXPECT_EQ(r.err, cal + ": glass.txt not found; looked at " + here + "glass.txt, " +
+                       (config / "glass.txt").string() + "\n" + cal + ": note: " +
+                       (config / "ramps" / "rampcfg.txt").string() + " not found\n" + motion +
+                       ":2: -***- ERR_INVALID_PARAM in Line 2 of configuration file -***-\n" + motion +
+                       ": cannot be read: ERR_INVALID_PARAM (242)\n");
+  EXPECT_EQ(r.out, (config / "ramps" / "pifoc.12").string() + ": ok (pifoc)\n");
+}
+
+// One JSON object per message and per file, each with the same keys.
+TEST_F(Tools, CalcheckJsonLinesParseBack) {
+  const std::string good = (fs::path(FELBRIN_SOURCE_DIR) / "examples" / "pairs.txt").string();
+  const std::string bad = file("pairs.txt", "1 2\n3\n");
+  const Outcome r = run(calcheck::run, {"--json", good, bad});
+  EXPECT_EQ(r.code, calcheck::kProblems);
+  EXPECT_EQ(r.err, "");
+  // A flat object of strings, whole numbers and nulls, as the lines are.
+  const auto parse = [](const std::string& line) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::size_t i = 1;
+    const auto text = [&] {
+      std::string s;
+      for (++i; line[i] != '"'; ++i) {
+        if (line[i] == '\\') ++i;
+        s += line[i];
+      }
+      ++i;
+      return s;
+    };
+    while (i < line.size() && line[i] != '}') {
+      while (line[i] == ' ' || line[i] == ',') ++i;
+      const std::string key = text();
+      i += 2;  // ": "
+      std::string value;
+      if (line[i] == '"') {
+        value = text();
+      } else {
+        const std::size_t end = line.find_first_of(",}", i);
+        value = line.substr(i, end - i);
+        i = end;
+      }
+      fields.emplace_back(key, value);
+    }
+    return fields;
+  };
+  std::vector<std::vector<std::pair<std::string, std::string>>> lines;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) lines.push_back(parse(line));
+  ASSERT_EQ(lines.size(), 5u) << r.out;
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(lines[0], (Fields{{"file", good}, {"kind", "pairs"}, {"line", "null"}, {"severity", "ok"},
+                              {"code", "0"}, {"code_name", ""}, {"text", "ok"}}));
+  EXPECT_EQ(lines[1], (Fields{{"file", bad}, {"kind", "pairs"}, {"line", "2"}, {"severity", "error"},
+                              {"code", "123"}, {"code_name", "ERR_CANT_READ_FILE"},
+                              {"text", "Error in data file " + bad}}));
+  EXPECT_EQ(lines[4][3], (std::pair<std::string, std::string>{"severity", "error"}));
+  EXPECT_EQ(lines[4][6], (std::pair<std::string, std::string>{"text", "has problems"}));
 }
 
 // ---------------------------------------------------------------- datinfo
