@@ -180,10 +180,10 @@ Checked check_materials(const char* path, bool show) {
     c.rc = lumen_readMaterials(path, &list);
     // The reader follows a refused line with the rule, and a failed read
     // with the heading, the line format and a sample: notes.
-    c.findings = findings_of(collector.take(),
-                             {"Accepted ", "The ", "File heading", "Line format description",
-                              "Sample line"},
-                             {"Reading Lumen materials file", "Error(s) reading Lumen materials file"});
+    c.findings =
+        findings_of(collector.take(),
+                    {"Accepted ", "The ", "File heading", "Line format description", "Sample line"},
+                    {"Reading Lumen materials file", "Error(s) reading Lumen materials file"});
   }
   if (show && c.rc == 0) {
     c.shown = std::to_string(list.count) + " entries\n";
@@ -202,8 +202,8 @@ Checked check_materials(const char* path, bool show) {
 }
 
 std::string pairs_text(const u_pair_table_t& table, std::string_view x, std::string_view y) {
-  std::string out = std::to_string(table.count) + " pairs (" + std::string(x) + ", " +
-                    std::string(y) + ")\n";
+  std::string out =
+      std::to_string(table.count) + " pairs (" + std::string(x) + ", " + std::string(y) + ")\n";
   for (const u_pair_t& p : table.view()) out += g(p.x) + " " + g(p.y) + "\n";
   return out;
 }
@@ -313,8 +313,8 @@ Checked check_ramp_config(const char* path, bool show) {
     for (int i = 0; i < count; ++i) {
       const rr_ramp_line_t& r = lines[i];
       c.shown += "type " + std::to_string(r.type) + " \"" + r.fileName + "\": scan " +
-                 g(r.scanLen) + " um, camera " + g(r.cameraRate) + " Hz, slope " +
-                 g(r.rampSlope) + " nm/frame, objective " + g(r.objMag) + "x\n";
+                 g(r.scanLen) + " um, camera " + g(r.cameraRate) + " Hz, slope " + g(r.rampSlope) +
+                 " nm/frame, objective " + g(r.objMag) + "x\n";
     }
   }
   rr_release_ramp_lines(&lines);
@@ -370,9 +370,9 @@ Checked check_bad_pixels(const char* path, bool show) {
     c.shown = std::to_string(count) + " camera set-ups\n";
     for (int i = 0; i < count; ++i) {
       const cam_bad_entry_t& e = table.get()[i];
-      c.shown += "grab mode " + std::to_string(e.grabMode) + ", " + std::to_string(e.sizeX) + " x " +
-                 std::to_string(e.sizeY) + " at " + g(e.grabRate) + " Hz: " +
-                 std::to_string(e.badPixels.count) + " bad pixels\n";
+      c.shown += "grab mode " + std::to_string(e.grabMode) + ", " + std::to_string(e.sizeX) +
+                 " x " + std::to_string(e.sizeY) + " at " + g(e.grabRate) +
+                 " Hz: " + std::to_string(e.badPixels.count) + " bad pixels\n";
     }
   }
   return c;
@@ -400,7 +400,8 @@ constexpr FileKind kKinds[] = {
     {"ramp-config", "ramp configuration file", check_ramp_config},
     {"motion", "motion controller configuration", check_motion},
     {"bad-pixels", "camera bad-pixel file", check_bad_pixels},
-    {"binary", "binary data file", [](const char* p, bool s) { return check_data(p, s, "binary"); }},
+    {"binary", "binary data file",
+     [](const char* p, bool s) { return check_data(p, s, "binary"); }},
     {"ascii", "ASCII data file", [](const char* p, bool s) { return check_data(p, s, "ascii"); }},
 };
 
@@ -409,7 +410,8 @@ constexpr FileKind kKinds[] = {
 uint32_t big_endian_u32(std::string_view head) {
   if (head.size() < 4) return 0;
   uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(head[static_cast<std::size_t>(i)]);
+  for (int i = 0; i < 4; ++i)
+    v = (v << 8) | static_cast<unsigned char>(head[static_cast<std::size_t>(i)]);
   return v;
 }
 

@@ -2,9 +2,12 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace app {
@@ -46,49 +49,77 @@ int channels(PngFormat::Colour c) {
   return 0;
 }
 
-// The deflate stream of the image data, cut into IDAT chunks as it fills.
-class IdatStream {
- public:
-  explicit IdatStream(felbrin::ByteSink& sink) : sink_(sink), out_(kChunkData) {}
-  ~IdatStream() {
-    if (open_) deflateEnd(&z_);
-  }
-  IdatStream(const IdatStream&) = delete;
-  IdatStream& operator=(const IdatStream&) = delete;
+// One band of rows, filtered and deflated on its own: the bands of an image
+// are compressed on several threads at once and their streams joined, as
+// parallel gzip does. Each band ends on a byte boundary (a sync flush, the
+// last with the stream's end), so the joined pieces are one deflate stream,
+// and the checksum of the whole is combined from the bands'.
+struct Band {
+  uint32_t first = 0, last = 0;  // rows [first, last)
+  std::vector<uint8_t> raw;      // the filtered rows
+  std::vector<uint8_t> packed;   // their deflate stream
+  uLong adler = 0;
+  bool ok = false;
+};
 
-  bool open(int level) {
-    // Default window and memory; the filtered strategy suits rows that
-    // carry differences to the row above.
-    open_ = deflateInit2(&z_, level, Z_DEFLATED, 15, 8, Z_FILTERED) == Z_OK;
-    z_.next_out = out_.data();
-    z_.avail_out = static_cast<uInt>(out_.size());
-    return open_;
+// Every row is filtered with "up" (its difference to the row above): cheap,
+// and it turns the smooth maps into mostly small values.
+void fill_band(const PngFormat& format, const PngRowFn& row, Band& band) {
+  const std::size_t n = format.row_bytes();
+  std::vector<uint8_t> previous(n, 0), current(n);
+  if (band.first > 0) row(band.first - 1, previous);
+  band.raw.resize((n + 1) * (band.last - band.first));
+  uint8_t* out = band.raw.data();
+  for (uint32_t y = band.first; y < band.last; ++y) {
+    row(y, current);
+    *out++ = 2;
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(current[i] - previous[i]);
+    out += n;
+    previous.swap(current);
   }
-  bool add(const uint8_t* data, std::size_t size, bool last) {
-    z_.next_in = const_cast<Bytef*>(data);
-    z_.avail_in = static_cast<uInt>(size);
-    for (;;) {
-      const int rc = deflate(&z_, last ? Z_FINISH : Z_NO_FLUSH);
-      if (rc == Z_STREAM_ERROR) return false;
-      if (z_.avail_out == 0 && !flush()) return false;
-      if (last ? rc == Z_STREAM_END : z_.avail_in == 0) break;
+}
+
+void pack_band(const PngFormat& format, const PngRowFn& row, bool last, Band& band) {
+  fill_band(format, row, band);
+  band.adler = adler32(adler32(0L, Z_NULL, 0), band.raw.data(), static_cast<uInt>(band.raw.size()));
+  z_stream z{};
+  // Raw deflate: the stream's header and checksum are written once for all
+  // bands. The filtered strategy suits rows of differences.
+  if (deflateInit2(&z, format.level, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK) return;
+  band.packed.resize(deflateBound(&z, static_cast<uLong>(band.raw.size())) + 16);
+  z.next_in = band.raw.data();
+  z.avail_in = static_cast<uInt>(band.raw.size());
+  z.next_out = band.packed.data();
+  z.avail_out = static_cast<uInt>(band.packed.size());
+  const int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+  band.ok = (last ? rc == Z_STREAM_END : rc == Z_OK) && z.avail_in == 0;
+  band.packed.resize(band.packed.size() - z.avail_out);
+  deflateEnd(&z);
+}
+
+// The image data as IDAT chunks of at most kChunkData bytes.
+class IdatWriter {
+ public:
+  explicit IdatWriter(felbrin::ByteSink& sink) : sink_(sink) { buffer_.reserve(kChunkData); }
+  bool add(const uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      const std::size_t take = std::min(size, kChunkData - buffer_.size());
+      buffer_.insert(buffer_.end(), data, data + take);
+      data += take, size -= take;
+      if (buffer_.size() == kChunkData && !flush()) return false;
     }
-    return !last || flush();
+    return true;
+  }
+  bool flush() {
+    if (buffer_.empty()) return true;
+    const bool ok = write_chunk(sink_, "IDAT", buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
   }
 
  private:
-  bool flush() {
-    const std::size_t used = out_.size() - z_.avail_out;
-    if (used > 0 && !write_chunk(sink_, "IDAT", out_.data(), used)) return false;
-    z_.next_out = out_.data();
-    z_.avail_out = static_cast<uInt>(out_.size());
-    return true;
-  }
-
   felbrin::ByteSink& sink_;
-  z_stream z_{};
-  bool open_ = false;
-  std::vector<uint8_t> out_;
+  std::vector<uint8_t> buffer_;
 };
 
 }  // namespace
@@ -113,20 +144,45 @@ bool write_png(felbrin::ByteSink& sink, const PngFormat& format, const PngRowFn&
       !write_chunk(sink, "IHDR", header, sizeof header))
     return false;
 
-  IdatStream idat(sink);
-  if (!idat.open(format.level)) return false;
-  // Every row is filtered with "up" (its difference to the row above):
-  // cheap, and it turns the smooth maps into mostly small values.
-  const std::size_t n = format.row_bytes();
-  std::vector<uint8_t> previous(n, 0), current(n), filtered(n + 1);
-  filtered[0] = 2;
-  for (uint32_t y = 0; y < format.height; ++y) {
-    row(y, current);
-    for (std::size_t i = 0; i < n; ++i)
-      filtered[i + 1] = static_cast<uint8_t>(current[i] - previous[i]);
-    if (!idat.add(filtered.data(), filtered.size(), y + 1 == format.height)) return false;
-    previous.swap(current);
+  // Bands of about a megabyte, a round of them at a time, one per thread.
+  const std::size_t row_bytes = format.row_bytes() + 1;
+  const auto band_rows = static_cast<uint32_t>(std::max<std::size_t>(1, (1u << 20) / row_bytes));
+  const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+  IdatWriter idat(sink);
+  static constexpr uint8_t kZlibHeader[2] = {0x78, 0x01};  // deflate, 32 KiB window, fastest
+  if (!idat.add(kZlibHeader, sizeof kZlibHeader)) return false;
+  uLong adler = adler32(0L, Z_NULL, 0);
+  std::vector<Band> round(static_cast<std::size_t>(threads));
+  for (uint32_t next = 0; next < format.height;) {
+    std::size_t used = 0;
+    for (Band& b : round) {
+      if (next == format.height) break;
+      b.first = next;
+      b.last = std::min(format.height, next + band_rows);
+      next = b.last;
+      ++used;
+    }
+    std::vector<std::thread> helpers;
+    for (std::size_t i = 1; i < used; ++i) {
+      Band& b = round[i];
+      const bool last = b.last == format.height;
+      try {
+        helpers.emplace_back([&format, &row, &b, last] { pack_band(format, row, last, b); });
+      } catch (const std::exception&) {
+        pack_band(format, row, last, b);  // no thread to be had: here, then
+      }
+    }
+    pack_band(format, row, round[0].last == format.height, round[0]);
+    for (std::thread& h : helpers) h.join();
+    for (std::size_t i = 0; i < used; ++i) {
+      const Band& b = round[i];
+      if (!b.ok || !idat.add(b.packed.data(), b.packed.size())) return false;
+      adler = adler32_combine(adler, b.adler, static_cast<z_off_t>(b.raw.size()));
+    }
   }
+  uint8_t checksum[4];
+  put_u32(checksum, static_cast<uint32_t>(adler));
+  if (!idat.add(checksum, sizeof checksum) || !idat.flush()) return false;
   return write_chunk(sink, "IEND", nullptr, 0);
 }
 

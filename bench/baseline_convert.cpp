@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
   if (df_read_file(argv[1], nullptr, nullptr, nullptr, &m) != 0) return 1;
   mx_stats_t st{};
   if (mx_i32_stats(&m, nullptr, &st) != 0) return 1;
-  std::FILE* f = std::fopen(argv[2], "wb");
+  // Text mode: the platform's line ends, as mapconv writes them.
+  std::FILE* f = std::fopen(argv[2], "w");
   if (f == nullptr) return 1;
   const double offset = st.valley;
   const double span = static_cast<double>(st.peak) - st.valley;

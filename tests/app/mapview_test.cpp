@@ -111,6 +111,33 @@ TEST_F(Mapview, PixelsOfEachKindOfPicture) {
   }
 }
 
+// A picture large enough to be compressed in bands on several threads:
+// every row decodes to its own colours, at the seams between bands too.
+TEST_F(Mapview, LargePicturesDecodeWholeAcrossTheirBands) {
+  felbrin::tools::DataFileLayout s;
+  s.phase_width = 600, s.phase_height = 2100;
+  for (int y = 0; y < s.phase_height; ++y)
+    for (int x = 0; x < s.phase_width; ++x)
+      s.phase.push_back((x * 7 + y * 13) % 1000 == 0 ? MX_INVALID_I32 : x + 3 * y);
+  felbrin::test::write_file(input, felbrin::tools::build_data_file(s));
+  const DecodedPng png = picture({});
+  ASSERT_EQ(png.width, 600);
+  ASSERT_EQ(png.height, 2100);
+  const int low = 1, high = 599 + 3 * 2099;  // (0,0) is invalid
+  for (int y = 0; y < 2100; ++y) {
+    for (int x : {0, 1, 299, 599}) {
+      const int v = x + 3 * y;
+      const Samples want = (x * 7 + y * 13) % 1000 == 0
+                               ? kGrey
+                               : rgb(static_cast<int>((v - low) * 255.0 / (high - low) + 0.5));
+      if (png.at(x, y) != want) {
+        ADD_FAILURE() << x << "," << y;
+        return;
+      }
+    }
+  }
+}
+
 TEST_F(Mapview, ReportsTheRangeAndTheFileWritten) {
   Outcome r = run(mapview::run, {input, output});
   EXPECT_EQ(r.out, input + ": phase 4 x 3, values -100 to 155 (11 valid points)\nwrote " + output +
