@@ -49,6 +49,20 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
   "felbrin (= ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}), ${felbrin_deb_runtime_depends}")
 
+# Python: the module where Debian's Python 3 finds it, built for the
+# interpreter it was built against.
+if(TARGET _felbrin)
+  math(EXPR felbrin_python_next_minor "${Python_VERSION_MINOR} + 1")
+  list(APPEND CPACK_COMPONENTS_ALL python)
+  set(CPACK_COMPONENT_PYTHON_DISPLAY_NAME "felbrin for Python")
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+    "The felbrin module: measurement data files as numpy arrays, the library's readers and checks")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-felbrin)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}), python3 (<< ${Python_VERSION_MAJOR}.${felbrin_python_next_minor}), python3-numpy, ${felbrin_deb_runtime_depends}")
+endif()
+
 # Windows: one .zip per component, each holding its part of the same tree
 # (bin/, include/, lib/, standins/): unpacked into one folder they make the
 # whole installation.

@@ -4,10 +4,11 @@
     python3 tools/layers.py            prints the folder graph, then the findings
     python3 tools/layers.py --quiet    the findings only
 
-Product folders are platform/, common/, data/, each instrument/<subsystem>/
-and app/. The house stands in layers, each including only itself and what is
-below it:
+Product folders are platform/, common/, data/, each instrument/<subsystem>/,
+app/ and python/. The house stands in layers, each including only itself and
+what is below it:
 
+    python/             the Python module, over the commands' core
     app/                the commands
     instrument/system/  power-on and power-off, over the subsystems
     instrument/*/       the subsystems (no circle among them)
@@ -34,7 +35,7 @@ KNOWN = os.path.join(ROOT, "tools", "layers-known.txt")
 MAX_LINES = 1500
 # Lower layers first; a folder may include its own layer and those before it.
 FIXED_ORDER = ["platform", "common", "data", "instrument/record"]
-TOPS = ["platform", "common", "data", "instrument", "app"]
+TOPS = ["platform", "common", "data", "instrument", "app", "python"]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 

@@ -16,7 +16,7 @@ root=$(pwd)
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev python3 doxygen clang-format
-          zlib1g-dev libz-mingw-w64-dev libstb-dev)
+          zlib1g-dev libz-mingw-w64-dev libstb-dev pybind11-dev python3-dev python3-numpy python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
