@@ -19,6 +19,7 @@
 #include "data/dumps.h"
 #include "data/point_list.h"
 #include "data/records.h"
+#include "instrument/acquisition/acq_grab.h"
 #include "instrument/acquisition/acq_mgr.h"
 #include "instrument/acquisition/cam_bad.h"
 #include "instrument/calibration/cal_file.h"

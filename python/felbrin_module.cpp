@@ -68,11 +68,31 @@ py::object field_value(const unsigned char* record, const Field& f) {
   const unsigned char* p = record + f.offset;
   const auto one = [&](int i) -> py::object {
     switch (f.kind) {
-      case Field::kI16: { int16_t v; std::memcpy(&v, p + 2 * i, 2); return py::int_(v); }
-      case Field::kU16: { uint16_t v; std::memcpy(&v, p + 2 * i, 2); return py::int_(v); }
-      case Field::kI32: { int32_t v; std::memcpy(&v, p + 4 * i, 4); return py::int_(v); }
-      case Field::kU32: { uint32_t v; std::memcpy(&v, p + 4 * i, 4); return py::int_(v); }
-      case Field::kF32: { float v; std::memcpy(&v, p + 4 * i, 4); return py::float_(v); }
+      case Field::kI16: {
+        int16_t v;
+        std::memcpy(&v, p + 2 * i, 2);
+        return py::int_(v);
+      }
+      case Field::kU16: {
+        uint16_t v;
+        std::memcpy(&v, p + 2 * i, 2);
+        return py::int_(v);
+      }
+      case Field::kI32: {
+        int32_t v;
+        std::memcpy(&v, p + 4 * i, 4);
+        return py::int_(v);
+      }
+      case Field::kU32: {
+        uint32_t v;
+        std::memcpy(&v, p + 4 * i, 4);
+        return py::int_(v);
+      }
+      case Field::kF32: {
+        float v;
+        std::memcpy(&v, p + 4 * i, 4);
+        return py::float_(v);
+      }
       default: return py::none();
     }
   };
@@ -82,10 +102,11 @@ py::object field_value(const unsigned char* record, const Field& f) {
     const auto n = static_cast<std::size_t>(f.count);
     const auto* end = static_cast<const unsigned char*>(std::memchr(p, 0, n));
     const std::size_t len = end != nullptr ? static_cast<std::size_t>(end - p) : n;
-    return py::reinterpret_steal<py::object>(
-        PyUnicode_DecodeLatin1(reinterpret_cast<const char*>(p), static_cast<Py_ssize_t>(len), nullptr));
+    return py::reinterpret_steal<py::object>(PyUnicode_DecodeLatin1(
+        reinterpret_cast<const char*>(p), static_cast<Py_ssize_t>(len), nullptr));
   }
-  if (f.kind == Field::kBytes) return py::bytes(reinterpret_cast<const char*>(p), static_cast<std::size_t>(f.count));
+  if (f.kind == Field::kBytes)
+    return py::bytes(reinterpret_cast<const char*>(p), static_cast<std::size_t>(f.count));
   if (f.count == 1) return one(0);
   py::list values;
   for (int i = 0; i < f.count; ++i) values.append(one(i));
@@ -95,7 +116,8 @@ py::object field_value(const unsigned char* record, const Field& f) {
 template <std::size_t N>
 py::dict fields_dict(const void* record, const Field (&fields)[N]) {
   py::dict d;
-  for (const Field& f : fields) d[f.name] = field_value(static_cast<const unsigned char*>(record), f);
+  for (const Field& f : fields)
+    d[f.name] = field_value(static_cast<const unsigned char*>(record), f);
   return d;
 }
 
@@ -178,7 +200,8 @@ py::array_t<double> phase_of(const DataFile& f) {
   {
     py::gil_scoped_release unlocked;
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    for (py::ssize_t i = 0; i < n; ++i) o[i] = r[i] < MX_INVALID_I32 ? static_cast<double>(r[i]) : kNaN;
+    for (py::ssize_t i = 0; i < n; ++i)
+      o[i] = r[i] < MX_INVALID_I32 ? static_cast<double>(r[i]) : kNaN;
   }
   return out;
 }
@@ -272,8 +295,8 @@ py::list check(const std::string& path, const std::optional<std::string>& kind_n
   if (kind_name) {
     kind = calcheck::find_kind(*kind_name);
     if (kind == nullptr)
-      raise_error(ERR_INVALID_PARAM, "unknown kind \"" + *kind_name + "\"; the kinds are " +
-                                         calcheck::kind_names());
+      raise_error(ERR_INVALID_PARAM,
+                  "unknown kind \"" + *kind_name + "\"; the kinds are " + calcheck::kind_names());
   }
   calcheck::Checked c;
   bool known = true;
@@ -309,7 +332,8 @@ py::tuple read_calibration(const std::string& path) {
   if (c.rc != 0) {
     std::string text;
     for (const calcheck::Finding& f : c.findings)
-      text += (text.empty() ? "" : "\n") + (f.line > 0 ? "line " + std::to_string(f.line) + ": " : "") + f.text;
+      text += (text.empty() ? "" : "\n") +
+              (f.line > 0 ? "line " + std::to_string(f.line) + ": " : "") + f.text;
     raise_error(c.rc, text.empty() ? code_name(c.rc) : text);
   }
   py::dict values;
@@ -321,7 +345,8 @@ py::tuple read_calibration(const std::string& path) {
     start = end + 1;
     const std::size_t eq = line.find(" = ");
     const std::string key = line.substr(0, eq);
-    const py::object value = eq == std::string::npos ? py::object(py::none()) : py::str(line.substr(eq + 3));
+    const py::object value =
+        eq == std::string::npos ? py::object(py::none()) : py::str(line.substr(eq + 3));
     if (!values.contains(key)) {
       values[py::str(key)] = value;
     } else if (py::isinstance<py::list>(values[py::str(key)])) {
@@ -347,8 +372,8 @@ py::tuple read_ramp(const std::string& path) {
     rc = rr_read_ramp_file(path.c_str(), &hdr, &points);
   }
   if (rc != 0) raise_error(rc, code_name(rc));
-  py::array_t<uint16_t> array = points != nullptr ? owning_array(points, {hdr.nPoints})
-                                                  : empty_array<uint16_t>({0});
+  py::array_t<uint16_t> array =
+      points != nullptr ? owning_array(points, {hdr.nPoints}) : empty_array<uint16_t>({0});
   return py::make_tuple(fields_dict(&hdr, felbrin::python::kRampHeaderFields), array);
 }
 
@@ -441,7 +466,8 @@ long live_blocks() {
 PYBIND11_MODULE(_felbrin, m) {
   m.doc() = "The felbrin library's readers and writers; use the felbrin package.";
   m.def(
-      "_set_error_type", [](py::object type) {
+      "_set_error_type",
+      [](py::object type) {
         Py_XDECREF(g_error);
         g_error = type.release().ptr();
       },
@@ -452,7 +478,8 @@ PYBIND11_MODULE(_felbrin, m) {
         "call, which must come before any block is held); for leak tests.");
 
   py::class_<DataFile>(m, "DataFile", "A measurement data file as read (binary or ASCII).")
-      .def_readonly("format", &DataFile::format, "\"binary\" or \"ascii\": the reader that read it.")
+      .def_readonly("format", &DataFile::format,
+                    "\"binary\" or \"ascii\": the reader that read it.")
       .def_readwrite("phase_raw", &DataFile::phase_raw,
                      "int32 (rows, columns): the phase values as stored; 2147483640 and above "
                      "mark invalid pixels. Owns the reader's buffer; the writers use it as it is "
@@ -463,20 +490,26 @@ PYBIND11_MODULE(_felbrin, m) {
                              "float64 (rows, columns): the phase values, NaN at invalid pixels.")
       .def_property_readonly("valid", &valid_of, "bool (rows, columns): the valid pixels.")
       .def_property_readonly(
-          "phase_origin", [](const DataFile& f) { return py::make_tuple(f.phase_window.x, f.phase_window.y); },
+          "phase_origin",
+          [](const DataFile& f) { return py::make_tuple(f.phase_window.x, f.phase_window.y); },
           "(x, y): the camera column and row of the phase map's first pixel.")
       .def_property_readonly(
           "intensity_origin",
-          [](const DataFile& f) { return py::make_tuple(f.intensity_window.x, f.intensity_window.y); },
+          [](const DataFile& f) {
+            return py::make_tuple(f.intensity_window.x, f.intensity_window.y);
+          },
           "(x, y): the camera column and row of the intensity frames' first pixel.")
-      .def_property_readonly("aux", [](const DataFile& f) { return f.aux; },
-                             "The intensity block's auxiliary word, carried as is.")
       .def_property_readonly(
-          "header", [](const DataFile& f) { return fields_dict(&f.header, felbrin::python::kHeaderFields); },
+          "aux", [](const DataFile& f) { return f.aux; },
+          "The intensity block's auxiliary word, carried as is.")
+      .def_property_readonly(
+          "header",
+          [](const DataFile& f) { return fields_dict(&f.header, felbrin::python::kHeaderFields); },
           "Every header field by its record name (hNNN: its offset in the binary file); texts as "
           "str, byte fields as bytes, arrays as tuples.")
       .def_property_readonly(
-          "source", [](const DataFile& f) { return fields_dict(&f.source, felbrin::python::kSourceFields); },
+          "source",
+          [](const DataFile& f) { return fields_dict(&f.source, felbrin::python::kSourceFields); },
           "The source information: info_word0..3 and info_text.");
 
   m.def("read_data", &read_data, py::arg("path"),

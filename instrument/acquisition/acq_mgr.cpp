@@ -14,6 +14,7 @@
 #include "common/host_utils.h"
 #include "common/parsers.h"
 #include "common/util.h"
+#include "instrument/acquisition/acq_grab.h"
 #include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/record/sys_info.h"
@@ -295,6 +296,8 @@ int acq_mgropen(const char* ini_file) {
 }
 
 void acq_mgrclose(sysInfo_t* s) {
+  // A live mode reads through the library: it ends before the library goes.
+  acq_live_stop();
   Module& m = module();
   // Only a bound table may be called: a failed binding has none.
   if (m.bound && m.table.FreeDeviceResources != nullptr) m.table.FreeDeviceResources(s);

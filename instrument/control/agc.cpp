@@ -11,10 +11,12 @@
 #include <new>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "common/errors.h"
 #include "common/event.h"
 #include "common/hooks.h"
+#include "instrument/acquisition/acq_grab.h"
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_nodes.h"
 #include "instrument/can/can_state.h"
@@ -201,7 +203,56 @@ int selector_state(sysInfo_t* s, const AgcDeps& deps, int* state) {
 
 bool live_display(sysInfo_t* s) { return load(s->acq.liveDisplay) != 0; }
 
+// ---- frames: the host's source, or the camera
+std::atomic<decltype(agc_frame_source_t::frame)> g_frame_source{nullptr};
+decltype(agc_frame_source_t::frame) frame_source() { return g_frame_source.load(); }
+
+// The frame of the last grab, for the copy of the same round.
+struct Grabbed {
+  std::mutex mutex;
+  mx_bkt16_t frames{};
+  ~Grabbed() { mx_bkt16_release(&frames); }
+};
+Grabbed& grabbed() {
+  static Grabbed g;
+  return g;
+}
+
+int grab_one(sysInfo_t* s) {
+  Grabbed& g = grabbed();
+  std::lock_guard lock(g.mutex);
+  return acq_grab(s, 1, &g.frames);
+}
+
+// 16-bit pixels into the thread's buffer, narrowed for a 1-byte frame.
+int fill_from(const felbrin::control::AgcFrame& into, const uint16_t* pixels, int32_t width,
+              int32_t height) {
+  if (into.bytes_per_pixel == 2)
+    return felbrin::control::agc_fill_frame(into, pixels, width, height, 2);
+  std::vector<uint8_t> narrow(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (std::size_t i = 0; i < narrow.size(); ++i) narrow[i] = static_cast<uint8_t>(pixels[i]);
+  return felbrin::control::agc_fill_frame(into, narrow.data(), width, height, 1);
+}
+
+int copy_camera_frame(bool live, const felbrin::control::AgcFrame& into) {
+  if (live) {
+    std::vector<uint16_t> pixels(static_cast<std::size_t>(into.width) *
+                                 static_cast<std::size_t>(into.height));
+    if (const int rc = acq_live_copy(pixels.data(), static_cast<int64_t>(pixels.size()), nullptr))
+      return rc == ERR_INVALID_PARAM ? felbrin::control::kAgcFrameSizeError : rc;
+    return fill_from(into, pixels.data(), into.width, into.height);
+  }
+  Grabbed& g = grabbed();
+  std::lock_guard lock(g.mutex);
+  if (g.frames.matrix == nullptr) return ERR_ACQ_READ;
+  return fill_from(into, g.frames.matrix, g.frames.window.width, g.frames.window.height);
+}
+
 }  // namespace
+
+void agc_set_frame_source(const agc_frame_source_t* source) {
+  g_frame_source.store(source != nullptr ? source->frame : nullptr);
+}
 
 namespace felbrin::control {
 
@@ -218,8 +269,12 @@ int agc_fill_frame(const AgcFrame& into, const void* pixels, int32_t width, int3
 
 AgcDeps agc_production_deps() {
   AgcDeps d;
-  d.grab = [](sysInfo_t*) { return ERR_NOT_IMPLEMENTED; };
-  d.copy = [](sysInfo_t*, bool, const AgcFrame&) { return ERR_NOT_IMPLEMENTED; };
+  d.grab = [](sysInfo_t* s) { return frame_source() != nullptr ? 0 : grab_one(s); };
+  d.copy = [](sysInfo_t* s, bool live, const AgcFrame& into) {
+    if (const auto source = frame_source())
+      return source(s, into.bytes.data(), into.width, into.height, into.bytes_per_pixel);
+    return copy_camera_frame(live, into);
+  };
   d.read_level = [](sysInfo_t* s, uint16_t* level) { return can_read_ndw_llcLevel(s, level, 0); };
   d.write_level = [](sysInfo_t* s, uint16_t level) { return can_write_ndw_llcLevel(s, level, 0); };
   d.llc_wait = &ac_llc_wait;

@@ -62,6 +62,22 @@ int can_agc_release();
 /// While locked (non-zero) starting, suspending and resuming do nothing.
 void can_agc_set_lock(int locked);
 
+/// A host's frames for the gain control, in place of the camera: `frame`
+/// fills `pixels` with the newest frame of width x height pixels of
+/// bytes_per_pixel bytes (rows packed, native byte order) and returns 0, or
+/// an error code; a frame of another size is its error
+/// (ERR_FRAME_DATA_CORRUPT), never a short copy.
+struct agc_frame_source_t {
+  /// The newest frame into `pixels`; called from the gain control's thread.
+  int (*frame)(sysInfo_t* s, void* pixels, int32_t width, int32_t height,
+               int32_t bytes_per_pixel) = nullptr;
+};
+/// Replaces the frame source for the whole process; null (or an entry left
+/// null) restores the default: the camera through the bound acquisition
+/// library, its live frame while the live mode runs (acq_live_start), else a
+/// frame grabbed each round (acq_grab).
+void agc_set_frame_source(const agc_frame_source_t* source);
+
 /// The thread body on the record, with the module's stop event. Returns the
 /// last error, or 0 when it was stopped.
 int can_agc_thread_func(sysInfo_t* s);

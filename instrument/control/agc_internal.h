@@ -49,8 +49,8 @@ struct AgcDeps {
 };
 
 // The instrument's own: the ND wheel node with invert 0, ac_llc_wait, the
-// dual-motor-drive position read on node 66, and frame grabbing, which
-// answers ERR_NOT_IMPLEMENTED until it exists.
+// dual-motor-drive position read on node 66, and the frames of the host's
+// source when it set one (agc_set_frame_source), else of the camera.
 AgcDeps agc_production_deps();
 // The table threads started from now on use; returns the one replaced.
 AgcDeps agc_set_deps(AgcDeps deps);

@@ -66,6 +66,9 @@ struct sb_acq_state_t {
   int32_t highestMode = -1;        ///< modeCount - 1
   int32_t currentMode = -1;        ///< index into modes; -1 until frame grabbing selects one
   int32_t grabDataBuffers = 0;     ///< the device's GRAB DATA BUFFERS value; 0 unknown
+  /// The wave monitor's camera frame rate was taken from the selected mode
+  /// (acq_select_mode), not set by the host: the next selection replaces it.
+  bool frameRateFromMode = false;
 
   // ---- the current acquisition settings; frame grabbing sets them, until
   // then host programs and tests do

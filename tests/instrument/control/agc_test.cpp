@@ -22,6 +22,9 @@
 #include "instrument/can/can_events.h"
 #include "instrument/can/can_state.h"
 #include "instrument/control/agc_internal.h"
+#include "instrument/acquisition/acq_grab.h"
+#include "instrument/acquisition/acq_mgr.h"
+#include "support/ini_folder.h"
 #include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/soak.h"
@@ -668,3 +671,63 @@ TEST(AgcRace, TheBodyReadsTargetAndLiveFlagWhileTheyChange) {
 }
 
 }  // namespace
+
+namespace frames {
+
+// A host's source: frames whose brightest 100 pixels are 255.
+int host_frame(sysInfo_t*, void* pixels, int32_t width, int32_t height, int32_t bpp) {
+  std::memset(pixels, 0, static_cast<std::size_t>(width) * height * bpp);
+  std::memset(pixels, 255, static_cast<std::size_t>(100) * bpp);
+  return 0;
+}
+
+}  // namespace frames
+
+// The instrument's frame sources: the camera's live frame, a grabbed frame
+// and a host's source each drive the controller exactly as scripted frames
+// of the same brightness do.
+TEST_F(AgcBody, CameraAndHostFramesDriveItAsScriptedFramesDo) {
+  Script scripted;
+  scripted.shots = {frame(255), frame(255), frame(255)};
+  scripted.run(s_.get());
+  ASSERT_FALSE(scripted.written.empty());
+
+  felbrin::test::IniFolder ini;
+  ini.write("FxAcq.ini",
+            "[FXSIM]\nDEVICES = PCI0\n[ACQDEVICE1]\nID = 100\nINPUTS = CAM0\n"
+            "[ACQDEVICE1.INPUT1]\nID = 110\nMODES = Full\n[ACQDEVICE1.INPUT1.MODE1]\nID = 111\n"
+            "VALUE.DATA RATE = 30\nVALUE.MAX USER WIDTH = 20\nVALUE.MAX USER HEIGHT = 10\n"
+            "VALUE.DATA RESOLUTION = 8\n[FRAMES]\nFRAME = PIXELS 100 255 0\n");
+  ASSERT_EQ(acq_mgropen("FxAcq.ini"), 0);
+  for (int (*step)(sysInfo_t*) : {acq_getdevices, acq_getinputdev, acq_getinputmodes})
+    ASSERT_EQ(step(s_.get()), 0);
+  ASSERT_EQ(acq_select_mode(s_.get(), 0), 0);
+  const agc_frame_source_t host{&frames::host_frame};
+  for (const char* source : {"live", "grabbed", "host"}) {
+    SCOPED_TRACE(source);
+    const std::string_view which = source;
+    if (which == "live") {
+      ASSERT_EQ(acq_live_start(s_.get()), 0);
+      // The live thread's first frame, before the controller's first round.
+      std::vector<uint16_t> first(200);
+      ASSERT_TRUE(eventually([&] { return acq_live_copy(first.data(), 200, nullptr) == 0; }));
+    } else {
+      s_->acq.liveDisplay = 0;
+    }
+    if (which == "host") agc_set_frame_source(&host);
+    Script camera;
+    const AgcDeps production = agc_production_deps();
+    AgcDeps d = camera.deps();
+    int copies = 0;
+    d.grab = production.grab;
+    d.copy = [&](sysInfo_t* s, bool live, const AgcFrame& into) {
+      if (copies++ == 3) return camera.stop.set(), 0;
+      return production.copy(s, live, into);
+    };
+    agc_thread_body(s_.get(), &camera.stop, d);
+    EXPECT_EQ(camera.written, scripted.written);
+    agc_set_frame_source(nullptr);
+    EXPECT_EQ(acq_live_stop(), 0);
+  }
+  acq_mgrclose(nullptr);
+}
