@@ -271,7 +271,8 @@ int acq_live_stop() {
   return error;
 }
 
-int cam_bad_correct_frame(uint16_t* frame, int32_t width, int32_t height, const mx_xyv_list_t* bad) {
+int cam_bad_correct_frame(uint16_t* frame, int32_t width, int32_t height,
+                          const mx_xyv_list_t* bad) {
   if (frame == nullptr || bad == nullptr || width < 0 || height < 0) return -1;
   const auto listed = [&](int32_t x, int32_t y) {
     for (int32_t i = 0; i < bad->count; ++i)
@@ -279,7 +280,8 @@ int cam_bad_correct_frame(uint16_t* frame, int32_t width, int32_t height, const 
     return false;
   };
   const auto at = [&](int32_t x, int32_t y) -> uint16_t& {
-    return frame[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
+    return frame[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                 static_cast<std::size_t>(x)];
   };
   int changed = 0;
   for (int32_t i = 0; i < bad->count; ++i) {
@@ -318,10 +320,10 @@ int cam_bad_correct(const sysInfo_t* s, mx_bkt16_t* frames) {
       entry = &e;
   }
   if (entry == nullptr) return fail("cam_bad_correct", ERR_CB_FILE_INVALID);
-  const std::size_t pixels =
-      static_cast<std::size_t>(frames->window.width) * static_cast<std::size_t>(frames->window.height);
+  const std::size_t pixels = static_cast<std::size_t>(frames->window.width) *
+                             static_cast<std::size_t>(frames->window.height);
   for (int k = 0; k < frames->n_buckets; ++k)
-    cam_bad_correct_frame(frames->matrix + static_cast<std::size_t>(k) * pixels, frames->window.width,
-                          frames->window.height, &entry->badPixels);
+    cam_bad_correct_frame(frames->matrix + static_cast<std::size_t>(k) * pixels,
+                          frames->window.width, frames->window.height, &entry->badPixels);
   return 0;
 }

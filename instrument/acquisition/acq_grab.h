@@ -44,8 +44,9 @@ int acq_grab(sysInfo_t* s, int frames, mx_bkt16_t* out, int timeout_ms = ACQ_GRA
 /// Starts the live mode on the current mode: a thread reads frames without
 /// end and keeps the newest, under the library's frame-copy guard, and the
 /// record's live flag and live frame size are set (the stop clears the
-/// flag; the record must outlive the live mode). One live mode at a time. Errors as acq_grab's set-up, ERR_ACQ_DEVICE_BUSY when it
-/// runs already, ERR_INTERNAL_FB when the thread cannot be started.
+/// flag; the record must outlive the live mode). One live mode at a time. Errors as acq_grab's
+/// set-up, ERR_ACQ_DEVICE_BUSY when it runs already, ERR_INTERNAL_FB when the thread cannot be
+/// started.
 int acq_live_start(sysInfo_t* s);
 /// Copies the newest live frame (width x height pixels, widened to 16 bits)
 /// into `pixels`, which holds `count` of them; `serial` (may be null) gets
