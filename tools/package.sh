@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the packages into build/packages/ (cmake/packaging.cmake):
-#   felbrin_<version>-1_amd64.deb, felbrin-dev-sim_<version>-1_amd64.deb
+#   felbrin_<version>-1_amd64.deb, felbrin-dev-sim_<version>-1_amd64.deb and, where
+#       the Python module is built, python3-felbrin_<version>-1_amd64.deb
 #       from the package-linux preset (optimised, no tests)
 #   felbrin-<version>-win64.zip, felbrin-dev-sim-<version>-win64.zip
 #       from the package-windows preset (mingw-w64 cross build)
@@ -16,7 +17,7 @@ check=1
 
 out=build/packages
 mkdir -p "$out"
-rm -f "$out"/felbrin*.deb "$out"/felbrin*.zip
+rm -f "$out"/felbrin*.deb "$out"/python3-felbrin*.deb "$out"/felbrin*.zip
 
 for preset in package-linux package-windows; do
   echo "== $preset"
