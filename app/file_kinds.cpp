@@ -56,6 +56,7 @@ int line_named(std::string_view text) {
     int line = 0;
     bool digits = false;
     while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      if (line > 99999999) return 0;  // no line of a file; a number quoted from one
       line = line * 10 + (text[at++] - '0');
       digits = true;
     }

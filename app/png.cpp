@@ -80,6 +80,8 @@ void fill_band(const PngFormat& format, const PngRowFn& row, Band& band) {
 }
 
 void pack_band(const PngFormat& format, const PngRowFn& row, bool last, Band& band) {
+  band.ok = false;  // bands are reused from round to round
+  band.packed.clear();
   fill_band(format, row, band);
   band.adler = adler32(adler32(0L, Z_NULL, 0), band.raw.data(), static_cast<uInt>(band.raw.size()));
   z_stream z{};
@@ -92,7 +94,8 @@ void pack_band(const PngFormat& format, const PngRowFn& row, bool last, Band& ba
   z.next_out = band.packed.data();
   z.avail_out = static_cast<uInt>(band.packed.size());
   const int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-  band.ok = (last ? rc == Z_STREAM_END : rc == Z_OK) && z.avail_in == 0;
+  // Room left over means zlib holds nothing back.
+  band.ok = (last ? rc == Z_STREAM_END : rc == Z_OK) && z.avail_in == 0 && z.avail_out > 0;
   band.packed.resize(band.packed.size() - z.avail_out);
   deflateEnd(&z);
 }

@@ -45,9 +45,17 @@ std::mutex g_library;
 
 std::string code_name(int code) { return err_name(code); }
 
+// A text the library made, which may quote bytes of a file that are not
+// UTF-8: those come through escaped, never as a decoding error.
+py::str text_of(const std::string& s) {
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "backslashreplace"));
+}
+
 [[noreturn]] void raise_error(int code, const std::string& message) {
   if (g_error == nullptr) throw std::runtime_error(code_name(code) + ": " + message);
-  py::object error = py::reinterpret_borrow<py::object>(g_error)(code, code_name(code), message);
+  py::object error =
+      py::reinterpret_borrow<py::object>(g_error)(code, code_name(code), text_of(message));
   PyErr_SetObject(g_error, error.ptr());
   throw py::error_already_set();
 }
@@ -185,9 +193,13 @@ DataFile read_data(const std::string& path) {
   return f;
 }
 
-// phase_raw as one run of values (a copy when a script made it a strided view).
+// phase_raw as one run of values (a copy when a script made it a strided
+// view); a script may also have put an array of another shape there.
 py::array_t<int32_t, py::array::c_style> contiguous_raw(const DataFile& f) {
-  return py::array_t<int32_t, py::array::c_style>::ensure(f.phase_raw);
+  auto raw = py::array_t<int32_t, py::array::c_style>::ensure(f.phase_raw);
+  if (!raw || raw.ndim() != 2)
+    raise_error(ERR_INVALID_PARAM, "phase_raw is not an int32 array of rows and columns");
+  return raw;
 }
 
 // A flat loop the compiler turns into vector code.
@@ -221,15 +233,21 @@ struct WriterView {
   mx_i32_t phase{};
   mx_bkt16_t intensity{};
   bool have_phase = false, have_intensity = false;
+  // Held while the writer runs without the interpreter lock: another thread
+  // may put other arrays into the DataFile meanwhile.
+  py::array_t<int32_t> phase_owner;
+  py::array_t<uint16_t> intensity_owner;
 };
 
 WriterView writer_view(DataFile& f) {
   WriterView v;
-  auto& p = f.phase_raw;
+  v.phase_owner = f.phase_raw;
+  v.intensity_owner = f.intensity;
+  auto& p = v.phase_owner;
   if (p.ndim() != 2 || p.shape(0) != f.phase_window.height || p.shape(1) != f.phase_window.width ||
       (p.flags() & py::array::c_style) == 0)
     raise_error(ERR_INVALID_PARAM, "phase_raw no longer matches the phase window");
-  auto& i = f.intensity;
+  auto& i = v.intensity_owner;
   if (i.ndim() != 3 || i.shape(1) != f.intensity_window.height ||
       i.shape(2) != f.intensity_window.width || (i.flags() & py::array::c_style) == 0)
     raise_error(ERR_INVALID_PARAM, "intensity no longer matches the intensity window");
@@ -285,7 +303,7 @@ py::tuple finding(const calcheck::Finding& f, int code) {
   for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
   std::replace(text.begin(), text.end(), '\n', ' ');
   return py::make_tuple(f.line > 0 ? py::object(py::int_(f.line)) : py::none(),
-                        f.error ? "error" : "note", code, text);
+                        f.error ? "error" : "note", code, text_of(text));
 }
 
 // What calcheck says about a file: its findings, and the code when the
@@ -347,15 +365,16 @@ py::tuple read_calibration(const std::string& path) {
     const std::string key = line.substr(0, eq);
     const py::object value =
         eq == std::string::npos ? py::object(py::none()) : py::str(line.substr(eq + 3));
-    if (!values.contains(key)) {
-      values[py::str(key)] = value;
-    } else if (py::isinstance<py::list>(values[py::str(key)])) {
-      values[py::str(key)].cast<py::list>().append(value);
+    const py::str k = text_of(key);
+    if (!values.contains(k)) {
+      values[k] = value;
+    } else if (py::isinstance<py::list>(values[k])) {
+      values[k].cast<py::list>().append(value);
     } else {
       py::list both;
-      both.append(values[py::str(key)]);
+      both.append(values[k]);
       both.append(value);
-      values[py::str(key)] = both;
+      values[k] = both;
     }
   }
   py::list messages;

@@ -11,6 +11,7 @@
 
 #include "common/errors.h"
 #include "common/hooks.h"
+#include "instrument/acquisition/acq_internal.h"
 #include "instrument/acquisition/acq_mgr.h"
 #include "instrument/record/sys_info.h"
 
@@ -78,7 +79,6 @@ void widen(uint16_t* pixels, std::size_t count) {
 // ---- the live mode
 
 struct Live {
-  std::mutex control;  // one start or stop at a time
   std::thread thread;
   std::atomic<bool> stop{false};
   bool running = false;
@@ -120,6 +120,11 @@ void live_loop(Live& l) {
 
 }  // namespace
 
+std::mutex& felbrin::acq::use_guard() {
+  static std::mutex guard;
+  return guard;
+}
+
 int acq_select_mode(sysInfo_t* s, int mode_index) {
   if (s == nullptr) return ERR_INVALID_PARAM;
   const fx_acq_table_t* fx = table();
@@ -152,15 +157,15 @@ int acq_grab(sysInfo_t* s, int frames, mx_bkt16_t* out, int timeout_ms) {
     mx_bkt16_release(out);
     return ERR_INVALID_PARAM;
   }
+  const std::lock_guard in_use(felbrin::acq::use_guard());
+  if (live().running) {
+    mx_bkt16_release(out);
+    return fail("acq_grab", ERR_ACQ_DEVICE_BUSY);
+  }
   Geometry g;
   if (const int rc = current_geometry(s, g, "acq_grab")) {
     mx_bkt16_release(out);
     return rc;
-  }
-  {
-    Live& l = live();
-    std::lock_guard lock(l.control);
-    if (l.running) return fail("acq_grab", ERR_ACQ_DEVICE_BUSY);
   }
   // A matrix that holds frames of this size already is filled again: a
   // host grabbing round after round keeps its pages.
@@ -199,7 +204,7 @@ int acq_grab(sysInfo_t* s, int frames, mx_bkt16_t* out, int timeout_ms) {
 int acq_live_start(sysInfo_t* s) {
   if (s == nullptr) return ERR_INVALID_PARAM;
   Live& l = live();
-  std::lock_guard lock(l.control);
+  const std::lock_guard in_use(felbrin::acq::use_guard());
   if (l.running) return fail("acq_live_start", ERR_ACQ_DEVICE_BUSY);
   Geometry g;
   if (const int rc = current_geometry(s, g, "acq_live_start")) return rc;
@@ -223,6 +228,8 @@ int acq_live_start(sysInfo_t* s) {
   } catch (const std::exception&) {
     fx->AcquireStop();
     fx->CloseDevice();
+    std::lock_guard hold(*felbrin::acq::frame_copy_guard());
+    l.newest.clear();
     return fail("acq_live_start", ERR_INTERNAL_FB);
   }
   l.running = true;
@@ -253,7 +260,7 @@ int acq_live_copy(uint16_t* pixels, int64_t count, uint64_t* serial) {
 
 int acq_live_stop() {
   Live& l = live();
-  std::lock_guard lock(l.control);
+  const std::lock_guard in_use(felbrin::acq::use_guard());
   if (!l.running) return 0;
   l.stop = true;
   l.thread.join();

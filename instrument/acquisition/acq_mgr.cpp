@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "common/parsers.h"
 #include "common/util.h"
 #include "instrument/acquisition/acq_grab.h"
+#include "instrument/acquisition/acq_internal.h"
 #include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/cal_grammar.h"
 #include "instrument/record/sys_info.h"
@@ -82,7 +84,10 @@ struct Module {
   fx_ld_table_t display_table{};
   bool display_bound = false;
   int current_mode = -1;
-  std::unique_ptr<std::mutex> copy_guard;
+  // Never destroyed: a thread may still hold its address when the library
+  // closes. Handed out only while the library is open.
+  std::mutex copy_guard;
+  std::atomic<bool> copy_guard_open{false};
   plat::host::NamedLock lock;
 };
 
@@ -291,13 +296,15 @@ int acq_mgropen(const char* ini_file) {
   }
   fx_ld_init();
   m.current_mode = -1;
-  m.copy_guard = std::make_unique<std::mutex>();
+  m.copy_guard_open = true;
   return 0;
 }
 
 void acq_mgrclose(sysInfo_t* s) {
-  // A live mode reads through the library: it ends before the library goes.
+  // A live mode reads through the library: it ends before the library goes,
+  // and no grab may be under way while it goes.
   acq_live_stop();
+  const std::lock_guard in_use(felbrin::acq::use_guard());
   Module& m = module();
   // Only a bound table may be called: a failed binding has none.
   if (m.bound && m.table.FreeDeviceResources != nullptr) m.table.FreeDeviceResources(s);
@@ -310,7 +317,7 @@ void acq_mgrclose(sysInfo_t* s) {
     m.lock.release();
     s->acqFlag = 0;
   }
-  m.copy_guard.reset();
+  m.copy_guard_open = false;
 }
 
 void fx_ld_init() {
@@ -511,7 +518,10 @@ const fx_ld_table_t* display_table() {
   return m.display_bound ? &m.display_table : nullptr;
 }
 
-std::mutex* frame_copy_guard() { return module().copy_guard.get(); }
+std::mutex* frame_copy_guard() {
+  Module& m = module();
+  return m.copy_guard_open ? &m.copy_guard : nullptr;
+}
 
 void set_library(std::string_view name_or_path) {
   std::lock_guard lock(module().mutex);

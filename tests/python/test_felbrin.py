@@ -94,6 +94,18 @@ def test_writers_take_the_arrays_as_changed(make_data, tmp_path):
     with pytest.raises(felbrin.Error) as e:
         felbrin.write_point_list(out, data)
     assert e.value.name == "ERR_INVALID_PARAM"
+    data.phase_raw = np.zeros((2, 3, 4), dtype=np.int32)  # not even rows and columns
+    for derived in ("phase", "valid"):
+        with pytest.raises(felbrin.Error):
+            getattr(data, derived)
+
+
+def test_file_bytes_that_are_not_utf8_come_through_escaped(tmp_path):
+    bad = write(tmp_path, "pairs.txt", b"1 2\n3 \xe9\n")
+    with pytest.raises(felbrin.Error) as e:
+        felbrin.read_pairs(bad)
+    assert e.value.name == "ERR_CANT_READ_FILE" and "\\xe9" in e.value.message
+    assert any("\\xe9" in text for _, _, _, text in felbrin.check(bad))
 
 
 def write(tmp_path, name, content):
