@@ -93,6 +93,10 @@ TEST(LumenMaterials, LinesReadAsTheirKindSays) {
   const Case cases[] = {
       {"sample", kHeading + kSample, 0, "", "0:Aluminum"},
       {"CR LF, 200 characters", kHeading + "# note\r\n" + long_comment + "\r\n", 0, "", "-1:# note|0:G"},
+      // Its first 100 characters are all that is kept of a comment line,
+      // even when they are only the blanks before its '#'.
+      {"comment after 120 blanks", kHeading + std::string(120, ' ') + "#x\n" + kGlass, 0, "",
+       "-1:" + std::string(100, ' ') + "|0:Glass"},
       {"comments before the heading are kept", "# first\n" + kHeading + kGlass, 0, "", "-1:# first|0:Glass"},
       {"heading with a single #", "# Fathomix Lumen Materials File, Format 1\n" + kGlass, 0, "", "0:Glass"},
       {"later headings are comments or skipped",
