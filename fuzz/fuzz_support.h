@@ -12,20 +12,27 @@
 
 namespace felbrin::fuzz {
 
-// Files may announce gigabytes; allocations above 1 MiB are refused the way
-// a full heap would refuse them, so the readers' out-of-memory paths are
-// fuzzed instead of the fuzzer's own memory limit.
+// Files may announce gigabytes; allocations above the limit (1 MiB unless
+// a target sets it) are refused the way a full heap would refuse them, so
+// the readers' out-of-memory paths are fuzzed instead of the fuzzer's own
+// memory limit.
 inline constexpr std::size_t kAllocationLimit = std::size_t{1} << 20;
 
+inline std::size_t& allocation_limit() {
+  static std::size_t limit = kAllocationLimit;
+  return limit;
+}
+
 inline void* bounded_malloc(std::size_t n) {
-  return n > kAllocationLimit ? nullptr : std::malloc(n);
+  return n > allocation_limit() ? nullptr : std::malloc(n);
 }
 
 inline void* bounded_calloc(std::size_t count, std::size_t size) {
-  return size != 0 && count > kAllocationLimit / size ? nullptr : std::calloc(count, size);
+  return size != 0 && count > allocation_limit() / size ? nullptr : std::calloc(count, size);
 }
 
-inline void install_bounded_allocator() {
+inline void install_bounded_allocator(std::size_t limit = kAllocationLimit) {
+  allocation_limit() = limit;
   u_set_alloc_hooks({bounded_malloc, std::realloc, bounded_calloc, std::free});
 }
 

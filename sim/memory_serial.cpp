@@ -125,7 +125,8 @@ class MemorySerialLine final : public plat::SerialLine {
     p.record_locked(SerialOp::read);
     p.read_timeouts_.push_back(p.timeouts_);
     if (p.fails_locked(SerialOp::read)) return false;
-    const std::function<int64_t()> look_hook = p.on_look_;
+    std::function<int64_t()> look_hook;
+    if (p.on_look_) look_hook = p.on_look_;
     const sio_timeouts_t t = p.timeouts_;
     const int64_t start = u_ticks_ms();
     const bool at_once = t.ReadIntervalTimeout == SIO_MAXDWORD &&
@@ -182,9 +183,10 @@ class MemorySerialLine final : public plat::SerialLine {
     std::function<int64_t()> hook;
     {
       std::lock_guard lock(port_->mutex_);
+      if (!port_->on_look_) return;  // most lines have no peer that looks
       hook = port_->on_look_;
     }
-    if (hook) hook();
+    hook();
   }
 
   std::shared_ptr<MemorySerialPort> port_;
@@ -200,9 +202,11 @@ void MemorySerialPort::push(std::string_view text) { push(bytes_of(text)); }
 
 void MemorySerialPort::push_after(int64_t delay_ms, std::span<const uint8_t> bytes) {
   std::lock_guard lock(mutex_);
-  arrivals_.push_back({u_ticks_ms() + delay_ms, {bytes.begin(), bytes.end()}});
-  std::stable_sort(arrivals_.begin(), arrivals_.end(),
-                   [](const Arrival& a, const Arrival& b) { return a.due < b.due; });
+  // In due order, after every arrival due at the same time.
+  const int64_t due = u_ticks_ms() + delay_ms;
+  const auto at = std::upper_bound(arrivals_.begin(), arrivals_.end(), due,
+                                   [](int64_t d, const Arrival& a) { return d < a.due; });
+  arrivals_.insert(at, {due, {bytes.begin(), bytes.end()}});
 }
 void MemorySerialPort::push_after(int64_t delay_ms, std::string_view text) {
   push_after(delay_ms, bytes_of(text));
