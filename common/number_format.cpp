@@ -1,8 +1,11 @@
 #include "common/number_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+
+#include "common/util.h"
 
 namespace {
 
@@ -151,6 +154,34 @@ char* fmt_g(char* out, double v) {
 std::string fmt_g_string(double v) {
   char text[FMT_MAX_CHARS];
   return {text, fmt_g(text, v)};
+}
+
+std::string fmt_template(std::string_view tmpl, std::span<const std::string_view> texts,
+                         std::span<const double> numbers) {
+  std::string out;
+  out.reserve(tmpl.size() + 16);
+  std::size_t text = 0, number = 0;
+  while (!tmpl.empty()) {
+    const std::size_t percent = std::min(tmpl.find('%'), tmpl.size());
+    out.append(tmpl.substr(0, percent));
+    tmpl.remove_prefix(percent);
+    if (tmpl.empty()) break;
+    const char conversion = tmpl.size() > 1 ? tmpl[1] : '\0';
+    if (conversion == 's' && text < texts.size()) {
+      out.append(texts[text++]);
+    } else if ((conversion == 'd' || conversion == 'g') && number < numbers.size()) {
+      char digits[FMT_MAX_CHARS];
+      const double v = numbers[number++];
+      const char* end = conversion == 'd' ? fmt_int(digits, u_saturated_int(v)) : fmt_g(digits, v);
+      out.append(digits, static_cast<std::size_t>(end - digits));
+    } else {
+      out += '%';
+      tmpl.remove_prefix(1);
+      continue;
+    }
+    tmpl.remove_prefix(2);
+  }
+  return out;
 }
 
 std::string fmt_fixed_string(double v, int precision, int width) {

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 // Room that each of the functions below may need.
 constexpr std::size_t FMT_MAX_CHARS = 32;
@@ -23,3 +25,10 @@ std::string fmt_g_string(double v);
 // few fixed-point fields of the text logs; precision is capped at 20.
 constexpr int FMT_MAX_PRECISION = 20;
 std::string fmt_fixed_string(double v, int precision, int width = 0);
+
+// A message from a template, the readers' way of describing a refused line:
+// each %s takes the next of `texts`, each %d and %g the next of `numbers`
+// (%d saturated to the int32 range), formatted as above. A conversion with
+// nothing left to take stays as written.
+std::string fmt_template(std::string_view tmpl, std::span<const std::string_view> texts,
+                         std::span<const double> numbers);

@@ -86,35 +86,10 @@ constexpr std::string_view kColumnHeading =
     "## Name                   N           K          PCOR       Disper[0]  Disper[1]  Disper[2]  "
     "Disper[3] # Comment";
 
-// A text from a template: each %s takes the next of `texts`, each %d and %g
-// the next of `numbers`, formatted as ISO C formats them on every platform.
-std::string fill_in(std::string_view tmpl, std::span<const std::string_view> texts,
-                    std::span<const double> numbers) {
-  std::string out;
-  std::size_t text = 0, number = 0;
-  for (std::size_t i = 0; i < tmpl.size(); ++i) {
-    const char conversion = tmpl[i] == '%' && i + 1 < tmpl.size() ? tmpl[i + 1] : '\0';
-    if (conversion == 's' && text < texts.size()) {
-      out += texts[text++];
-    } else if ((conversion == 'd' || conversion == 'g') && number < numbers.size()) {
-      char buffer[FMT_MAX_CHARS];
-      const double v = numbers[number++];
-      const char* end =
-          conversion == 'd' ? fmt_int(buffer, static_cast<int32_t>(v)) : fmt_g(buffer, v);
-      out.append(buffer, static_cast<std::size_t>(end - buffer));
-    } else {
-      out += tmpl[i];
-      continue;
-    }
-    ++i;
-  }
-  return out;
-}
-
 std::string fill_in(std::string_view tmpl, std::initializer_list<std::string_view> texts,
                     std::initializer_list<double> numbers) {
-  return fill_in(tmpl, std::span(texts.begin(), texts.size()),
-                 std::span(numbers.begin(), numbers.size()));
+  return fmt_template(tmpl, std::span(texts.begin(), texts.size()),
+                      std::span(numbers.begin(), numbers.size()));
 }
 
 const std::string& description() {
@@ -127,7 +102,7 @@ const std::string& description() {
       numbers[n++] = c.hi;
     }
     numbers[n++] = LUMEN_COMMENT_MAX;
-    return fill_in(kDescriptionTemplate, {}, numbers);
+    return fmt_template(kDescriptionTemplate, {}, numbers);
   }();
   return text;
 }

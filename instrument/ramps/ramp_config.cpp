@@ -273,26 +273,10 @@ consteval bool columns_fit_their_texts() {
 static_assert(columns_fit_their_texts());
 
 // A message from a template: %s is `name`, %d and %g take the numbers in
-// order, %g formatted the same on every platform.
+// order.
 std::string fill(const char* tmpl, std::string_view name, std::span<const double> numbers) {
-  std::string out;
-  std::size_t next = 0;
-  for (const char* p = tmpl; *p != '\0'; ++p) {
-    if (*p != '%' || (p[1] != 's' && p[1] != 'd' && p[1] != 'g')) {
-      out += *p;
-      continue;
-    }
-    const char conversion = *++p;
-    if (conversion == 's') {
-      out += name;
-      continue;
-    }
-    const double v = next < numbers.size() ? numbers[next++] : 0;
-    char text[FMT_MAX_CHARS];
-    char* end = conversion == 'd' ? fmt_int(text, u_saturated_int(v)) : fmt_g(text, v);
-    out.append(text, end);
-  }
-  return out;
+  const std::string_view texts[] = {name};
+  return fmt_template(tmpl, texts, numbers);
 }
 
 std::string column_help(const Column& c) {

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# fuzz-to-goal.sh [CHUNK_SECONDS [TARGET...]]
+# Runs tools/fuzz-long.sh in chunks (default 300 s) on each target until the
+# executions recorded for it in fuzz/long-runs.tsv reach its goal: 2 million
+# for a device target (a name ending in _device or _reply), 10 million for a
+# file reader. A failed chunk stops that target, with its input left in
+# build/fuzz/long/ for a test; the others go on. One core at a time.
+set -u
+cd "$(dirname "$0")/.."
+chunk=${1:-300}
+shift || true
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for dir in fuzz/corpus/*/; do
+    name=$(basename "$dir")
+    targets+=("fuzz_$name")
+  done
+fi
+total() {
+  awk -F'\t' -v t="$1" '$2 == t { n += $4 } END { print n + 0 }' fuzz/long-runs.tsv
+}
+for target in "${targets[@]}"; do
+  case $target in
+    *_device | *_reply) goal=2000000 ;;
+    *) goal=10000000 ;;
+  esac
+  while [ "$(total "$target")" -lt "$goal" ]; do
+    if ! tools/fuzz-long.sh "$target" "$chunk"; then
+      echo "$target: stopped after a failed run" >&2
+      break
+    fi
+  done
+  echo "$target: $(total "$target") of $goal"
+done
