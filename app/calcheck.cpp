@@ -15,6 +15,7 @@
 #include "common/util.h"
 #include "instrument/calibration/cal_file.h"
 #include "instrument/calibration/pifoc_internal.h"
+#include "instrument/motion/mc_axis.h"
 #include "instrument/record/sys_info.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
@@ -115,16 +116,21 @@ bool same_file_name(std::string_view given, std::string_view found) {
          found.ends_with(given);
 }
 
+// "looked at" and the places the library's search for `name` tries.
+std::string looked_at(const char* name) {
+  std::string places;
+  for (const std::string& place : u_file_search_places(name))
+    places += (places.empty() ? "" : ", ") + plat::display_path(place.c_str());
+  return "looked at " + (places.empty() ? std::string("no place") : places);
+}
+
 // Where the calibration reader looked, when it found nothing; empty when it
 // found the file (then it said why it could not read it).
 std::string not_found_message(const char* path) {
-  std::string places;
-  bool seen = false;
-  for (const std::string& place : u_file_search_places(path)) {
-    places += (places.empty() ? "" : ", ") + plat::display_path(place.c_str());
-    seen = seen || u_file_exists(place.c_str());
-  }
-  return seen ? "" : "not found; looked at " + (places.empty() ? "no place" : places);
+  const std::vector<std::string> places = u_file_search_places(path);
+  const bool seen = std::any_of(places.begin(), places.end(),
+                                [](const std::string& p) { return u_file_exists(p.c_str()); });
+  return seen ? "" : "not found; " + looked_at(path);
 }
 
 // Writes the calibration file back where the reader found it; true when done.
@@ -159,12 +165,7 @@ struct NamedFile {
 NamedFile found_by_search(std::string_view kind, const std::string& name) {
   const char* found = nullptr;
   if (u_find_file(name.c_str(), &found) == 0) return {kind, found, ""};
-  return {kind, "", name + " not found; looked at " + [&] {
-            std::string places;
-            for (const std::string& p : u_file_search_places(name.c_str()))
-              places += (places.empty() ? "" : ", ") + plat::display_path(p.c_str());
-            return places.empty() ? std::string("no place") : places;
-          }()};
+  return {kind, "", name + " not found; " + looked_at(name.c_str())};
 }
 
 NamedFile at_path(std::string_view kind, const std::string& path) {
@@ -178,7 +179,7 @@ std::vector<NamedFile> named_files(const sysInfo_t& s) {
   std::vector<NamedFile> files;
   const std::string& motion = s.motionCtrl[0];
   if (!motion.empty() && !s.motionCtrl[1].empty() &&
-      felbrin::is_one_of(s.motionCtrl[1], {"FATHOMIXX", "fathomixx", "Fathomixx"}) == false) {
+      mc_driver_kind_for(s.motionCtrl[1].c_str()) != MC_KIND_WRAPPER) {
     files.push_back(motion.front() == '/' ? at_path("motion", motion)
                                           : found_by_search("motion", motion));
   }

@@ -224,14 +224,33 @@ int grab_one(sysInfo_t* s) {
   return acq_grab(s, 1, &g.frames);
 }
 
-// 16-bit pixels into the thread's buffer, narrowed for a 1-byte frame.
+// The camera's 16-bit frame into the thread's buffer, narrowed for a 1-byte
+// frame. A grab delivers whole frames while the thread expects them
+// sub-sampled by grabUnder: then every sub-th pixel of every sub-th row.
+template <class Pixel>
+int fill_sampled(const felbrin::control::AgcFrame& into, const uint16_t* pixels, int32_t width,
+                 int32_t sub) {
+  std::vector<Pixel> sampled(static_cast<std::size_t>(into.width) *
+                             static_cast<std::size_t>(into.height));
+  Pixel* out = sampled.data();
+  for (int32_t y = 0; y < into.height; ++y) {
+    const uint16_t* row = pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(sub) *
+                                       static_cast<std::size_t>(width);
+    for (int32_t x = 0; x < into.width; ++x) *out++ = static_cast<Pixel>(row[x * sub]);
+  }
+  return felbrin::control::agc_fill_frame(into, sampled.data(), into.width, into.height,
+                                          sizeof(Pixel));
+}
+
 int fill_from(const felbrin::control::AgcFrame& into, const uint16_t* pixels, int32_t width,
               int32_t height) {
-  if (into.bytes_per_pixel == 2)
+  const int32_t sub = into.width > 0 ? std::max(1, width / into.width) : 1;
+  if (sub == 1 && into.bytes_per_pixel == 2)
     return felbrin::control::agc_fill_frame(into, pixels, width, height, 2);
-  std::vector<uint8_t> narrow(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  for (std::size_t i = 0; i < narrow.size(); ++i) narrow[i] = static_cast<uint8_t>(pixels[i]);
-  return felbrin::control::agc_fill_frame(into, narrow.data(), width, height, 1);
+  if (width / sub != into.width || height / sub != into.height)
+    return felbrin::control::kAgcFrameSizeError;
+  return into.bytes_per_pixel == 2 ? fill_sampled<uint16_t>(into, pixels, width, sub)
+                                   : fill_sampled<uint8_t>(into, pixels, width, sub);
 }
 
 int copy_camera_frame(bool live, const felbrin::control::AgcFrame& into) {

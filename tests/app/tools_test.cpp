@@ -390,6 +390,13 @@ TEST_F(Tools, CalcheckDeepChecksTheFilesACalibrationFileNames) {
                        ":2: -***- ERR_INVALID_PARAM in Line 2 of configuration file -***-\n" + motion +
                        ": cannot be read: ERR_INVALID_PARAM (242)\n");
   EXPECT_EQ(r.out, (config / "ramps" / "pifoc.12").string() + ": ok (pifoc)\n");
+
+  // The vendor wrapper keeps its own configuration, however its name is
+  // spelt: the broken file is none of the library's business then.
+  text.replace(text.find("stage.cfg COM1"), 14, "stage.cfg FathomiXX");
+  r = run(calcheck::run, {"--deep", file("lumen.cal", text)});
+  u_dirs_reset();
+  EXPECT_EQ(r.err.find(motion), std::string::npos) << r.err;
 }
 
 // One JSON object per message and per file, each with the same keys.

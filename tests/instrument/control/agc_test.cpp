@@ -703,9 +703,22 @@ TEST_F(AgcBody, CameraAndHostFramesDriveItAsScriptedFramesDo) {
     ASSERT_EQ(step(s_.get()), 0);
   ASSERT_EQ(acq_select_mode(s_.get(), 0), 0);
   const agc_frame_source_t host{&frames::host_frame};
-  for (const char* source : {"live", "grabbed", "host"}) {
+  // Grabbed frames are whole; with grabUnder 2 the controller looks at every
+  // other pixel of every other row: the scripted frame's 100 pixels on every
+  // other column fill that view, as they fill a scripted frame of its size.
+  s_->acq.grabUnder = 2;
+  const auto live_display = s_->acq.liveDisplay;
+  s_->acq.liveDisplay = 0;
+  Script scripted_under_2;
+  scripted_under_2.shots = scripted.shots;
+  scripted_under_2.run(s_.get());
+  ASSERT_NE(scripted_under_2.written, scripted.written);
+  s_->acq.liveDisplay = live_display;
+  for (const char* source : {"live", "grabbed", "grabbed under 2", "host"}) {
     SCOPED_TRACE(source);
     const std::string_view which = source;
+    s_->acq.grabUnder = which == "grabbed under 2" ? 2 : 1;
+    const Script& expected = which == "grabbed under 2" ? scripted_under_2 : scripted;
     if (which == "live") {
       ASSERT_EQ(acq_live_start(s_.get()), 0);
       // The live thread's first frame, before the controller's first round.
@@ -725,7 +738,7 @@ TEST_F(AgcBody, CameraAndHostFramesDriveItAsScriptedFramesDo) {
       return production.copy(s, live, into);
     };
     agc_thread_body(s_.get(), &camera.stop, d);
-    EXPECT_EQ(camera.written, scripted.written);
+    EXPECT_EQ(camera.written, expected.written);
     agc_set_frame_source(nullptr);
     EXPECT_EQ(acq_live_stop(), 0);
   }
