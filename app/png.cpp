@@ -100,6 +100,16 @@ void pack_band(const PngFormat& format, const PngRowFn& row, bool last, Band& ba
   deflateEnd(&z);
 }
 
+// A band that runs out of memory on a helper thread is a failed band, not
+// the end of the process.
+void pack_band_or_fail(const PngFormat& format, const PngRowFn& row, bool last, Band& band) {
+  try {
+    pack_band(format, row, last, band);
+  } catch (const std::exception&) {
+    band.ok = false;
+  }
+}
+
 // The image data as IDAT chunks of at most kChunkData bytes.
 class IdatWriter {
  public:
@@ -170,12 +180,13 @@ bool write_png(felbrin::ByteSink& sink, const PngFormat& format, const PngRowFn&
       Band& b = round[i];
       const bool last = b.last == format.height;
       try {
-        helpers.emplace_back([&format, &row, &b, last] { pack_band(format, row, last, b); });
+        helpers.emplace_back(
+            [&format, &row, &b, last] { pack_band_or_fail(format, row, last, b); });
       } catch (const std::exception&) {
-        pack_band(format, row, last, b);  // no thread to be had: here, then
+        pack_band_or_fail(format, row, last, b);  // no thread to be had: here, then
       }
     }
-    pack_band(format, row, round[0].last == format.height, round[0]);
+    pack_band_or_fail(format, row, round[0].last == format.height, round[0]);
     for (std::thread& h : helpers) h.join();
     for (std::size_t i = 0; i < used; ++i) {
       const Band& b = round[i];

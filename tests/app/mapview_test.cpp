@@ -6,14 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <new>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/datinfo.h"
+#include "app/png.h"
 #include "app/viridis.h"
 #include "data/records.h"
 #include "support/png_decode.h"
+#include "support/string_sink.h"
 #include "support/temp_dir.h"
 #include "tools/datafile_builder.h"
 
@@ -135,6 +140,22 @@ TEST_F(Mapview, LargePicturesDecodeWholeAcrossTheirBands) {
         return;
       }
     }
+  }
+}
+
+// Memory running out while a band is packed fails the picture, whichever
+// thread packs that band (the first band of a round is the caller's).
+TEST(Png, ABandOutOfMemoryFailsThePictureNotTheProcess) {
+  app::PngFormat format;
+  format.width = 1024;
+  format.height = 1000;  // three bands of 341 rows
+  for (const uint32_t bad : {10u, 500u, 999u}) {
+    SCOPED_TRACE(bad);
+    felbrin::test::StringSink sink;
+    EXPECT_FALSE(app::write_png(sink, format, [bad](uint32_t y, std::span<uint8_t> row) {
+      if (y == bad) throw std::bad_alloc();
+      std::fill(row.begin(), row.end(), uint8_t{7});
+    }));
   }
 }
 
