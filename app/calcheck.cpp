@@ -88,7 +88,8 @@ class Output {
   }
   void shown(std::string_view file, const std::string& text) {
     if (o_.json) return;
-    std::fputs(("# " + std::string(file) + "\n" + text).c_str(), out_);
+    // A listing may quote what the file holds, NUL bytes included.
+    std::fputs(("# " + std::string(file) + "\n" + app::printable(text, "\n\t")).c_str(), out_);
   }
 
  private:

@@ -30,6 +30,7 @@
 #include "instrument/motion/mc_config_internal.h"
 #include "instrument/ramps/ramp_config.h"
 #include "instrument/ramps/ramp_file.h"
+#include "instrument/ramps/ramp_file_internal.h"
 #include "instrument/record/sys_info.h"
 #include "platform/platform.h"
 
@@ -277,15 +278,10 @@ Checked check_ramp(const char* path, bool show) {
   uint16_t* points = nullptr;
   c.rc = rr_read_ramp_file(path, &hdr, &points);
   if (show && c.rc == 0) {
-    std::string dump;
-    // The reader's own listing of the header, through a scratch stream.
-    if (std::FILE* f = std::tmpfile()) {
-      rr_dump_ramp(f, &hdr, nullptr, 0);
-      std::rewind(f);
-      char buf[4096];
-      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) dump.append(buf, n);
-      std::fclose(f);
-    }
+    // The library's own listing of the header.
+    felbrin::StringSink sink;
+    (void)felbrin::dump_ramp(sink, hdr, nullptr, false);
+    std::string& dump = sink.text;
     dump.erase(std::remove(dump.begin(), dump.end(), '\r'), dump.end());
     c.shown = dump;
     if (hdr.nPoints > 0) {

@@ -77,18 +77,16 @@ bool c1_control(std::string_view s) {
 
 }  // namespace
 
-void print_message(std::FILE* err, std::string_view file, int line, std::string_view text) {
+std::string printable(std::string_view text, std::string_view kept) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out(file);
-  if (line > 0) {
-    out += ':';
-    out += std::to_string(line);
-  }
-  out += ": ";
+  std::string out;
+  out.reserve(text.size());
   while (!text.empty()) {
     const auto c = static_cast<unsigned char>(text[0]);
     std::size_t used = 1;
-    if (c == '\n' || c == '\r') {
+    if (c < 0x20 && kept.find(static_cast<char>(c)) != std::string_view::npos) {
+      out += static_cast<char>(c);
+    } else if (c == '\n' || c == '\r') {
       out += ' ';
     } else if (c >= 0x20 && c < 0x7F) {
       out += static_cast<char>(c);
@@ -103,7 +101,16 @@ void print_message(std::FILE* err, std::string_view file, int line, std::string_
     }
     text.remove_prefix(used);
   }
-  out += '\n';
+  return out;
+}
+
+void print_message(std::FILE* err, std::string_view file, int line, std::string_view text) {
+  std::string out(file);
+  if (line > 0) {
+    out += ':';
+    out += std::to_string(line);
+  }
+  out += ": " + printable(text, {}) + '\n';
   std::fputs(out.c_str(), err);
 }
 

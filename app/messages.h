@@ -45,6 +45,11 @@ class MessageCollector {
 // Length of the UTF-8 sequence at the start of `s`, or 0 when it is not one.
 std::size_t utf8_length(std::string_view s);
 
+// `text` as it may be shown: a byte that is not text (a control byte other
+// than those `kept`, or one that is not part of UTF-8) becomes \xNN, so a
+// stray byte of a file can be told apart; line ends not kept become blanks.
+std::string printable(std::string_view text, std::string_view kept);
+
 // One line on `err`: "<file>:<line>: <text>", or "<file>: <text>" for line 0.
 // Line ends inside the text become blanks, so each problem stays one line;
 // any other byte that is not text (a control byte, or one that is not part

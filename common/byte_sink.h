@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <span>
+#include <string>
 
 namespace felbrin {
 
@@ -13,6 +14,16 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // False when not every byte could be written.
   virtual bool write(std::span<const char> bytes) = 0;
+};
+
+// A sink that keeps every byte, for a writer's text wanted in memory.
+class StringSink final : public ByteSink {
+ public:
+  bool write(std::span<const char> bytes) override {
+    text.append(bytes.data(), bytes.size());
+    return true;
+  }
+  std::string text;
 };
 
 // A sink over an open stream (opened in binary mode: the writers put in the

@@ -50,13 +50,6 @@ inline void set_up_quietly() {
 }
 
 // Keeps everything a writer hands over.
-class StringSink final : public ByteSink {
- public:
-  bool write(std::span<const char> bytes) override {
-    text.append(bytes.data(), bytes.size());
-    return true;
-  }
-  std::string text;
-};
+using StringSink = felbrin::StringSink;
 
 }  // namespace felbrin::fuzz

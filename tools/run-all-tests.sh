@@ -8,7 +8,7 @@
 #   linux-asan  AddressSanitizer + UndefinedBehaviorSanitizer build, whole suite
 #   linux-tsan  ThreadSanitizer build, whole suite
 #   windows     mingw-w64 cross build, whole suite under Wine
-#   fuzz        libFuzzer smoke run of every file reader, device-reply parser and device protocol (FUZZ_SECONDS each, default 30)
+#   fuzz        libFuzzer smoke run of every file reader, device-reply parser and device protocol (FUZZ_SECONDS each, default 20)
 # Ends with one summary line "legs: N passed, M failed".
 set -u
 cd "$(dirname "$0")/.."
@@ -80,10 +80,10 @@ windows_leg() {
   return "$rc"
 }
 
-# Runs one fuzz target for FUZZ_SECONDS (default 30) on its seed corpus.
+# Runs one fuzz target for FUZZ_SECONDS (default 20) on its seed corpus.
 fuzz_run() {
   local target=$1 corpus=$2
-  local seconds=${FUZZ_SECONDS:-30}
+  local seconds=${FUZZ_SECONDS:-20}
   local rc=0
   echo "-- $target"
   "build/fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" \

@@ -296,6 +296,15 @@ TEST_F(Tools, CalcheckKnowsEveryKindAndReadsItsGoodFiles) {
   EXPECT_EQ(r.out, want_out);
   // The calibration reader's notes; nothing else.
   EXPECT_EQ(r.err, files[0].first + ":5: note: Setting fieldCtrl to 1\n");
+
+  // A ramp is shown as the library lists its header, then its points; its
+  // polarity of 0 is a NUL byte there.
+  const Outcome shown = run(calcheck::run, {"--show", ramp});
+  EXPECT_EQ(shown.code, calcheck::kClean) << shown.err;
+  EXPECT_NE(shown.out.find("pztID              = 12345\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("polar              = \\x00\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("\npoints: 4, lowest 1, highest 4\n" + ramp + ": ok (ramp)\n"), std::string::npos)
+      << shown.out;
 }
 
 // One bad file of each kind: the reader's own words, with the line where it
