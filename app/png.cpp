@@ -84,10 +84,18 @@ void pack_band(const PngFormat& format, const PngRowFn& row, bool last, Band& ba
   band.packed.clear();
   fill_band(format, row, band);
   band.adler = adler32(adler32(0L, Z_NULL, 0), band.raw.data(), static_cast<uInt>(band.raw.size()));
-  z_stream z{};
   // Raw deflate: the stream's header and checksum are written once for all
   // bands. The filtered strategy suits rows of differences.
-  if (deflateInit2(&z, format.level, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK) return;
+  struct Deflater {
+    z_stream z{};
+    bool open = false;
+    ~Deflater() {
+      if (open) deflateEnd(&z);
+    }
+  } deflater;
+  z_stream& z = deflater.z;
+  deflater.open = deflateInit2(&z, format.level, Z_DEFLATED, -15, 8, Z_FILTERED) == Z_OK;
+  if (!deflater.open) return;
   band.packed.resize(deflateBound(&z, static_cast<uLong>(band.raw.size())) + 16);
   z.next_in = band.raw.data();
   z.avail_in = static_cast<uInt>(band.raw.size());
@@ -97,7 +105,6 @@ void pack_band(const PngFormat& format, const PngRowFn& row, bool last, Band& ba
   // Room left over means zlib holds nothing back.
   band.ok = (last ? rc == Z_STREAM_END : rc == Z_OK) && z.avail_in == 0 && z.avail_out > 0;
   band.packed.resize(band.packed.size() - z.avail_out);
-  deflateEnd(&z);
 }
 
 // A band that runs out of memory on a helper thread is a failed band, not

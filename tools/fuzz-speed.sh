@@ -18,9 +18,13 @@ fi
 work=build/fuzz/speed
 for target in "${targets[@]}"; do
   name=${target#fuzz_}
+  if [ ! -d "fuzz/corpus/$name" ]; then
+    printf '%s\tno corpus\n' "$target"
+    continue
+  fi
   rm -rf "$work" && mkdir -p "$work/corpus"
   cp fuzz/corpus/"$name"/* "$work/corpus/"
-  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=5 -print_final_stats=1 \
+  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=5 -max_len=16384 -print_final_stats=1 \
     -artifact_prefix="$work/" "$work/corpus" >"$work/run.log" 2>&1 || true
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/run.log")
   printf '%s\t%s\n' "$target" "${rate:-failed}"

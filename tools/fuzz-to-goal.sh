@@ -33,6 +33,10 @@ for target in "${targets[@]}"; do
       echo "$target: stopped after a failed run" >&2
       break
     fi
+    if [ "$(total "$target")" -le "$before" ]; then
+      echo "$target: a chunk ran nothing" >&2
+      break
+    fi
     rate=$((($(total "$target") - before) / seconds + 1))
     seconds=$(((goal - $(total "$target")) * 11 / 10 / rate + 10))
     seconds=$((seconds > chunk ? chunk : seconds))

@@ -80,6 +80,7 @@ struct Geometry {
   int32_t height = 0;
   int32_t bytes_per_pixel = 1;
   uint32_t bins = 2;
+  int32_t sub = 1;
 };
 
 Geometry frame_geometry(sysInfo_t* s, bool live, const acq_mode_t& mode) {
@@ -90,6 +91,7 @@ Geometry frame_geometry(sysInfo_t* s, bool live, const acq_mode_t& mode) {
   g.height = std::max(0, (live ? acq.liveHeight : acq.cameraHeight) / sub);
   g.bytes_per_pixel = mode.bytesPerPixel == 1 ? 1 : 2;
   g.bins = felbrin::control::agc_bins(mode.resolution);
+  g.sub = sub;
   return g;
 }
 
@@ -226,7 +228,7 @@ int grab_one(sysInfo_t* s) {
 
 // The camera's 16-bit frame into the thread's buffer, narrowed for a 1-byte
 // frame. A grab delivers whole frames while the thread expects them
-// sub-sampled by grabUnder: then every sub-th pixel of every sub-th row.
+// sub-sampled: then every sub-th pixel of every sub-th row.
 template <class Pixel>
 int fill_sampled(const felbrin::control::AgcFrame& into, const uint16_t* pixels, int32_t width,
                  int32_t sub) {
@@ -243,8 +245,7 @@ int fill_sampled(const felbrin::control::AgcFrame& into, const uint16_t* pixels,
 }
 
 int fill_from(const felbrin::control::AgcFrame& into, const uint16_t* pixels, int32_t width,
-              int32_t height) {
-  const int32_t sub = into.width > 0 ? std::max(1, width / into.width) : 1;
+              int32_t height, int32_t sub) {
   if (sub == 1 && into.bytes_per_pixel == 2)
     return felbrin::control::agc_fill_frame(into, pixels, width, height, 2);
   if (width / sub != into.width || height / sub != into.height)
@@ -259,12 +260,13 @@ int copy_camera_frame(bool live, const felbrin::control::AgcFrame& into) {
                                  static_cast<std::size_t>(into.height));
     if (const int rc = acq_live_copy(pixels.data(), static_cast<int64_t>(pixels.size()), nullptr))
       return rc == ERR_INVALID_PARAM ? felbrin::control::kAgcFrameSizeError : rc;
-    return fill_from(into, pixels.data(), into.width, into.height);
+    return fill_from(into, pixels.data(), into.width, into.height, 1);
   }
   Grabbed& g = grabbed();
   std::lock_guard lock(g.mutex);
   if (g.frames.matrix == nullptr) return ERR_ACQ_READ;
-  return fill_from(into, g.frames.matrix, g.frames.window.width, g.frames.window.height);
+  return fill_from(into, g.frames.matrix, g.frames.window.width, g.frames.window.height,
+                   std::max(1, into.sub_sample));
 }
 
 }  // namespace
@@ -384,7 +386,7 @@ int agc_thread_body(sysInfo_t* s, Event* stop, const AgcDeps& deps) {
     return ERR_NO_MEM;
   }
   const AgcFrame frame{std::span<uint8_t>(buffer.get(), bytes), g.width, g.height,
-                       g.bytes_per_pixel};
+                       g.bytes_per_pixel, g.sub};
   uint16_t start_level = 0;
   if (const int err = deps.read_level(s, &start_level)) {
     u_log_fn("%s: Error reading ND wheel light level: %s\n", kThreadName, err_name(err));

@@ -24,6 +24,7 @@ struct AgcFrame {
   int32_t width = 0;
   int32_t height = 0;
   int32_t bytes_per_pixel = 1;
+  int32_t sub_sample = 1;  // the camera's frame is this many times as wide and high
 };
 
 // Copies a frame into the buffer when its geometry matches; otherwise

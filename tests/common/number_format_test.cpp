@@ -10,6 +10,8 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -120,6 +122,28 @@ TEST(FormatG, ExactTiesRoundHalfToEven) {
     }
   }
   EXPECT_GT(ties, 50000);
+}
+
+// The readers' message templates: texts and numbers in turn; a conversion
+// with nothing left to take, or one the filler does not know, stays as written.
+TEST(FormatTemplate, FillsTextsAndNumbersInOrder) {
+  struct Case {
+    const char* tmpl;
+    std::vector<std::string_view> texts;
+    std::vector<double> numbers;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"Invalid %s value %g (field %d)", {"PCOR"}, {7.5, 4}, "Invalid PCOR value 7.5 (field 4)"},
+      {"[%g,%g] and %d%%", {}, {-6.283185307179586, 1e300, 3e10}, "[-6.28319,1e+300] and 2147483647%%"},
+      {"%s %s %d %g", {"one"}, {}, "one %s %d %g"},
+      {"%x %", {"unused"}, {1}, "%x %"},
+      {"", {"a"}, {1}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tmpl);
+    EXPECT_EQ(fmt_template(c.tmpl, c.texts, c.numbers), c.want);
+  }
 }
 
 #if defined(__GLIBC__)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -742,5 +743,13 @@ TEST_F(AgcBody, CameraAndHostFramesDriveItAsScriptedFramesDo) {
     agc_set_frame_source(nullptr);
     EXPECT_EQ(acq_live_stop(), 0);
   }
+  // A view 7 times smaller than the grabbed 20 x 10 frame takes every 7th
+  // pixel, however wide the frame: (0, 0), bright, and (7, 0), dark.
+  s_->acq.grabUnder = 7;
+  const AgcDeps production = agc_production_deps();
+  ASSERT_EQ(production.grab(s_.get()), 0);
+  std::array<uint8_t, 2> view{};
+  ASSERT_EQ(production.copy(s_.get(), false, AgcFrame{view, 2, 1, 1, 7}), 0);
+  EXPECT_EQ(view, (std::array<uint8_t, 2>{255, 0}));
   acq_mgrclose(nullptr);
 }
