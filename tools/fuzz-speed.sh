@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # fuzz-speed.sh [SECONDS [TARGET...]]
 # Runs fuzz targets of the fuzz preset's build for SECONDS each (default 20)
-# on a copy of their kept corpora and prints each one's executions per
-# second, so a change in a target's speed can be measured side by side.
+# on a copy of their kept corpora, as the smoke run of the test command runs
+# them, and prints each one's executions per second, so a change in a
+# target's speed can be measured side by side.
 # Builds nothing: build the fuzz preset first.
 set -eu
 cd "$(dirname "$0")/.."
@@ -24,7 +25,7 @@ for target in "${targets[@]}"; do
   fi
   rm -rf "$work" && mkdir -p "$work/corpus"
   cp fuzz/corpus/"$name"/* "$work/corpus/"
-  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=5 -max_len=16384 -print_final_stats=1 \
+  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=5 -print_final_stats=1 \
     -artifact_prefix="$work/" "$work/corpus" >"$work/run.log" 2>&1 || true
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/run.log")
   printf '%s\t%s\n' "$target" "${rate:-failed}"
