@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   auto second = felbrin::CalCharSource::from_text(written);
   if (felbrin::cal_read_stream(sysInfo[1], second) != 0) std::abort();  // the reader refuses what the writer wrote
   const std::string settled = felbrin::cal_write_text(sysInfo[1], &fault);
+  if (settled == written) return 0;  // reading it again is the read just done
   sysInfo[0] = sysInfo_t{};
   auto third = felbrin::CalCharSource::from_text(settled);
   if (felbrin::cal_read_stream(sysInfo[0], third) != 0) std::abort();
