@@ -43,9 +43,15 @@ void FrameScript::set_steps(std::vector<FrameStep> steps, bool loop) {
 
 void FrameScript::start(const FrameFormat& format, int32_t frames) {
   if (steps_.empty()) steps_.push_back(FrameStep());
-  format_ = format;
-  built_.clear();
-  for (const FrameStep& step : steps_) built_.push_back(build_frame(step, format_));
+  // The frames of the steps in this format, built once: a host that grabs
+  // round after round should not pay for the stand-in making them again.
+  const bool same = format.width == format_.width && format.height == format_.height &&
+                    format.bits == format_.bits;
+  if (!same || built_.size() != steps_.size()) {
+    format_ = format;
+    built_.clear();
+    for (const FrameStep& step : steps_) built_.push_back(build_frame(step, format_));
+  }
   position_ = 0;
   limit_ = frames;
   served_ = 0;
