@@ -10,12 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  for dir in fuzz/corpus/*/; do
-    name=$(basename "$dir")
-    targets+=("fuzz_$name")
-  done
-fi
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(tools/fuzz-targets.sh)
 work=build/fuzz/speed
 for target in "${targets[@]}"; do
   name=${target#fuzz_}

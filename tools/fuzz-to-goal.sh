@@ -12,12 +12,7 @@ cd "$(dirname "$0")/.."
 chunk=${1:-300}
 shift || true
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  for dir in fuzz/corpus/*/; do
-    name=$(basename "$dir")
-    targets+=("fuzz_$name")
-  done
-fi
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(tools/fuzz-targets.sh)
 total() {
   awk -F'\t' -v t="$1" '$2 == t { n += $4 } END { print n + 0 }' fuzz/long-runs.tsv
 }
