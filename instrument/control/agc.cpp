@@ -294,7 +294,12 @@ AgcDeps agc_production_deps() {
   d.copy = [](sysInfo_t* s, bool live, const AgcFrame& into) {
     if (const auto source = frame_source())
       return source(s, into.bytes.data(), into.width, into.height, into.bytes_per_pixel);
-    return copy_camera_frame(live, into);
+    // On the gain control's thread, memory running out is a failed round.
+    try {
+      return copy_camera_frame(live, into);
+    } catch (const std::bad_alloc&) {
+      return ERR_NO_MEM;
+    }
   };
   d.read_level = [](sysInfo_t* s, uint16_t* level) { return can_read_ndw_llcLevel(s, level, 0); };
   d.write_level = [](sysInfo_t* s, uint16_t level) { return can_write_ndw_llcLevel(s, level, 0); };
