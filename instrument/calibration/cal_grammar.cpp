@@ -226,14 +226,18 @@ void put_value(Writer& w, double v, Fmt f) {
   w.out += "  ";
   put_num(w.out, v, f);
 }
-void put_value_text(Writer& w, std::string_view t) {
-  w.out += "  ";
-  put_text(w.out, t);
-}
-
 void write_fault(Writer& w, int code, const char* message) {
   sb_calWriteError("%s", message);
   w.result = code;
+}
+
+void put_value_text(Writer& w, std::string_view t) {
+  // The reader drops a carriage return inside a text, ends it at a quote
+  // and a line at a line feed: such a text would not read back as written.
+  if (t.find_first_of("\r\n\"") != std::string_view::npos)
+    write_fault(w, ERR_SB_CALFILE_INCONSISTENT, "A text value holds a quote or a line end.");
+  w.out += "  ";
+  put_text(w.out, t);
 }
 
 sysInfo_t& mutable_info(Writer& w) { return const_cast<sysInfo_t&>(w.info); }

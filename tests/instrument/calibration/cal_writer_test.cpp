@@ -413,6 +413,25 @@ TEST_F(CalWriter, FaultsLeaveTheDestinationAndRemoveTheTempFile) {
   }
 }
 
+// A text the reader would not read back as written is refused (a fuzzed
+// file gave the Lumen materials file a name of one carriage return).
+TEST_F(CalWriter, TextsThatWouldNotReadBackAreRefused) {
+  const std::string lumen =
+      "Lumen 1 1 100\nVersion None 0 None\nInvertData 0\nPifoc 5\nMotionCtrl a b\nLumenMaterials glass.txt\n";
+  for (const char* name : {"\r", "glass\r.txt", "say \"glass\""}) {
+    SCOPED_TRACE(name);
+    felbrin::test::clear_slots();
+    read_ok(lumen);
+    sysInfo[0].lumenInfo->materialsFile = name;
+    const std::string dest = dir.file("dest");
+    felbrin::test::write_file(dest, "old");
+    const WriteResult w = felbrin::test::write_slot(0, dest);
+    EXPECT_EQ(w.rc, ERR_SB_CALFILE_INCONSISTENT);
+    EXPECT_EQ(w.log, write_heading(dest) + "A text value holds a quote or a line end.\n");
+    EXPECT_EQ(w.text, "old");
+  }
+}
+
 TEST_F(CalWriter, CopyIntoMissingDirectoryFails) {
   read_ok(kMinimal);
   TempFileMaker maker(dir);
